@@ -1,0 +1,59 @@
+// The plug-in's one process-wide state record.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win_api.h"
+#include "plugin/host_commands.h"
+
+struct BlockAnchor {
+  int32_t x;
+  int32_t y;
+};
+
+// Nine positions, one per cell of a 3x3 grid over the frame.
+struct HotPixelList {
+  int32_t x[9];
+  int32_t y[9];
+};
+
+struct PluginState {
+  // Host link.
+  HINSTANCE module_instance;
+  HostCallback host_callback;
+  int16_t light_host;
+
+  // Invocation.
+  ImageHandle active_image;
+
+  // Frame geometry of every plane in a run.
+  int32_t frame_width;
+  int32_t frame_height;
+
+  // The chosen images and the planes the host lent for them.
+  ImageHandle light_image;
+  ImageHandle dark_image;
+  ImageHandle bias_image;
+  float* light_plane;
+  float* dark_plane;
+  float* bias_plane;
+
+  // Planes of the output images.
+  float* glow_plane;
+  float* hot_plane;
+  float* matched_plane;
+
+  // Dialog flags.
+  int16_t image_chosen;
+  int16_t dark_chosen;
+  int16_t bias_chosen;
+  int16_t use_bias;
+  int32_t subtract_matched;
+  int32_t bias_factor;
+
+  // Written by the kernels.
+  BlockAnchor darkest_block;
+  HotPixelList hot_pixels;
+};
+
+extern PluginState plugin_state;
