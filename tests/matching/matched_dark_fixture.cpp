@@ -1,0 +1,97 @@
+#include "matched_dark_fixture.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace matching_test {
+namespace {
+
+// Deterministic noise in [0, amplitude).
+struct Noise {
+  uint32_t state;
+  float operator()(float amplitude) {
+    state = state * 1664525u + 1013904223u;
+    return float((state >> 8) % 1000u) / 1000.0f * amplitude;
+  }
+};
+
+}  // namespace
+
+reference::Inputs sample_frames(uint32_t seed) {
+  const int32_t width = kWidth, height = kHeight;
+  reference::Inputs in;
+  in.width = width;
+  in.height = height;
+  Noise noise{seed};
+  std::vector<float> glow, hot(size_t(width) * size_t(height), 0.0f);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      float corner = float(x * x + (height - 1 - y) * (height - 1 - y));
+      glow.push_back(40000.0f * std::exp(-corner / 60.0f));
+    }
+  }
+  const struct {
+    int32_t x, y;
+    float value;
+  } spots[] = {{0, 0, 300},   {width - 1, 10, 250}, {5, height - 1, 180}, {12, 3, 400},
+               {18, 15, 220}, {3, 8, 150},          {10, 11, 330},        {20, 2, 260},
+               {7, 17, 190},  {15, 5, 1200},        {14, 5, 500},         {16, 5, 500},
+               {15, 4, 500},  {15, 6, 500}};
+  for (const auto& spot : spots) hot[size_t(spot.x) + size_t(width) * size_t(spot.y)] = spot.value;
+  for (size_t i = 0; i < hot.size(); ++i) {
+    int32_t x = int32_t(i % size_t(width));
+    in.bias.push_back(100.0f + noise(2.0f));
+    in.dark.push_back(in.bias[i] + 20.0f + glow[i] + hot[i] + noise(1.0f));
+    in.light.push_back(in.bias[i] + 20.0f + 0.6f * glow[i] + 1.7f * hot[i] +
+                       0.5f * float(width - 1 - x) + noise(3.0f));
+  }
+  for (int32_t k = 0; k < 9; ++k) in.hot_pixels[k] = {k, 2 * k};
+  return in;
+}
+
+::testing::AssertionResult same_pixels(const std::vector<float>& expected,
+                                       const std::vector<float>& actual) {
+  if (expected.size() != actual.size())
+    return ::testing::AssertionFailure()
+           << "size " << actual.size() << ", expected " << expected.size();
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (std::isnan(expected[i]) && std::isnan(actual[i])) continue;
+    if (std::memcmp(&expected[i], &actual[i], sizeof(float)) != 0)
+      return ::testing::AssertionFailure()
+             << "pixel " << i << " is " << actual[i] << ", expected " << expected[i];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t active_width,
+                        int32_t active_height) {
+  host_.reset();  // one host at a time
+  host_ = std::make_unique<testhost::HostEmulation>();
+  host_->add_image("Active", active_width, active_height);
+  host_->add_image("Light", in.width, in.height, in.light);
+  host_->add_image("Dark", in.width, in.height, in.dark);
+  host_->add_image("Bias", in.width, in.height, in.bias);
+  PluginState& s = plugin_state;
+  s.host_callback = testhost::HostEmulation::callback();
+  s.light_host = 0;
+  s.active_image = kActive;
+  s.light_image = kLight;
+  s.dark_image = kDark;
+  s.bias_image = kBias;
+  s.light_plane = host_->find(kLight)->pixels.data();
+  s.dark_plane = host_->find(kDark)->pixels.data();
+  s.bias_plane = host_->find(kBias)->pixels.data();
+  s.glow_plane = s.hot_plane = s.matched_plane = nullptr;
+  s.image_chosen = s.dark_chosen = 1;
+  s.bias_chosen = mode.use_bias;
+  s.use_bias = mode.use_bias;
+  s.bias_factor = mode.bias_factor;
+  s.subtract_matched = mode.subtract;
+  s.darkest_block = {in.darkest_block.x, in.darkest_block.y};
+  for (int32_t k = 0; k < 9; ++k) {
+    s.hot_pixels.x[k] = in.hot_pixels[k].x;
+    s.hot_pixels.y[k] = in.hot_pixels[k].y;
+  }
+}
+
+}  // namespace matching_test
