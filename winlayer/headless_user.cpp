@@ -12,7 +12,7 @@
 
 // A window: a host's top-level window, a dialog or one of its controls.
 struct HWND__ {
-  HWND parent = nullptr;  // the dialog, for a control
+  HWND parent = nullptr;  // the dialog, for a control; the owner, for a dialog
   int id = 0;
   std::string class_name;
   std::string text;
@@ -60,6 +60,12 @@ HWND__* find_window(HWND window) {
 
 bool is_edit(const HWND__* window) {
   return window->class_name == "Edit";
+}
+
+// A character as an edit control stores it.
+char as_entered(const HWND__* edit, char c) {
+  if (!(edit->style & ES_UPPERCASE)) return c;
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
 LRESULT send_command_to(HWND__* dialog, int id, WORD notification, HWND control) {
@@ -305,10 +311,8 @@ bool type_text(HWND dialog, int id, const std::string& keys) {
     if ((control->style & ES_NUMBER) && !std::isdigit(static_cast<unsigned char>(key))) continue;
     std::string kept = selected ? std::string() : control->text;
     if (kept.size() >= control->text_limit) continue;
-    if (control->style & ES_UPPERCASE)
-      key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
     selected = false;
-    set_text(control, kept + key);
+    set_text(control, kept + as_entered(control, key));
   }
   return true;
 }
@@ -317,8 +321,7 @@ bool paste_text(HWND dialog, int id, const std::string& text) {
   HWND__* control = user_control(dialog, id);
   if (!control || !is_edit(control)) return false;
   std::string pasted = text.substr(0, control->text_limit);
-  if (control->style & ES_UPPERCASE)
-    for (char& c : pasted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : pasted) c = as_entered(control, c);
   set_text(control, pasted);
   return true;
 }
