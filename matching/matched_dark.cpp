@@ -21,7 +21,7 @@ HostWord address(const void* pointer) {
 }
 
 void warn(const char* text) {
-  MessageBoxA(plugin_state.dialog_window, text, "Tenvora", MB_OK | MB_ICONWARNING);
+  MessageBoxA(plugin_state.dialog_window, text, "Tenvora Plugin", MB_OK | MB_ICONWARNING);
 }
 
 // Asks the host for a new image of the frame size and its plane. Returns

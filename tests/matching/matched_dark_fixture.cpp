@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "winlayer/headless_user.h"
+
 namespace matching_test {
 namespace {
 
@@ -63,8 +65,15 @@ reference::Inputs sample_frames(uint32_t seed) {
   return ::testing::AssertionSuccess();
 }
 
+void PipelineTest::TearDown() {
+  if (plugin_state.dialog_window) headless::destroy_window(plugin_state.dialog_window);
+  headless::reset();
+  plugin_state = saved_;
+}
+
 void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t active_width,
                         int32_t active_height) {
+  headless::reset();
   host_.reset();  // one host at a time
   host_ = std::make_unique<testhost::HostEmulation>();
   host_->add_image("Active", active_width, active_height);
@@ -87,11 +96,23 @@ void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t a
   s.use_bias = mode.use_bias;
   s.bias_factor = mode.bias_factor;
   s.subtract_matched = mode.subtract;
+  s.dialog_window = headless::create_window("Dialog");
   s.darkest_block = {in.darkest_block.x, in.darkest_block.y};
   for (int32_t k = 0; k < 9; ++k) {
     s.hot_pixels.x[k] = in.hot_pixels[k].x;
     s.hot_pixels.y[k] = in.hot_pixels[k].y;
   }
+}
+
+std::vector<std::string> PipelineTest::shown_messages() {
+  std::vector<std::string> texts;
+  for (const headless::ShownMessageBox& box : headless::message_boxes()) {
+    EXPECT_EQ(box.owner, plugin_state.dialog_window);
+    EXPECT_EQ(box.caption, "Tenvora Plugin");
+    EXPECT_EQ(box.type, UINT(MB_OK | MB_ICONWARNING));
+    texts.push_back(box.text);
+  }
+  return texts;
 }
 
 }  // namespace matching_test

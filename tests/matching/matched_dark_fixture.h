@@ -40,12 +40,16 @@ struct Mode {
 class PipelineTest : public ::testing::Test {
  protected:
   void SetUp() override { saved_ = plugin_state; }
-  void TearDown() override { plugin_state = saved_; }
+  void TearDown() override;
 
   // Opens "Active", "Light", "Dark" and "Bias" in a new host (the active
   // image with its own size) and chooses them as the dialog would.
   void open(const reference::Inputs& in, const Mode& mode, int32_t active_width = kWidth,
             int32_t active_height = kHeight);
+
+  // The texts of the message boxes shown since open(), each checked to be a
+  // warning owned by the dialog.
+  std::vector<std::string> shown_messages();
 
   const testhost::HostImage& image(ImageHandle handle) { return *host_->find(handle); }
 
