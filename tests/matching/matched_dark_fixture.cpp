@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "winlayer/headless_user.h"
 
@@ -51,6 +52,35 @@ reference::Inputs sample_frames(uint32_t seed) {
   return in;
 }
 
+std::string expected_commands(const Mode& mode) {
+  const std::string size = " -> 1 (24 x 21)\n";
+  std::string log = "HC_GET_SIZE image 1 \"Active\"" + size + "HC_GET_SIZE image 2 \"Light\"" +
+                    size + "HC_GET_SIZE image 3 \"Dark\"" + size;
+  if (mode.use_bias) log += "HC_GET_SIZE image 4 \"Bias\"" + size;
+  for (int image = kGlow; image <= kMatched; ++image) {
+    log += "HC_NEW_IMAGE 24 x 21 0 -> image " + std::to_string(image) + "\n";
+    log += "HC_GET_PIXELS image " + std::to_string(image) + " -> 1, plane\n";
+  }
+  log += "HC_UPDATE image 5 1 1 -> 1\n";
+  const std::string corrected =
+      "HC_NEW_IMAGE 24 x 21 0 -> image 8\n"
+      "HC_GET_PIXELS image 8 -> 1, plane\n"
+      "HC_SET_TITLE image 8 <- \"Corrected Image\" 0 -> 1\n"
+      "HC_UPDATE image 8 \"Corrected Image\" 1 1 -> 1\n";
+  const std::string matched = mode.use_bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame";
+  if (mode.subtract && !mode.use_bias) log += corrected;
+  log += "HC_SET_TITLE image 7 <- \"" + matched +
+         "\" 0 -> 1\n"
+         "HC_SET_TITLE image 5 <- \"Glow Dark Frame\" 0 -> 1\n"
+         "HC_SET_TITLE image 6 <- \"Hot Dark Frame\" 0 -> 1\n"
+         "HC_UPDATE image 6 \"Hot Dark Frame\" 1 1 -> 1\n"
+         "HC_UPDATE image 5 \"Glow Dark Frame\" 1 1 -> 1\n"
+         "HC_UPDATE image 7 \"" +
+         matched + "\" 1 1 -> 1\n";
+  if (mode.subtract && mode.use_bias) log += corrected;
+  return log;
+}
+
 ::testing::AssertionResult same_pixels(const std::vector<float>& expected,
                                        const std::vector<float>& actual) {
   if (expected.size() != actual.size())
@@ -71,15 +101,26 @@ void PipelineTest::TearDown() {
   plugin_state = saved_;
 }
 
-void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t active_width,
-                        int32_t active_height) {
+void PipelineTest::open_images(const reference::Inputs& in, int32_t active_width,
+                               int32_t active_height, bool light_edition) {
   headless::reset();
   host_.reset();  // one host at a time
-  host_ = std::make_unique<testhost::HostEmulation>();
+  host_ = std::make_unique<testhost::HostEmulation>(light_edition);
   host_->add_image("Active", active_width, active_height);
   host_->add_image("Light", in.width, in.height, in.light);
   host_->add_image("Dark", in.width, in.height, in.dark);
   host_->add_image("Bias", in.width, in.height, in.bias);
+  // What the kernels' searches keep when they find nothing.
+  plugin_state.darkest_block = {in.darkest_block.x, in.darkest_block.y};
+  for (int32_t k = 0; k < 9; ++k) {
+    plugin_state.hot_pixels.x[k] = in.hot_pixels[k].x;
+    plugin_state.hot_pixels.y[k] = in.hot_pixels[k].y;
+  }
+}
+
+void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t active_width,
+                        int32_t active_height) {
+  open_images(in, active_width, active_height);
   PluginState& s = plugin_state;
   s.host_callback = testhost::HostEmulation::callback();
   s.light_host = 0;
@@ -97,11 +138,6 @@ void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t a
   s.bias_factor = mode.bias_factor;
   s.subtract_matched = mode.subtract;
   s.dialog_window = headless::create_window("Dialog");
-  s.darkest_block = {in.darkest_block.x, in.darkest_block.y};
-  for (int32_t k = 0; k < 9; ++k) {
-    s.hot_pixels.x[k] = in.hot_pixels[k].x;
-    s.hot_pixels.y[k] = in.hot_pixels[k].y;
-  }
 }
 
 std::vector<std::string> PipelineTest::shown_messages() {

@@ -33,6 +33,9 @@ struct Mode {
   bool subtract;
 };
 
+// The commands a run on the sample frames sends, as the host logs them.
+std::string expected_commands(const Mode& mode);
+
 // Equal bit for bit, any NaN matching any NaN.
 ::testing::AssertionResult same_pixels(const std::vector<float>& expected,
                                        const std::vector<float>& actual);
@@ -43,7 +46,10 @@ class PipelineTest : public ::testing::Test {
   void TearDown() override;
 
   // Opens "Active", "Light", "Dark" and "Bias" in a new host (the active
-  // image with its own size) and chooses them as the dialog would.
+  // image with its own size).
+  void open_images(const reference::Inputs& in, int32_t active_width = kWidth,
+                   int32_t active_height = kHeight, bool light_edition = false);
+  // Opens the images and chooses them as the dialog would.
   void open(const reference::Inputs& in, const Mode& mode, int32_t active_width = kWidth,
             int32_t active_height = kHeight);
 

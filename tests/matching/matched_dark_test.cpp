@@ -10,36 +10,6 @@
 namespace matching_test {
 namespace {
 
-// The commands a run sends, as the host logs them.
-std::string expected_commands(const Mode& mode) {
-  const std::string size = " -> 1 (24 x 21)\n";
-  std::string log = "HC_GET_SIZE image 1 \"Active\"" + size + "HC_GET_SIZE image 2 \"Light\"" +
-                    size + "HC_GET_SIZE image 3 \"Dark\"" + size;
-  if (mode.use_bias) log += "HC_GET_SIZE image 4 \"Bias\"" + size;
-  for (int image = kGlow; image <= kMatched; ++image) {
-    log += "HC_NEW_IMAGE 24 x 21 0 -> image " + std::to_string(image) + "\n";
-    log += "HC_GET_PIXELS image " + std::to_string(image) + " -> 1, plane\n";
-  }
-  log += "HC_UPDATE image 5 1 1 -> 1\n";
-  const std::string corrected =
-      "HC_NEW_IMAGE 24 x 21 0 -> image 8\n"
-      "HC_GET_PIXELS image 8 -> 1, plane\n"
-      "HC_SET_TITLE image 8 <- \"Corrected Image\" 0 -> 1\n"
-      "HC_UPDATE image 8 \"Corrected Image\" 1 1 -> 1\n";
-  const std::string matched = mode.use_bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame";
-  if (mode.subtract && !mode.use_bias) log += corrected;
-  log += "HC_SET_TITLE image 7 <- \"" + matched +
-         "\" 0 -> 1\n"
-         "HC_SET_TITLE image 5 <- \"Glow Dark Frame\" 0 -> 1\n"
-         "HC_SET_TITLE image 6 <- \"Hot Dark Frame\" 0 -> 1\n"
-         "HC_UPDATE image 6 \"Hot Dark Frame\" 1 1 -> 1\n"
-         "HC_UPDATE image 5 \"Glow Dark Frame\" 1 1 -> 1\n"
-         "HC_UPDATE image 7 \"" +
-         matched + "\" 1 1 -> 1\n";
-  if (mode.subtract && mode.use_bias) log += corrected;
-  return log;
-}
-
 class Modes : public PipelineTest, public ::testing::WithParamInterface<Mode> {
  protected:
   void check_run(const Mode& mode, reference::Inputs in);
