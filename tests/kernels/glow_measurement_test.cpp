@@ -69,6 +69,26 @@ TEST(FindDarkestBlock, KeepsTheAnchorWhenNoMedianIsBelow1e30) {
   }
 }
 
+// Block values 5 y + x with NaN at (0, 1) and (2, 1): the median depends on
+// the gather order. Column by column from the last, each column bottom up, it
+// is 12, and every other walk of rows and columns gives more than 12 or NaN;
+// row by row, each row left to right, it is 13.
+void fill_block_with_nans(Frame& frame, int32_t x0, int32_t y0) {
+  for (int32_t y = 0; y < 5; ++y)
+    for (int32_t x = 0; x < 5; ++x) frame.at(x0 + x, y0 + y) = static_cast<float>(5 * y + x);
+  frame.at(x0, y0 + 1) = std::numeric_limits<float>::quiet_NaN();
+  frame.at(x0 + 2, y0 + 1) = std::numeric_limits<float>::quiet_NaN();
+}
+
+TEST(FindDarkestBlock, GathersColumnsFromTheLastOne) {
+  Frame frame(30, 30, 100.0f);
+  fill_block_with_nans(frame, 3, 3);
+  frame.fill_block(8, 3, 12.5f);  // beats any other order's median, but not 12
+  find_darkest_block(frame.data());
+  EXPECT_EQ(plugin_state.darkest_block.x, 4);
+  EXPECT_EQ(plugin_state.darkest_block.y, 4);
+}
+
 TEST(FindDarkestBlock, NanMedianAlwaysReplacesTheBest) {
   Frame frame(26, 26, std::numeric_limits<float>::quiet_NaN());
   plugin_state.darkest_block = kUntouched;
@@ -102,6 +122,13 @@ TEST(GlowLevel, CornerMedianMinusMedianAtTheAnchor) {
     plugin_state.darkest_block = c.anchor;
     EXPECT_EQ(glow_level(frame.data()), c.expected) << c.width << "x" << c.height;
   }
+}
+
+TEST(GlowLevel, GathersRowsInAscendingOrder) {
+  Frame frame(30, 30, 100.0f);
+  fill_block_with_nans(frame, 10, 4);
+  plugin_state.darkest_block = {10, 4};
+  EXPECT_EQ(glow_level(frame.data()), 100.0 - 13.0);
 }
 
 TEST(GlowLevel, ConstantPlaneHasNoGlow) {

@@ -93,6 +93,22 @@ TEST(NeighbourMedian, ReplacesTheCentreAndClampsAtTheEdges) {
         << "at (" << c.x << ", " << c.y << ")";
 }
 
+TEST(NeighbourMedian, GathersTheRowBelowFirst) {
+  // Values 3 y + x around (1, 1), substitute 4, and a NaN in one corner: the
+  // median depends on the order of the gather.
+  const struct {
+    int32_t nan_x, nan_y;
+    float expected;
+  } cases[] = {{0, 0, 4.0f}, {2, 2, 4.0f}};
+  for (const auto& c : cases) {
+    Frame frame(3, 3);
+    for (int32_t y = 0; y < 3; ++y)
+      for (int32_t x = 0; x < 3; ++x) frame.at(x, y) = static_cast<float>(3 * y + x);
+    frame.at(c.nan_x, c.nan_y) = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(neighbour_median(frame.data(), 1, 1), c.expected) << c.nan_x << ", " << c.nan_y;
+  }
+}
+
 TEST(NeighbourMedian, IsolatedPixelHasZeroBackground) {
   Frame frame(5, 5, 0.0f);
   frame.at(2, 2) = 50.0f;
