@@ -1,0 +1,329 @@
+// Fuzz target: the frame kernels and the whole matched-dark pipeline over
+// random frame sizes (thin and tiny ones favoured) and random pixel bit
+// patterns. Every plane is a vector of exactly its pixel count, so that
+// AddressSanitizer reports any read or write past it.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kernels/kernels.h"
+#include "matching/matched_dark.h"
+#include "plugin/plugin_state.h"
+#include "testhost/host_emulation.h"
+#include "tests/matching/reference_model.h"
+#include "winlayer/headless_user.h"
+
+namespace {
+
+typedef std::vector<float> Plane;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "kernels_fuzz: %s (frame %d x %d)\n", what, int(plugin_state.frame_width),
+               int(plugin_state.frame_height));
+  std::abort();
+}
+
+void check(bool ok, const char* what) {
+  if (!ok) fail(what);
+}
+
+uint32_t bits_of(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+float float_of(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+bool same_bits(const Plane& a, const Plane& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 4) == 0);
+}
+
+// Equal values (zeros of either sign alike) or both NaN: what two correct
+// computations agree on when the order of equal medians is not fixed.
+bool same_values(const Plane& a, const Plane& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;
+  return true;
+}
+
+// A frame side: tiny and thin sizes (no interior, no darkest-block candidate,
+// empty hot-pixel cells) as often as the rest up to 64, now and then a
+// negative one, as a host may report (the pipeline refuses it; the whole-plane
+// kernels must read nothing then).
+int32_t frame_side(FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange(0, 4)) {
+    case 0:
+      return in.ConsumeIntegralInRange<int32_t>(0, 3);
+    case 1:
+      return in.ConsumeIntegralInRange<int32_t>(4, 17);
+    case 2:
+      return in.PickValueInArray<int32_t>({12, 13, 15, 16, 20, 21, -1, -7});
+    default:
+      return in.ConsumeIntegralInRange<int32_t>(0, 64);
+  }
+}
+
+size_t pixel_count(int32_t width, int32_t height) {
+  return width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
+}
+
+// Values that the kernels' comparisons, guards and roundings turn on.
+const uint32_t kSpecialBits[] = {
+    0x00000000u, 0x80000000u, 0x3f800000u, 0xbf800000u, 0x3fa00000u,  // 0, -0, 1, -1, 1.25
+    0x40000000u, 0x40800000u, 0x40a00000u, 0xc0000000u, 0xc0400000u,  // 2, 4, 5, -2, -3
+    0x7fc00000u, 0xffc12345u, 0x7f800001u, 0x7f800000u, 0xff800000u,  // NaNs, infinities
+    0x00000001u, 0x807fffffu, 0x7f7fffffu, 0xff7fffffu, 0x7149f2cau,  // subnormals, max, 1e30
+    0x4b800000u, 0x4affffffu, 0x4b1fffffu, 0x4b000001u, 0x3e4ccccdu,  // 2^24, 2^23-1, 5*2^21-1
+};
+
+// One plane of exactly its size, in one of a few styles: raw bit patterns,
+// small whole numbers (hot pixels over a flat background), or values from the
+// table above mixed with small numbers.
+Plane random_plane(FuzzedDataProvider& in, size_t count) {
+  Plane plane(count);
+  const int style = in.ConsumeIntegralInRange(0, 2);
+  const float background = float(in.ConsumeIntegralInRange(-4, 100));
+  for (float& value : plane) {
+    if (style == 0) {
+      value = float_of(in.ConsumeIntegral<uint32_t>());
+    } else if (style == 1) {
+      const uint8_t byte = in.ConsumeIntegral<uint8_t>();
+      value = byte < 200 ? background + float(byte % 4) : float(byte) * 10.0f;
+    } else {
+      const uint8_t byte = in.ConsumeIntegral<uint8_t>();
+      value = byte < 25 ? float_of(kSpecialBits[byte]) : float(int(byte) - 140);
+    }
+  }
+  return plane;
+}
+
+// A position a search may have left behind: in the frame, or from an earlier,
+// larger frame.
+int32_t old_position(FuzzedDataProvider& in) {
+  return in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 70)
+                          : in.ConsumeIntegralInRange<int32_t>(0, INT32_MAX - 1);
+}
+
+// The whole-plane kernels against their per-pixel definitions, on two
+// planes and on one plane as both operands.
+void check_whole_plane_kernels(const Plane& a, const Plane& b) {
+  Plane out = b;
+  copy_plane(a.data(), out.data());
+  check(same_bits(out, a), "copy_plane");
+
+  for (int op = 0; op < 2; ++op) {
+    Plane expected = a, same = a, self = a;
+    for (size_t i = 0; i < a.size(); ++i) {
+      expected[i] = op == 0 ? a[i] - b[i] : a[i] + b[i];
+      self[i] = op == 0 ? a[i] - a[i] : a[i] + a[i];
+    }
+    out = a;
+    Plane both = a;
+    if (op == 0) {
+      subtract_plane(out.data(), b.data());
+      subtract_plane(both.data(), both.data());
+    } else {
+      add_plane(out.data(), b.data());
+      add_plane(both.data(), both.data());
+    }
+    check(same_bits(out, expected), op == 0 ? "subtract_plane" : "add_plane");
+    check(same_bits(both, self), op == 0 ? "subtract_plane on itself" : "add_plane on itself");
+    check(same_bits(same, a), "operand changed");
+  }
+}
+
+// Runs every kernel on planes of the frame size. Reads and writes past the
+// planes are AddressSanitizer's to find; what is checked here is what the
+// searches may record.
+void check_kernels(FuzzedDataProvider& in, int32_t width, int32_t height) {
+  plugin_state.frame_width = width;
+  plugin_state.frame_height = height;
+  const size_t count = pixel_count(width, height);
+  const Plane a = random_plane(in, count);
+  const Plane b = random_plane(in, count);
+  check_whole_plane_kernels(a, b);
+
+  Plane glow(count, 7.0f);
+  separate_hot_pixels(a.data(), glow.data());
+  for (int32_t x = 0; count && x < width; ++x)
+    for (int32_t y : {0, height - 1})
+      check(bits_of(glow[x + size_t(width) * y]) == bits_of(a[x + size_t(width) * y]),
+            "separate_hot_pixels changed the border");
+
+  for (int k = 0; k < 9; ++k) {
+    plugin_state.hot_pixels.x[k] = old_position(in);
+    plugin_state.hot_pixels.y[k] = old_position(in);
+  }
+  const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                                  in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  plugin_state.darkest_block = old_anchor;
+  const HotPixelList old_hot = plugin_state.hot_pixels;
+  find_darkest_block(a.data());
+  const BlockAnchor anchor = plugin_state.darkest_block;
+  check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
+            (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
+             anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
+        "find_darkest_block recorded a block off the grid");
+  find_hot_pixels(b.data());
+  for (int k = 0; k < 9; ++k) {
+    const int32_t x = plugin_state.hot_pixels.x[k];
+    const int32_t y = plugin_state.hot_pixels.y[k];
+    check((x == old_hot.x[k] && y == old_hot.y[k]) ||
+              (x < width && y < height && x >= (k % 3) * (width / 3) &&
+               y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
+          "find_hot_pixels recorded a position outside its cell");
+  }
+
+  // The measurements are taken only on frames with pixels; pixel_at answers
+  // without reading on the others.
+  for (const Plane* plane : {&a, &b}) {
+    glow_level(plane->data());
+    mean_at_hot_pixels(plane->data());
+    mean_background_at_hot_pixels(plane->data());
+  }
+  const int32_t extreme[] = {INT32_MIN, -1, 0, 1, width, INT32_MAX};
+  for (int32_t x : extreme)
+    for (int32_t y : extreme) {
+      pixel_at(a.data(), x, y);
+      if (x != INT32_MIN && x != INT32_MAX && y != INT32_MIN && y != INT32_MAX)
+        neighbour_median(b.data(), x, y);
+    }
+}
+
+bool reference_applies(const reference::Inputs& frames) {
+  // The reference takes its medians by sorting, which is sound only without
+  // NaN; with every value finite and far below the float range, no
+  // difference, sum or bias step of the run makes one before the medians.
+  for (const Plane* plane : {&frames.light, &frames.dark, &frames.bias})
+    for (float v : *plane)
+      if (!(std::fabs(v) <= 1e30f)) return false;
+  return true;
+}
+
+// The pipeline through the host emulation: a host with the active image and
+// the chosen frames (sizes agreeing or not, images shared between roles or
+// not), failures of new images and lent planes on demand, and the state as
+// the dialog leaves it at Go.
+void check_pipeline(FuzzedDataProvider& in, int32_t width, int32_t height) {
+  reference::Inputs frames;
+  frames.width = width;
+  frames.height = height;
+  frames.use_bias = in.ConsumeBool();
+  frames.bias_factor = in.ConsumeIntegralInRange<int32_t>(-2, 3);
+  const bool subtract = in.ConsumeBool();
+  int32_t sides[4][2];  // active, light, dark, bias
+  for (auto& side : sides) {
+    const bool own = in.ConsumeIntegralInRange(0, 7) == 0;
+    side[0] = own ? frame_side(in) : width;
+    side[1] = own ? frame_side(in) : height;
+  }
+  frames.light = random_plane(in, pixel_count(sides[1][0], sides[1][1]));
+  frames.dark = random_plane(in, pixel_count(sides[2][0], sides[2][1]));
+  frames.bias = random_plane(in, pixel_count(sides[3][0], sides[3][1]));
+  frames.darkest_block = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                          in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  for (auto& position : frames.hot_pixels) position = {old_position(in), old_position(in)};
+
+  testhost::HostEmulation host;
+  const ImageHandle active = host.add_image("Active", sides[0][0], sides[0][1]);
+  const ImageHandle light = host.add_image("Light", sides[1][0], sides[1][1], frames.light);
+  const ImageHandle dark = host.add_image("Dark", sides[2][0], sides[2][1], frames.dark);
+  const ImageHandle bias = host.add_image("Bias", sides[3][0], sides[3][1], frames.bias);
+  // The same image in two roles: the light image as the dark or the bias frame.
+  const int shared = in.ConsumeIntegralInRange(0, 7);
+  const ImageHandle dark_pick = shared == 1 ? light : dark;
+  const ImageHandle bias_pick = shared == 2 ? light : shared == 3 ? dark : bias;
+  for (int n = in.ConsumeIntegralInRange(0, 2); n > 0; --n)
+    host.fail_new_image(in.ConsumeIntegralInRange(1, 4));
+  for (int n = in.ConsumeIntegralInRange(0, 2); n > 0; --n)
+    host.fail_get_pixels(in.ConsumeIntegralInRange(1, 4), in.ConsumeIntegralInRange(-1, 3),
+                         in.ConsumeBool());
+
+  PluginState& s = plugin_state;
+  s.host_callback = testhost::HostEmulation::callback();
+  s.light_host = 0;
+  s.active_image = active;
+  s.light_image = light;
+  s.dark_image = dark_pick;
+  s.bias_image = bias_pick;
+  s.light_plane = host.find(light)->pixels.data();
+  s.dark_plane = host.find(dark_pick)->pixels.data();
+  s.bias_plane = host.find(bias_pick)->pixels.data();
+  s.image_chosen = s.dark_chosen = s.bias_chosen = 1;
+  s.use_bias = frames.use_bias;
+  s.bias_factor = frames.bias_factor;
+  s.subtract_matched = subtract;
+  s.darkest_block = {frames.darkest_block.x, frames.darkest_block.y};
+  for (int k = 0; k < 9; ++k) {
+    s.hot_pixels.x[k] = frames.hot_pixels[k].x;
+    s.hot_pixels.y[k] = frames.hot_pixels[k].y;
+  }
+
+  run_matched_dark();
+  frames.width = s.frame_width;
+  frames.height = s.frame_height;
+
+  // Outputs are the images after the four opened here, by their final titles.
+  const testhost::HostImage* outputs[4] = {};  // glow, hot, matched, corrected
+  bool ran = false;
+  for (const testhost::HostImage& image : host.images()) {
+    if (image.handle <= bias) continue;
+    check(image.width == frames.width && image.height == frames.height,
+          "a new image of another size than the active image");
+    const char* titles[] = {"Glow Dark Frame", "Hot Dark Frame",
+                            frames.use_bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame",
+                            "Corrected Image"};
+    for (int k = 0; k < 4; ++k)
+      if (image.title == titles[k]) outputs[k] = &image;
+    ran = ran || image.title == titles[2];
+  }
+  // The frames are read only, except the light image in a bias run, which
+  // gets its bias back only up to rounding.
+  const bool light_may_change = ran && frames.use_bias && frames.bias_factor > 0;
+  check(same_bits(host.find(dark)->pixels, frames.dark) || (dark_pick == light && light_may_change),
+        "the dark frame changed");
+  check(same_bits(host.find(bias)->pixels, frames.bias), "the bias frame changed");
+  check(same_bits(host.find(light)->pixels, frames.light) || light_may_change,
+        "the light image changed");
+  if (!ran) return;
+  // The corrected image may be missing only when the host could not make it.
+  check(outputs[0] && outputs[1] && (subtract || !outputs[3]), "outputs other than asked for");
+
+  if (shared != 0 || !reference_applies(frames)) return;
+  const reference::Outputs expected = reference::matched_dark(frames);
+  check(same_values(outputs[0]->shown.front(), expected.glow_unscaled), "unscaled glow differs");
+  check(same_values(outputs[0]->pixels, expected.glow), "glow differs");
+  check(same_values(outputs[1]->pixels, expected.hot), "hot pixels differ");
+  check(same_values(outputs[2]->pixels, expected.matched), "matched dark differs");
+  check(!outputs[3] || same_values(outputs[3]->pixels, expected.corrected), "corrected differs");
+  check(same_values(host.find(light)->pixels, expected.light_after), "light after the run differs");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const PluginState load_state = plugin_state;
+  plugin_state = load_state;
+  FuzzedDataProvider in(data, size);
+  const int32_t width = frame_side(in);
+  const int32_t height = frame_side(in);
+  if (in.ConsumeBool())
+    check_kernels(in, width, height);
+  else
+    check_pipeline(in, width, height);
+  headless::reset();
+  return 0;
+}
