@@ -1,9 +1,12 @@
 // Reading every BITPIX the tool takes, and where it finds the image.
+#include "tools/tenvora_match/fits_io.h"
+
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/cli/temp_dir.h"
-#include "tools/tenvora_match/fits_io.h"
 
 namespace {
 

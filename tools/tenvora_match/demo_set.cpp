@@ -31,7 +31,9 @@ Frame blank_frame(const DemoParams& p) {
 }
 
 // Whole ADU, as a 16-bit camera writes them.
-float adu(double value) { return static_cast<float>(std::clamp(std::round(value), 0.0, 65535.0)); }
+float adu(double value) {
+  return static_cast<float>(std::clamp(std::round(value), 0.0, 65535.0));
+}
 
 bool in_clean_square(const DemoParams& p, double x, double y) {
   return x < p.clean_size + 10 && y >= p.height - p.clean_size - 10;
@@ -62,8 +64,10 @@ DemoSet make_demo_set(const DemoParams& p) {
     const double peak = p.star_min * std::pow(p.star_max / p.star_min, random.uniform());
     if (in_clean_square(p, cx, cy)) continue;
     const int32_t reach = static_cast<int32_t>(std::ceil(5 * p.star_sigma));
-    for (int32_t y = std::max(0, int32_t(cy) - reach); y <= std::min(p.height - 1, int32_t(cy) + reach); ++y)
-      for (int32_t x = std::max(0, int32_t(cx) - reach); x <= std::min(p.width - 1, int32_t(cx) + reach); ++x) {
+    for (int32_t y = std::max(0, int32_t(cy) - reach);
+         y <= std::min(p.height - 1, int32_t(cy) + reach); ++y)
+      for (int32_t x = std::max(0, int32_t(cx) - reach);
+           x <= std::min(p.width - 1, int32_t(cx) + reach); ++x) {
         const double d2 = (x + 0.5 - cx) * (x + 0.5 - cx) + (y + 0.5 - cy) * (y + 0.5 - cy);
         stars[static_cast<size_t>(y) * p.width + x] +=
             peak * std::exp(-d2 / (2 * p.star_sigma * p.star_sigma));

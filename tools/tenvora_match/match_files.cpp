@@ -2,6 +2,8 @@
 
 #include <fitsio.h>
 
+#include <algorithm>
+
 #include "tools/tenvora_match/fits_io.h"
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
@@ -91,6 +93,13 @@ MatchOutcome match_files(const MatchJob& job) {
   input.dark_title = base_name(job.dark);
   input.bias_title = base_name(job.bias);
   outcome.images = run_match(input);
+  std::vector<std::string> made, expected = output_names(job.subtract, false);
+  for (const OutputImage& image : outcome.images) made.push_back(output_name(image.title));
+  std::sort(made.begin(), made.end());
+  std::sort(expected.begin(), expected.end());
+  if (made != expected)
+    throw InternalError("the plug-in made " + std::to_string(made.size()) + " images, not " +
+                        std::to_string(expected.size()));
   const Levels levels = measure_levels(input);
 
   Summary& s = outcome.summary;

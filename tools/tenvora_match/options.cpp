@@ -10,7 +10,8 @@ namespace {
 int32_t parse_factor(const std::string& text) {
   bool digits = !text.empty() && text.size() <= 3;
   for (char c : text) digits = digits && c >= '0' && c <= '9';
-  if (!digits) throw ToolError("--bias-factor", "'" + text + "' is not a whole number from 0 to 999");
+  if (!digits)
+    throw ToolError("--bias-factor", "'" + text + "' is not a whole number from 0 to 999");
   return std::stoi(text);
 }
 
@@ -18,11 +19,13 @@ int32_t parse_factor(const std::string& text) {
 
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
-  const std::map<std::string, std::string*> texts = {
-      {"--light", &o.light}, {"--dark", &o.dark}, {"--bias", &o.bias},
-      {"--out-dir", &o.out_dir}, {"--demo", &o.demo_dir}};
+  const std::map<std::string, std::string*> texts = {{"--light", &o.light},
+                                                     {"--dark", &o.dark},
+                                                     {"--bias", &o.bias},
+                                                     {"--out-dir", &o.out_dir},
+                                                     {"--demo", &o.demo_dir}};
   const std::map<std::string, bool*> flags = {
-      {"--subtract", &o.subtract}, {"--json", &o.json},   {"--preview", &o.preview},
+      {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
       {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
   std::map<std::string, bool> seen;
   std::string factor;
@@ -56,8 +59,8 @@ Options parse_options(const std::vector<std::string>& args) {
   if (!factor.empty()) o.bias_factor = parse_factor(factor);
 
   if (!o.demo_dir.empty()) {
-    for (const char* name : {"--light", "--dark", "--bias", "--bias-factor", "--out-dir",
-                             "--subtract"})
+    for (const char* name :
+         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract"})
       if (seen[name]) throw ToolError(name, "does not go with --demo, which makes its own frames");
     o.subtract = true;
     return o;

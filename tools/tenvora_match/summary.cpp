@@ -73,8 +73,7 @@ void print_text(std::ostream& out, const Summary& s) {
       << number(l.glow_ratio, true) << "\n"
       << "  hot   known " << number(d.params.hot_scale, true) << "  measured "
       << number(l.hot_ratio, true) << "\n"
-      << "  light noise in the star-free glow corner (" << rows_of_clean_square(d.params)
-      << "):\n"
+      << "  light noise in the star-free glow corner (" << rows_of_clean_square(d.params) << "):\n"
       << "    standard deviation  " << fixed(d.before.std_dev) << " before, "
       << fixed(d.after.std_dev) << " after correction\n"
       << "    robust (MAD) sigma  " << fixed(d.before.robust_sd) << " before, "

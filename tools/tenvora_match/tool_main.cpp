@@ -32,15 +32,16 @@ Summary run_demo(const Options& o) {
   names.insert(names.end(), std::begin(inputs), std::end(inputs));
   check_targets(o.demo_dir, names, o.overwrite);
 
-  DemoReport report;
+  DemoReport report{};
   const DemoSet set = make_demo_set(report.params);
   {
     StagedFiles staged(o.demo_dir);
     const Frame* frames[] = {&set.light, &set.dark, &set.bias};
     for (int k = 0; k < 3; ++k)
-      write_fits(staged.stage(inputs[k]), *frames[k],
-                 {text_key("OBJECT", std::string("synthetic ") + inputs[k], "tenvora-match --demo")},
-                 USHORT_IMG);
+      write_fits(
+          staged.stage(inputs[k]), *frames[k],
+          {text_key("OBJECT", std::string("synthetic ") + inputs[k], "tenvora-match --demo")},
+          USHORT_IMG);
     staged.commit();
   }
 
