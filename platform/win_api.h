@@ -8,3 +8,12 @@
 #else
 #include "winlayer/headless_win_api.h"
 #endif
+
+// Functions that foreign code calls (the host, the window system): their
+// callers may leave the stack only 4-byte aligned, and the SSE code they
+// reach needs 16.
+#ifdef _WIN32
+#define FOREIGN_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define FOREIGN_ENTRY
+#endif

@@ -17,6 +17,7 @@ PluginState plugin_state = {
     /*glow_plane=*/nullptr,
     /*hot_plane=*/nullptr,
     /*matched_plane=*/nullptr,
+    /*dialog_window=*/nullptr,
     /*image_chosen=*/0,
     /*dark_chosen=*/0,
     /*bias_chosen=*/1,

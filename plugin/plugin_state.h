@@ -43,6 +43,10 @@ struct PluginState {
   float* hot_plane;
   float* matched_plane;
 
+  // The open dialog, which owns the plug-in's message boxes; set when the
+  // dialog initialises and meaningful only while it is open.
+  HWND dialog_window;
+
   // Dialog flags.
   int16_t image_chosen;
   int16_t dark_chosen;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "plugin/plugin_state.h"
 #include "tools/tenvora_match/fits_io.h"
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
@@ -100,7 +101,12 @@ MatchOutcome match_files(const MatchJob& job) {
   if (made != expected)
     throw InternalError("the plug-in made " + std::to_string(made.size()) + " images, not " +
                         std::to_string(expected.size()));
+  // The pipeline leaves its darkest block in the state; the measurement
+  // below must find the same one.
+  const BlockAnchor run_anchor = plugin_state.darkest_block;
   const Levels levels = measure_levels(input);
+  if (levels.darkest_x != run_anchor.x || levels.darkest_y != run_anchor.y)
+    throw InternalError("the levels were measured at another darkest block than the run's");
 
   Summary& s = outcome.summary;
   s.inputs.push_back({"light", job.light, outcome.light.width, outcome.light.height});

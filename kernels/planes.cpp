@@ -1,0 +1,45 @@
+// Whole-plane kernels. Each result depends only on the inputs at the same
+// index, so the walk goes in storage order, one pass.
+#include <cstddef>
+#include <cstring>
+
+#include "kernels/kernels.h"
+
+namespace {
+
+// Pixels in the frame, counted in a pointer-sized type; 0 when the frame has
+// none, so that no kernel reads a plane then.
+ptrdiff_t pixel_count() {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  if (width <= 0 || height <= 0) return 0;
+  return static_cast<ptrdiff_t>(width) * height;
+}
+
+// a[i] = combine(a[i], b[i]), rounded to float when stored. a and b are one
+// plane or two planes that do not overlap.
+template <typename Combine>
+void combine_planes(float* a, const float* b, Combine combine) {
+  const ptrdiff_t count = pixel_count();
+  for (ptrdiff_t i = 0; i < count; ++i) a[i] = combine(a[i], b[i]);
+}
+
+}  // namespace
+
+// Moves 32-bit patterns: NaN payloads, -0.0 and subnormals arrive unchanged.
+// memmove, because source and destination may be the same plane.
+void copy_plane(const float* source, float* destination) {
+  const ptrdiff_t count = pixel_count();
+  if (count == 0) return;
+  std::memmove(destination, source, static_cast<size_t>(count) * sizeof(float));
+}
+
+// A single sum or difference of two floats rounds to the same value whether
+// it is formed in single or double precision.
+void subtract_plane(float* a, const float* b) {
+  combine_planes(a, b, [](float x, float y) { return x - y; });
+}
+
+void add_plane(float* a, const float* b) {
+  combine_planes(a, b, [](float x, float y) { return x + y; });
+}
