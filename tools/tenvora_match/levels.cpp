@@ -16,17 +16,16 @@ float guarded_ratio(double light_level, float dark_level) {
 
 }  // namespace
 
-Levels measure_levels(const MatchInput& input) {
+Levels measure_levels(const MatchInput& input, const std::vector<float>& glow_component) {
   plugin_state.frame_width = input.light->width;
   plugin_state.frame_height = input.light->height;
   std::vector<float> light = input.light->pixels;
-  std::vector<float> glow(light.size());
+  std::vector<float> glow = glow_component;
   std::vector<float> hot = input.dark->pixels;
 
-  // The dark's two components; with a bias, of the dark less the bias, and
-  // the light less the bias factor times.
+  // The hot component is the dark (with a bias, less the bias) less the
+  // glow; the light is measured less the bias factor times.
   if (input.bias) subtract_plane(hot.data(), input.bias->pixels.data());
-  separate_hot_pixels(hot.data(), glow.data());
   subtract_plane(hot.data(), glow.data());
   for (int32_t k = 0; input.bias && k < input.bias_factor; ++k)
     subtract_plane(light.data(), input.bias->pixels.data());

@@ -15,5 +15,7 @@ struct Levels {
 // The plug-in hands back images, not numbers. This measures again, on copies
 // of the planes, with the plug-in's own kernels called in the order and with
 // the roundings of its pipeline, so the ratios are the ones that scaled the
-// outputs. Overwrites the kernels' block anchor and hot-pixel list.
-Levels measure_levels(const MatchInput& input);
+// outputs. The glow component is the run's own (splitting the dark again
+// would cost a quarter of a run); the rest is rebuilt from the inputs.
+// Overwrites the kernels' block anchor and hot-pixel list.
+Levels measure_levels(const MatchInput& input, const std::vector<float>& glow_component);

@@ -93,7 +93,10 @@ MatchOutcome match_files(const MatchJob& job) {
   input.light_title = base_name(job.light);
   input.dark_title = base_name(job.dark);
   input.bias_title = base_name(job.bias);
-  outcome.images = run_match(input);
+  MatchRun run = run_match(input);
+  if (run.glow_component.size() != outcome.light.pixels.size())
+    throw InternalError("the host was not shown the glow component");
+  outcome.images = std::move(run.images);
   std::vector<std::string> made, expected = output_names(job.subtract, false);
   for (const OutputImage& image : outcome.images) made.push_back(output_name(image.title));
   std::sort(made.begin(), made.end());
@@ -104,7 +107,7 @@ MatchOutcome match_files(const MatchJob& job) {
   // The pipeline leaves its darkest block in the state; the measurement
   // below must find the same one.
   const BlockAnchor run_anchor = plugin_state.darkest_block;
-  const Levels levels = measure_levels(input);
+  const Levels levels = measure_levels(input, run.glow_component);
   if (levels.darkest_x != run_anchor.x || levels.darkest_y != run_anchor.y)
     throw InternalError("the levels were measured at another darkest block than the run's");
 

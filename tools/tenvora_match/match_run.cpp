@@ -22,7 +22,7 @@ ImageHandle add(testhost::HostEmulation& host, const std::string& title, const F
 
 }  // namespace
 
-std::vector<OutputImage> run_match(const MatchInput& in) {
+MatchRun run_match(const MatchInput& in) {
   testhost::HostEmulation host;
   const ImageHandle light = add(host, in.light_title, *in.light);
   const ImageHandle dark = add(host, in.dark_title, *in.dark);
@@ -43,10 +43,12 @@ std::vector<OutputImage> run_match(const MatchInput& in) {
   if (activation.result != 1)
     throw InternalError("the dialog ended with " + std::to_string(activation.result));
 
-  std::vector<OutputImage> outputs;
+  MatchRun run;
   for (size_t k = inputs; k < host.images().size(); ++k) {
     testhost::HostImage* image = host.find(host.images()[k].handle);
-    outputs.push_back({image->title, {image->width, image->height, std::move(image->pixels)}});
+    if (run.images.empty() && !image->shown.empty())
+      run.glow_component = std::move(image->shown.front());
+    run.images.push_back({image->title, {image->width, image->height, std::move(image->pixels)}});
   }
-  return outputs;
+  return run;
 }

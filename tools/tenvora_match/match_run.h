@@ -24,7 +24,13 @@ struct OutputImage {
   Frame frame;
 };
 
-// The images the plug-in made, in the order it made them. Throws
-// InternalError when the plug-in does not end its dialog with Go or makes
-// other images than expected.
-std::vector<OutputImage> run_match(const MatchInput& input);
+struct MatchRun {
+  std::vector<OutputImage> images;  // in the order the plug-in made them
+  // The glow image as the host first showed it, right after the split and
+  // before the scaling: the dark's unscaled glow component.
+  std::vector<float> glow_component;
+};
+
+// Throws InternalError when the plug-in does not end its dialog with Go or
+// shows a message.
+MatchRun run_match(const MatchInput& input);

@@ -123,8 +123,9 @@ dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
 5x5 block of the light, whose median the glow levels are taken against).
 The plug-in itself hands back images, not numbers: the tool measures the
 levels again after the run, with the plug-in's kernels called in the order
-and with the roundings of its pipeline on copies of the planes, so the
-ratios are the scales the outputs were made with.
+and with the roundings of its pipeline, on copies of the planes (the glow
+component as the plug-in showed it to the host before scaling, the inputs),
+so the ratios are the scales the outputs were made with.
 
 Rows: row 0 of the planes, as the plug-in sees them, is the first row stored
 in the file (FITS row 1, shown at the bottom by FITS viewers). The glow
