@@ -45,8 +45,10 @@ std::string json_text(const std::string& text) {
 }
 
 std::string rows_of_clean_square(const DemoParams& p) {
-  return "x 0-" + std::to_string(p.clean_size - 1) + ", rows " +
-         std::to_string(p.height - p.clean_size) + "-" + std::to_string(p.height - 1);
+  const int first = p.height - p.clean_size, last = p.height - 1;
+  return "columns 0-" + std::to_string(p.clean_size - 1) + ", rows " + std::to_string(first) + "-" +
+         std::to_string(last) + " = FITS rows " + std::to_string(first + 1) + "-" +
+         std::to_string(last + 1);
 }
 
 }  // namespace
