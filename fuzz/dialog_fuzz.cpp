@@ -249,7 +249,7 @@ int act(Session& s, HWND dialog) {
     case 8: {
       // Any message but a command: none has an action.
       UINT message = in.ConsumeIntegral<uint16_t>();
-      if (message == WM_COMMAND || message == WM_INITDIALOG) ++message;
+      if (message == WM_COMMAND || message == WM_INITDIALOG) message = 0;
       plugin_dialog_proc(dialog, message, in.ConsumeIntegral<WPARAM>(), 0);
       return 0;
     }
