@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up this machine and runs every test: the native build, the native build
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit Windows
-# build, whose test programs run under Wine.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit Windows
+# build, whose test programs run under Wine, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,3 +18,6 @@ for preset in native native-asan windows-i686; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "== fuzz"
+bash scripts/fuzz.sh short
