@@ -1,0 +1,168 @@
+// Bad input: one line naming the file and the problem, exit status 2, and
+// nothing written.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "tests/cli/cli_run.h"
+
+namespace {
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+void write_axes(const std::string& path, std::vector<long> axes) {
+  fitsfile* file = nullptr;
+  int status = 0;
+  fits_create_diskfile(&file, path.c_str(), &status);
+  fits_create_img(file, FLOAT_IMG, static_cast<int>(axes.size()), axes.data(), &status);
+  long n = axes.empty() ? 0 : 1;
+  for (long a : axes) n *= a;
+  std::vector<float> zeros(n, 1.0f);
+  if (n) fits_write_img(file, TFLOAT, 1, n, zeros.data(), &status);
+  fits_close_file(file, &status);
+}
+
+struct BadCase {
+  const char* name;
+  std::function<void(const TempDir&)> prepare;
+  std::vector<std::string> args;  // "@" at the start stands for the directory
+  std::string subject;            // likewise
+  std::string problem;            // the start of the problem text
+};
+
+const std::vector<std::string> kGood = {"--light",     "@/light.fits", "--dark",
+                                        "@/dark.fits", "--out-dir",    "@/out"};
+
+std::vector<std::string> good_with(std::vector<std::string> more) {
+  std::vector<std::string> args = kGood;
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::vector<std::string> with_light(const std::string& light) {
+  return {"--light", light, "--dark", "@/dark.fits", "--out-dir", "@/out"};
+}
+
+std::vector<std::string> with_dark(const std::string& dark) {
+  return {"--light", "@/light.fits", "--dark", dark, "--out-dir", "@/out"};
+}
+
+auto nothing = [](const TempDir&) {};
+
+const BadCase kCases[] = {
+    {"missing_file", nothing, with_light("@/none.fits"), "@/none.fits", "No such file"},
+    {"directory_as_file", nothing, with_light("@/out"), "@/out", "is a directory"},
+    {"not_fits", [](const TempDir& d) { write_text(d / "notes.txt", "clear skies\n"); },
+     with_dark("@/notes.txt"), "@/notes.txt", "not a FITS file"},
+    {"empty_file", [](const TempDir& d) { write_text(d / "empty.fits", ""); },
+     with_light("@/empty.fits"), "@/empty.fits", "not a FITS file"},
+    {"no_image", [](const TempDir& d) { write_axes(d / "header.fits", {}); },
+     with_light("@/header.fits"), "@/header.fits", "holds no image"},
+    {"one_dimensional", [](const TempDir& d) { write_axes(d / "line.fits", {48}); },
+     with_dark("@/line.fits"), "@/line.fits", "holds a 1-D image"},
+    {"cube",
+     [](const TempDir& d) {
+       write_axes(d / "cube.fits", {48, 40, 3});
+     },
+     with_dark("@/cube.fits"), "@/cube.fits", "is a 3-D image with 3 planes"},
+    {"truncated",
+     [](const TempDir& d) {
+       std::ifstream in(d / "light.fits", std::ios::binary);
+       std::string bytes((std::istreambuf_iterator<char>(in)), {});
+       std::ofstream(d / "cut.fits", std::ios::binary) << bytes.substr(0, 4000);
+     },
+     with_light("@/cut.fits"), "@/cut.fits", "cannot read the image"},
+    {"dark_size",
+     [](const TempDir& d) {
+       write_axes(d / "small.fits", {48, 39});
+     },
+     with_dark("@/small.fits"), "@/small.fits", "is 48 x 39, the light frame 48 x 40"},
+    {"bias_size",
+     [](const TempDir& d) {
+       write_axes(d / "small.fits", {47, 40});
+     },
+     good_with({"--bias", "@/small.fits"}), "@/small.fits", "is 47 x 40, the light frame 48 x 40"},
+    {"factor_too_big", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor", "1000"}),
+     "--bias-factor", "'1000' is not a whole number from 0 to 999"},
+    {"factor_negative", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor=-1"}),
+     "--bias-factor", "'-1' is not"},
+    {"factor_not_a_number", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor", "2x"}),
+     "--bias-factor", "'2x' is not"},
+    {"factor_without_bias", nothing, good_with({"--bias-factor", "2"}), "--bias-factor",
+     "needs --bias"},
+    {"out_dir_missing",
+     nothing,
+     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/nowhere"},
+     "@/nowhere",
+     "No such file"},
+    {"out_dir_is_a_file",
+     nothing,
+     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/light.fits"},
+     "@/light.fits",
+     "not a directory"},
+    {"existing_output", [](const TempDir& d) { write_text(d / "out/hot.fits", "mine"); }, kGood,
+     "@/out/hot.fits", "exists already"},
+    {"existing_corrected", [](const TempDir& d) { write_text(d / "out/corrected.fits", "mine"); },
+     good_with({"--subtract"}), "@/out/corrected.fits", "exists already"},
+    {"existing_preview", [](const TempDir& d) { write_text(d / "out/glow.png", "mine"); },
+     good_with({"--preview"}), "@/out/glow.png", "exists already"},
+    {"missing_dark",
+     nothing,
+     {"--light", "@/light.fits", "--out-dir", "@/out"},
+     "--dark",
+     "missing"},
+    {"unknown_option", nothing, good_with({"--dakr", "x"}), "--dakr", "unknown option"},
+    {"demo_with_inputs",
+     nothing,
+     {"--demo", "@/demo", "--light", "@/light.fits"},
+     "--light",
+     "does not go with --demo"},
+};
+
+class BadInput : public ::testing::TestWithParam<BadCase> {};
+
+std::string expand(const std::string& text, const TempDir& dir) {
+  return !text.empty() && text[0] == '@' ? dir.path() + text.substr(1) : text;
+}
+
+TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
+  const BadCase& c = GetParam();
+  TempDir dir;
+  write_small_set(dir);
+  c.prepare(dir);
+  const auto before = list_dir(dir.path()), out_before = list_dir(dir / "out");
+  std::vector<std::string> args;
+  for (const std::string& a : c.args) args.push_back(expand(a, dir));
+
+  const CliRun run = run_cli(args);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  const std::string head = "tenvora-match: " + expand(c.subject, dir) + ": " + c.problem;
+  EXPECT_EQ(run.err.substr(0, head.size()), head) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+  EXPECT_EQ(list_dir(dir.path()), before);
+  EXPECT_EQ(list_dir(dir / "out"), out_before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadInput, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadInputAsUser, UnwritableOutputDirectoryIsRefused) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes everywhere";
+  TempDir dir;
+  write_small_set(dir);
+  chmod((dir / "out").c_str(), 0555);
+  const CliRun run = run_cli(
+      {"--light", dir / "light.fits", "--dark", dir / "dark.fits", "--out-dir", dir / "out"});
+  chmod((dir / "out").c_str(), 0755);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "tenvora-match: " + (dir / "out") + ": not writable: Permission denied\n");
+  EXPECT_TRUE(list_dir(dir / "out").empty());
+}
+
+}  // namespace

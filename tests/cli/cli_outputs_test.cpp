@@ -1,0 +1,201 @@
+// The files hold exactly the planes the plug-in makes in the in-process host,
+// with the header keywords, and the ratios in the header are the scales the
+// outputs were made with.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "plugin/plugin_state.h"
+#include "testhost/driver.h"
+#include "tests/cli/cli_run.h"
+#include "tools/tenvora_match/match_files.h"
+
+namespace {
+
+struct Mode {
+  const char* name;
+  bool bias;
+  int factor;
+  bool subtract;
+};
+
+class Outputs : public ::testing::TestWithParam<Mode> {};
+
+// The plug-in run directly in the host emulation, with the driver.
+struct DirectRun {
+  testhost::HostEmulation host;
+  std::vector<const testhost::HostImage*> made;
+  BlockAnchor anchor;
+};
+
+void run_directly(const DemoSet& set, const Mode& m, DirectRun& run) {
+  auto add = [&](const char* title, const Frame& f) {
+    return run.host.add_image(title, f.width, f.height, f.pixels);
+  };
+  const ImageHandle light = add("light.fits", set.light), dark = add("dark.fits", set.dark);
+  std::string text =
+      "choose light " + std::to_string(light) + "\nchoose dark " + std::to_string(dark) + "\n";
+  if (m.bias)
+    text += "toggle-bias\nchoose bias " + std::to_string(add("bias.fits", set.bias)) + "\ntype " +
+            std::to_string(m.factor) + "\n";
+  text += m.subtract ? "subtract on\ngo\n" : "go\n";
+  std::vector<testhost::Step> steps;
+  std::string error;
+  ASSERT_TRUE(testhost::parse_scenario(text, steps, error)) << error;
+  const size_t inputs = run.host.images().size();
+  testhost::Session session = testhost::start_session("test");
+  const testhost::Activation activation = testhost::activate(session, run.host, light, steps);
+  testhost::end_session(session);
+  ASSERT_EQ(activation.result, 1);
+  run.anchor = plugin_state.darkest_block;
+  for (size_t k = inputs; k < run.host.images().size(); ++k)
+    run.made.push_back(&run.host.images()[k]);
+}
+
+struct Header {
+  fitsfile* file = nullptr;
+  int status = 0;
+  explicit Header(const std::string& path) {
+    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+  }
+  ~Header() {
+    int ignored = 0;
+    fits_close_file(file, &ignored);
+  }
+  std::string text(const char* key) {
+    char value[FLEN_VALUE] = {};
+    fits_read_key(file, TSTRING, key, value, nullptr, &status);
+    return value;
+  }
+  template <typename T>
+  T number(const char* key, int type) {
+    T value{};
+    fits_read_key(file, type, key, &value, nullptr, &status);
+    return value;
+  }
+};
+
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
+  const Mode& m = GetParam();
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  std::vector<std::string> args = {"--light",         dir / "light.fits", "--dark",
+                                   dir / "dark.fits", "--out-dir",        dir / "out"};
+  if (m.bias)
+    args.insert(args.end(),
+                {"--bias", dir / "bias.fits", "--bias-factor", std::to_string(m.factor)});
+  if (m.subtract) args.push_back("--subtract");
+  const CliRun cli = run_cli(args);
+  ASSERT_EQ(cli.status, 0) << cli.err;
+
+  DirectRun direct;
+  run_directly(set, m, direct);
+  ASSERT_EQ(direct.made.size(), m.subtract ? 4u : 3u);
+  float glow_ratio = 0, hot_ratio = 0;
+  for (const testhost::HostImage* image : direct.made) {
+    const std::string path = dir / ("out/" + output_name(image->title));
+    EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
+    Header h(path);
+    EXPECT_EQ(h.text("OBJECT"), image->title);
+    EXPECT_EQ(h.text("LIGHT"), "light.fits");
+    EXPECT_EQ(h.text("DARK"), "dark.fits");
+    if (m.bias) {
+      EXPECT_EQ(h.text("BIAS"), "bias.fits");
+      EXPECT_EQ(h.number<long>("BIASFACT", TLONG), m.factor);
+    }
+    for (const char* key : {"GLOWLGT", "GLOWDRK", "HOTLGT", "HOTDRK"})
+      h.number<double>(key, TDOUBLE);
+    glow_ratio = h.number<float>("GLOWRAT", TFLOAT);
+    hot_ratio = h.number<float>("HOTRAT", TFLOAT);
+    EXPECT_EQ(h.number<long>("DARKBLKX", TLONG), direct.anchor.x);
+    EXPECT_EQ(h.number<long>("DARKBLKY", TLONG), direct.anchor.y);
+    EXPECT_EQ(h.status, 0) << path;
+  }
+
+  // The glow image as first shown holds the unscaled glow component; the hot
+  // component is the rest of the dark (less the bias).
+  const testhost::HostImage& glow = *direct.made[0];
+  const testhost::HostImage& hot = *direct.made[1];
+  ASSERT_FALSE(glow.shown.empty());
+  const std::vector<float>& glow_component = glow.shown.front();
+  for (size_t i = 0; i < glow_component.size(); ++i) {
+    float dark = set.dark.pixels[i];
+    if (m.bias) dark -= set.bias.pixels[i];
+    const float hot_component = dark - glow_component[i];
+    ASSERT_EQ(glow.pixels[i], glow_ratio * glow_component[i]) << i;
+    ASSERT_EQ(hot.pixels[i], hot_ratio * hot_component) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Outputs,
+                         ::testing::Values(Mode{"no_bias", false, 0, false},
+                                           Mode{"no_bias_subtract", false, 0, true},
+                                           Mode{"bias_factor_2_subtract", true, 2, true},
+                                           Mode{"bias_factor_0", true, 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
+  TempDir dir;
+  write_small_set(dir);
+  const std::vector<std::string> plain = {"--light",         dir / "light.fits", "--dark",
+                                          dir / "dark.fits", "--out-dir",        dir / "out"};
+  ASSERT_EQ(run_cli(plain).status, 0);
+  const std::string first = file_bytes(dir / "out/matched.fits");
+
+  std::vector<std::string> with_bias = plain;
+  with_bias.insert(with_bias.end(), {"--bias", dir / "bias.fits"});
+  EXPECT_EQ(run_cli(with_bias).status, 2);
+  EXPECT_EQ(file_bytes(dir / "out/matched.fits"), first);
+
+  with_bias.push_back("--overwrite");
+  ASSERT_EQ(run_cli(with_bias).status, 0);
+  EXPECT_EQ(Header(dir / "out/matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
+  EXPECT_EQ(list_dir(dir / "out"),
+            (std::set<std::string>{"glow.fits", "hot.fits", "matched.fits"}));
+}
+
+TEST(Previews, AreWrittenBesideEachOutput) {
+  TempDir dir;
+  write_small_set(dir);
+  const CliRun run = run_cli({"--light", dir / "light.fits", "--dark", dir / "dark.fits",
+                              "--subtract", "--preview", "--out-dir", dir / "out"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* name : {"glow", "hot", "matched", "corrected"})
+    EXPECT_EQ(file_bytes(dir / ("out/" + std::string(name) + ".png")).substr(1, 3), "PNG");
+}
+
+// The program itself: exit statuses, help and version.
+TEST(Program, ExitsWithTheDocumentedStatus) {
+  TempDir dir;
+  const std::string exe = TENVORA_MATCH_EXE;
+  auto status = [&](const std::string& args) {
+    const int raw = std::system(
+        (exe + " " + args + " >" + (dir / "out.txt") + " 2>" + (dir / "err.txt")).c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  EXPECT_EQ(status("--version"), 0);
+  EXPECT_EQ(file_bytes(dir / "out.txt"), "tenvora-match " TENVORA_VERSION "\n");
+  EXPECT_EQ(status("--help"), 0);
+  const std::string help = file_bytes(dir / "out.txt");
+  for (const char* option :
+       {"--light", "--dark", "--bias ", "--bias-factor", "--subtract", "--out-dir", "--json",
+        "--preview", "--overwrite", "--demo", "--help", "--version"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  EXPECT_EQ(status("--light " + (dir / "none.fits") + " --dark x --out-dir " + dir.path()), 2);
+  EXPECT_EQ(file_bytes(dir / "err.txt"),
+            "tenvora-match: " + (dir / "none.fits") + ": No such file or directory\n");
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// A full run of the tool on 4000 x 3000 unsigned 16-bit frames, with a bias
+// and the corrected image, against reading the same three files and writing
+// four outputs of the same size without processing them.
+#include <benchmark/benchmark.h>
+#include <fitsio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "tools/tenvora_match/demo_set.h"
+#include "tools/tenvora_match/fits_io.h"
+#include "tools/tenvora_match/staged_files.h"
+#include "tools/tenvora_match/tool_main.h"
+
+namespace {
+
+struct Files {
+  std::string dir, light, dark, bias, out;
+  Files() {
+    std::string pattern = "/tmp/tenvora-bench-XXXXXX";
+    dir = mkdtemp(pattern.data());
+    light = dir + "/light.fits";
+    dark = dir + "/dark.fits";
+    bias = dir + "/bias.fits";
+    out = dir + "/out";
+    mkdir(out.c_str(), 0777);
+    DemoParams p;
+    p.width = 4000;
+    p.height = 3000;
+    p.hot_count = 3000;
+    p.star_count = 4000;
+    const DemoSet set = make_demo_set(p);
+    write_fits(light, set.light, {}, USHORT_IMG);
+    write_fits(dark, set.dark, {}, USHORT_IMG);
+    write_fits(bias, set.bias, {}, USHORT_IMG);
+  }
+  ~Files() { std::system(("rm -rf '" + dir + "'").c_str()); }
+};
+
+const Files& files() {
+  static const Files f;
+  return f;
+}
+
+void full_run(benchmark::State& state) {
+  const Files& f = files();
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    const int status = tool_main({"--light", f.light, "--dark", f.dark, "--bias", f.bias,
+                                  "--subtract", "--out-dir", f.out, "--overwrite"},
+                                 out, err);
+    if (status != 0) state.SkipWithError(err.str().c_str());
+  }
+}
+
+void read_and_write_only(benchmark::State& state) {
+  const Files& f = files();
+  const char* names[] = {"glow.fits", "hot.fits", "matched.fits", "corrected.fits"};
+  for (auto _ : state) {
+    const Frame light = read_fits(f.light);
+    const Frame dark = read_fits(f.dark);
+    const Frame bias = read_fits(f.bias);
+    StagedFiles staged(f.out);
+    const Frame* frames[] = {&light, &dark, &bias, &light};
+    for (int k = 0; k < 4; ++k)
+      write_fits(staged.stage(names[k]), *frames[k], {text_key("OBJECT", names[k], "")});
+    staged.commit();
+  }
+}
+
+BENCHMARK(full_run)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(read_and_write_only)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,135 @@
+#include "tools/tenvora_match/match_files.h"
+
+#include <fitsio.h>
+
+#include <algorithm>
+
+#include "plugin/plugin_state.h"
+#include "tools/tenvora_match/fits_io.h"
+#include "tools/tenvora_match/preview_png.h"
+#include "tools/tenvora_match/staged_files.h"
+#include "tools/tenvora_match/tool_error.h"
+
+namespace {
+
+std::string base_name(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string size_text(const Frame& frame) {
+  return std::to_string(frame.width) + " x " + std::to_string(frame.height);
+}
+
+void check_size(const std::string& path, const Frame& frame, const Frame& light) {
+  if (frame.width != light.width || frame.height != light.height)
+    throw ToolError(path, "is " + size_text(frame) + ", the light frame " + size_text(light));
+}
+
+std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const Levels& l) {
+  std::vector<FitsKey> keys = {
+      text_key("OBJECT", title, "image title"),
+      text_key("CREATOR", "tenvora-match " TENVORA_VERSION, "program that made this file"),
+      text_key("LIGHT", base_name(job.light), "light frame"),
+      text_key("DARK", base_name(job.dark), "dark frame")};
+  if (!job.bias.empty()) {
+    keys.push_back(text_key("BIAS", base_name(job.bias), "bias frame"));
+    keys.push_back(integer_key("BIASFACT", job.bias_factor, "bias multiplication factor"));
+  }
+  const std::vector<FitsKey> levels = {
+      float_key("GLOWLGT", l.glow_light, "glow level of the light"),
+      float_key("GLOWDRK", l.glow_dark, "glow level of the dark's glow component"),
+      float_key("GLOWRAT", l.glow_ratio, "glow scale: GLOWLGT / GLOWDRK"),
+      double_key("HOTLGT", l.hot_light, "hot-pixel level of the light"),
+      float_key("HOTDRK", l.hot_dark, "hot-pixel level of the dark's hot component"),
+      float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
+      integer_key("DARKBLKX", l.darkest_x, "darkest 5x5 block of the light: column"),
+      integer_key("DARKBLKY", l.darkest_y, "darkest 5x5 block: row (0 = FITS row 1)")};
+  keys.insert(keys.end(), levels.begin(), levels.end());
+  return keys;
+}
+
+}  // namespace
+
+std::string output_name(const std::string& title) {
+  if (title == "Glow Dark Frame") return "glow.fits";
+  if (title == "Hot Dark Frame") return "hot.fits";
+  if (title == "Matched Dark Frame" || title == "Matched Dark Frame + Bias") return "matched.fits";
+  if (title == "Corrected Image") return "corrected.fits";
+  throw InternalError("the plug-in made an image titled \"" + title + "\"");
+}
+
+std::vector<std::string> output_names(bool subtract, bool preview) {
+  std::vector<std::string> names = {"glow", "hot", "matched"};
+  if (subtract) names.push_back("corrected");
+  std::vector<std::string> files;
+  for (const std::string& name : names) {
+    files.push_back(name + ".fits");
+    if (preview) files.push_back(name + ".png");
+  }
+  return files;
+}
+
+MatchOutcome match_files(const MatchJob& job) {
+  check_targets(job.out_dir, output_names(job.subtract, job.preview), job.overwrite);
+  StagedFiles staged(job.out_dir);
+
+  MatchOutcome outcome;
+  outcome.light = read_fits(job.light);
+  const Frame dark = read_fits(job.dark);
+  check_size(job.dark, dark, outcome.light);
+  Frame bias;
+  if (!job.bias.empty()) {
+    bias = read_fits(job.bias);
+    check_size(job.bias, bias, outcome.light);
+  }
+
+  MatchInput input;
+  input.light = &outcome.light;
+  input.dark = &dark;
+  input.bias = job.bias.empty() ? nullptr : &bias;
+  input.bias_factor = job.bias_factor;
+  input.subtract = job.subtract;
+  input.light_title = base_name(job.light);
+  input.dark_title = base_name(job.dark);
+  input.bias_title = base_name(job.bias);
+  MatchRun run = run_match(input);
+  if (run.glow_component.size() != outcome.light.pixels.size())
+    throw InternalError("the host was not shown the glow component");
+  outcome.images = std::move(run.images);
+  std::vector<std::string> made, expected = output_names(job.subtract, false);
+  for (const OutputImage& image : outcome.images) made.push_back(output_name(image.title));
+  std::sort(made.begin(), made.end());
+  std::sort(expected.begin(), expected.end());
+  if (made != expected)
+    throw InternalError("the plug-in made " + std::to_string(made.size()) + " images, not " +
+                        std::to_string(expected.size()));
+  // The pipeline leaves its darkest block in the state; the measurement
+  // below must find the same one.
+  const BlockAnchor run_anchor = plugin_state.darkest_block;
+  const Levels levels = measure_levels(input, run.glow_component);
+  if (levels.darkest_x != run_anchor.x || levels.darkest_y != run_anchor.y)
+    throw InternalError("the levels were measured at another darkest block than the run's");
+
+  Summary& s = outcome.summary;
+  s.inputs.push_back({"light", job.light, outcome.light.width, outcome.light.height});
+  s.inputs.push_back({"dark", job.dark, dark.width, dark.height});
+  if (input.bias) s.inputs.push_back({"bias", job.bias, bias.width, bias.height});
+  s.use_bias = input.bias != nullptr;
+  s.bias_factor = job.bias_factor;
+  s.subtract = job.subtract;
+  s.levels = levels;
+  for (const OutputImage& image : outcome.images) {
+    const std::string name = output_name(image.title);
+    OutputInfo info{join_path(job.out_dir, name), image.title, ""};
+    write_fits(staged.stage(name), image.frame, header(image.title, job, levels));
+    if (job.preview) {
+      const std::string png = name.substr(0, name.size() - 5) + ".png";
+      write_preview_png(staged.stage(png), image.frame);
+      info.preview = join_path(job.out_dir, png);
+    }
+    s.outputs.push_back(info);
+  }
+  staged.commit();
+  return outcome;
+}

@@ -1,0 +1,18 @@
+// The command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Options {
+  std::string light, dark, bias, out_dir, demo_dir;
+  int32_t bias_factor = 1;
+  bool subtract = false, json = false, preview = false, overwrite = false;
+  bool help = false, version = false;
+};
+
+// Throws ToolError naming the offending option.
+Options parse_options(const std::vector<std::string>& args);
+
+std::string help_text();

@@ -1,0 +1,37 @@
+// What a run did, for the user: as text or as JSON.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/tenvora_match/demo_set.h"
+#include "tools/tenvora_match/levels.h"
+
+struct InputInfo {
+  std::string role, path;
+  int32_t width, height;
+};
+
+struct OutputInfo {
+  std::string path, title, preview;  // preview empty without --preview
+};
+
+struct DemoReport {
+  DemoParams params;
+  NoiseStats before, after;
+};
+
+struct Summary {
+  std::vector<InputInfo> inputs;  // light, dark and maybe bias
+  bool use_bias = false;
+  int32_t bias_factor = 0;
+  bool subtract = false;
+  Levels levels{};
+  std::vector<OutputInfo> outputs;
+  std::optional<DemoReport> demo;
+};
+
+void print_text(std::ostream& out, const Summary& summary);
+void print_json(std::ostream& out, const Summary& summary);

@@ -1,0 +1,9 @@
+// The whole program, callable in-process (tests, benchmark): returns the exit
+// status; normal output goes to out, the one-line errors to err.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
