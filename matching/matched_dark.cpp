@@ -1,5 +1,187 @@
 #include "matching/matched_dark.h"
 
-// The pipeline lands with the kernels; until then Go ends the dialog and
-// nothing is computed.
-void run_matched_dark() {}
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+
+#include "kernels/kernels.h"
+#include "plugin/host_commands.h"
+#include "plugin/plugin_state.h"
+
+namespace {
+
+const char* const glow_title = "Glow Dark Frame";
+const char* const hot_title = "Hot Dark Frame";
+const char* const matched_title = "Matched Dark Frame";
+const char* const matched_bias_title = "Matched Dark Frame + Bias";
+const char* const corrected_title = "Corrected Image";
+
+HostWord address(const void* pointer) {
+  return reinterpret_cast<HostWord>(pointer);
+}
+
+void warn(const char* text) {
+  MessageBoxA(plugin_state.dialog_window, text, "Tenvora Plugin", MB_OK | MB_ICONWARNING);
+}
+
+// Asks the host for a new image of the frame size and its plane. Returns
+// the handle, or 0 after telling the user when the host made no image or
+// lent no plane for it; the plane stays null unless the host set it.
+ImageHandle new_image(float** plane, const char* title) {
+  *plane = nullptr;
+  ImageHandle image =
+      call_host(HC_NEW_IMAGE, plugin_state.frame_width, plugin_state.frame_height, 0);
+  if (image != 0) call_host(HC_GET_PIXELS, image, address(plane), 0);
+  if (image != 0 && *plane != nullptr) return image;
+  char text[96];
+  std::snprintf(text, sizeof text, "The host could not create the image \"%s\".", title);
+  warn(text);
+  return 0;
+}
+
+bool has_size(ImageHandle image, int32_t width, int32_t height) {
+  int32_t image_width = -1;
+  int32_t image_height = -1;
+  call_host(HC_GET_SIZE, image, address(&image_width), address(&image_height));
+  return image_width == width && image_height == height;
+}
+
+// Takes the frame size from the active image and checks that every chosen
+// image has it, since every kernel reads and writes that many pixels of each
+// plane. Tells the user and returns false when the run cannot go on.
+bool frame_size_agrees(bool bias) {
+  plugin_state.frame_width = 0;
+  plugin_state.frame_height = 0;
+  call_host(HC_GET_SIZE, plugin_state.active_image, address(&plugin_state.frame_width),
+            address(&plugin_state.frame_height));
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  char text[160];
+  if (width <= 0 || height <= 0) {
+    std::snprintf(text, sizeof text, "The active image has no pixels (%ld x %ld).", long(width),
+                  long(height));
+    warn(text);
+    return false;
+  }
+  // Every size is asked, even after a mismatch, so the host always sees the
+  // same requests.
+  bool agree = has_size(plugin_state.light_image, width, height);
+  agree = has_size(plugin_state.dark_image, width, height) && agree;
+  if (bias) agree = has_size(plugin_state.bias_image, width, height) && agree;
+  if (agree) return true;
+  std::snprintf(text, sizeof text, "%s must have the size of the active image (%ld x %ld).",
+                bias ? "The light image, the dark frame and the bias frame"
+                     : "The light image and the dark frame",
+                long(width), long(height));
+  warn(text);
+  return false;
+}
+
+// A dark-side level of zero (either sign) or not a number divides as 1.
+double divisor(float level) {
+  return level == 0.0f || std::isnan(level) ? 1.0 : level;
+}
+
+void scale_components(float glow_ratio, float hot_ratio) {
+  const size_t count = size_t(plugin_state.frame_width) * size_t(plugin_state.frame_height);
+  float* glow = plugin_state.glow_plane;
+  float* hot = plugin_state.hot_plane;
+  for (size_t i = 0; i < count; ++i) {
+    glow[i] = glow_ratio * glow[i];
+    hot[i] = hot_ratio * hot[i];
+  }
+}
+
+void set_title(ImageHandle image, const char* title) {
+  call_host(HC_SET_TITLE, image, address(title), 0);
+}
+
+void update(ImageHandle image) {
+  call_host(HC_UPDATE, image, 1, 1);
+}
+
+// The light image minus the matched dark, as a fourth image. When the host
+// cannot make it, the user is told and the other images are still handed over.
+void make_corrected_image() {
+  float* corrected_plane = nullptr;
+  ImageHandle corrected_image = new_image(&corrected_plane, corrected_title);
+  if (corrected_image == 0) return;
+  copy_plane(plugin_state.light_plane, corrected_plane);
+  subtract_plane(corrected_plane, plugin_state.matched_plane);
+  set_title(corrected_image, corrected_title);
+  update(corrected_image);
+}
+
+}  // namespace
+
+void run_matched_dark() {
+  PluginState& s = plugin_state;
+  const bool bias = s.use_bias != 0;
+  const bool corrected = s.subtract_matched != 0;
+  const char* const matched_name = bias ? matched_bias_title : matched_title;
+  if (!frame_size_agrees(bias)) return;
+  // The light loses the bias in place and gets it back: were the bias frame
+  // the light image itself, both would end as zeros.
+  if (bias && s.bias_factor > 0 && s.light_plane == s.bias_plane) {
+    warn("The bias frame must be another image than the light image.");
+    return;
+  }
+
+  // The outputs are made before the light image is touched, so a host that
+  // cannot make one leaves every chosen image as it was.
+  const ImageHandle glow_image = new_image(&s.glow_plane, glow_title);
+  if (glow_image == 0) return;
+  const ImageHandle hot_image = new_image(&s.hot_plane, hot_title);
+  if (hot_image == 0) return;
+  const ImageHandle matched_image = new_image(&s.matched_plane, matched_name);
+  if (matched_image == 0) return;
+
+  // Split the dark (less the bias, taken once) into glow and hot pixels.
+  if (bias) {
+    copy_plane(s.dark_plane, s.hot_plane);
+    subtract_plane(s.hot_plane, s.bias_plane);
+    separate_hot_pixels(s.hot_plane, s.glow_plane);
+  } else {
+    separate_hot_pixels(s.dark_plane, s.glow_plane);
+  }
+  update(glow_image);
+  if (!bias) copy_plane(s.dark_plane, s.hot_plane);
+  subtract_plane(s.hot_plane, s.glow_plane);
+  // The light is measured without its bias, in place.
+  if (bias) {
+    for (int32_t i = 0; i < s.bias_factor; ++i) subtract_plane(s.light_plane, s.bias_plane);
+  }
+
+  find_darkest_block(s.light_plane);
+  const float glow_light = float(glow_level(s.light_plane));
+  const float glow_dark = float(glow_level(s.glow_plane));
+
+  find_hot_pixels(s.hot_plane);
+  const float hot_dark = float(double(float(mean_at_hot_pixels(s.hot_plane))) -
+                               mean_background_at_hot_pixels(s.hot_plane));
+  const double hot_light = double(float(mean_at_hot_pixels(s.light_plane))) -
+                           mean_background_at_hot_pixels(s.light_plane);
+
+  const float glow_ratio = float(glow_light / divisor(glow_dark));
+  const float hot_ratio = float(hot_light / divisor(hot_dark));
+  scale_components(glow_ratio, hot_ratio);
+
+  copy_plane(s.glow_plane, s.matched_plane);
+  add_plane(s.matched_plane, s.hot_plane);
+  // The light gets its bias back and the matched dark receives it, in turns.
+  if (bias) {
+    for (int32_t i = 0; i < s.bias_factor; ++i) {
+      add_plane(s.light_plane, s.bias_plane);
+      add_plane(s.matched_plane, s.bias_plane);
+    }
+  }
+
+  if (corrected && !bias) make_corrected_image();
+  set_title(matched_image, matched_name);
+  set_title(glow_image, glow_title);
+  set_title(hot_image, hot_title);
+  update(hot_image);
+  update(glow_image);
+  update(matched_image);
+  if (corrected && bias) make_corrected_image();
+}
