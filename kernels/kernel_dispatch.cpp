@@ -46,3 +46,32 @@ void add_plane(float* a, const float* b) {
   else
     add_plane_sse2(a, b);
 }
+
+void split_dark_frame(const float* dark, const float* bias, float* glow, float* hot) {
+  if (cpu_has_avx2())
+    split_dark_frame_avx2(dark, bias, glow, hot);
+  else
+    split_dark_frame_sse2(dark, bias, glow, hot);
+}
+
+void subtract_plane_times(float* a, const float* b, int32_t times) {
+  if (cpu_has_avx2())
+    subtract_plane_times_avx2(a, b, times);
+  else
+    subtract_plane_times_sse2(a, b, times);
+}
+
+void scale_and_sum(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
+                   float* light, const float* bias, int32_t times) {
+  if (cpu_has_avx2())
+    scale_and_sum_avx2(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);
+  else
+    scale_and_sum_sse2(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);
+}
+
+void difference_plane(float* destination, const float* a, const float* b) {
+  if (cpu_has_avx2())
+    difference_plane_avx2(destination, a, b);
+  else
+    difference_plane_sse2(destination, a, b);
+}

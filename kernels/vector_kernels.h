@@ -63,23 +63,26 @@ TENVORA_FORCE_INLINE void glow_row(const float* row, ptrdiff_t stride, float* ou
   }
 }
 
+// Row y of the glow plane from the source rows around it: filtered in the
+// interior, a copy on the first and the last row and in frames under 3 x 3.
+template <typename Ops>
+TENVORA_FORCE_INLINE void glow_plane_row(const float* source, float* destination, int32_t y,
+                                         int32_t width, int32_t height) {
+  const ptrdiff_t stride = width;
+  const float* row = source + stride * y;
+  float* out = destination + stride * y;
+  if (width >= 3 && y >= 1 && y <= height - 2)
+    glow_row<Ops>(row, stride, out);
+  else
+    std::memcpy(out, row, static_cast<size_t>(width) * sizeof(float));
+}
+
 template <typename Ops>
 void separate_hot_pixels_with(const float* source, float* destination) {
   const int32_t width = plugin_state.frame_width;
   const int32_t height = plugin_state.frame_height;
   if (width <= 0 || height <= 0) return;
-  const ptrdiff_t stride = width;
-  const size_t row_bytes = static_cast<size_t>(width) * sizeof(float);
-  // Without an interior every row is a copy.
-  const bool interior = width >= 3 && height >= 3;
-  for (int32_t y = 0; y < height; ++y) {
-    const float* row = source + stride * y;
-    float* out = destination + stride * y;
-    if (interior && y >= 1 && y <= height - 2)
-      glow_row<Ops>(row, stride, out);
-    else
-      std::memcpy(out, row, row_bytes);
-  }
+  for (int32_t y = 0; y < height; ++y) glow_plane_row<Ops>(source, destination, y, width, height);
 }
 
 // Eight (four) neighbouring candidates of one band at a time, each gathered
@@ -171,52 +174,153 @@ void find_hot_pixels_with(const float* plane) {
   }
 }
 
-// a[i] = operation(a[i], b[i]) in storage order; a and b are one plane or two
-// that do not overlap.
-template <typename Ops, typename Operation>
-void combine_planes_with(float* a, const float* b, Operation operation) {
-  const ptrdiff_t count = pixel_count();
+// Single floats, for the pixels after the last whole vector of a row or a
+// plane: the same arithmetic as the vector lanes.
+struct Scalar {
+  using Floats = float;
+  static constexpr int lanes = 1;
+  static TENVORA_FORCE_INLINE float load(const float* p) { return *p; }
+  static TENVORA_FORCE_INLINE void store(float* p, float v) { *p = v; }
+  static TENVORA_FORCE_INLINE float broadcast(float x) { return x; }
+  static TENVORA_FORCE_INLINE float add(float a, float b) { return a + b; }
+  static TENVORA_FORCE_INLINE float subtract(float a, float b) { return a - b; }
+  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return a * b; }
+};
+
+// body(Ops(), i) for the whole vectors from index 0, then body(Scalar(), i)
+// for each pixel left, in storage order.
+template <typename Ops, typename Body>
+TENVORA_FORCE_INLINE void for_each_lane_group(ptrdiff_t count, Body body) {
   ptrdiff_t i = 0;
-  for (; i + Ops::lanes <= count; i += Ops::lanes)
-    Ops::store(a + i, operation(Ops::load(a + i), Ops::load(b + i)));
-  for (; i < count; ++i) a[i] = operation(a[i], b[i]);
+  for (; i + Ops::lanes <= count; i += Ops::lanes) body(Ops(), i);
+  for (; i < count; ++i) body(Scalar(), i);
 }
 
-// The same operation on vectors and on the single floats of the tail.
+// out = a - b over count pixels; out may be a itself.
 template <typename Ops>
-struct Difference {
-  typename Ops::Floats operator()(typename Ops::Floats a, typename Ops::Floats b) const {
-    return Ops::subtract(a, b);
-  }
-  float operator()(float a, float b) const { return a - b; }
-};
+TENVORA_FORCE_INLINE void difference_of(float* out, const float* a, const float* b,
+                                        ptrdiff_t count) {
+  for_each_lane_group<Ops>(count, [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    O::store(out + i, O::subtract(O::load(a + i), O::load(b + i)));
+  });
+}
 
 template <typename Ops>
-struct Sum {
-  typename Ops::Floats operator()(typename Ops::Floats a, typename Ops::Floats b) const {
-    return Ops::add(a, b);
+void subtract_plane_with(float* a, const float* b) {
+  difference_of<Ops>(a, a, b, pixel_count());
+}
+
+template <typename Ops>
+void add_plane_with(float* a, const float* b) {
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    O::store(a + i, O::add(O::load(a + i), O::load(b + i)));
+  });
+}
+
+// The dark frame split into its glow and hot-pixel components in one pass:
+// with a bias, hot = dark - bias first, one row ahead of the separation
+// that reads it; glow = S(source); then hot = source - glow, one row behind,
+// once the separation has no more use for that source row. Without a bias the
+// source is the dark frame itself.
+template <typename Ops>
+void split_dark_frame_with(const float* dark, const float* bias, float* glow, float* hot) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  if (width <= 0 || height <= 0) return;
+  const ptrdiff_t stride = width;
+  const float* source = bias != nullptr ? hot : dark;
+  auto take_bias = [=](int32_t y) {
+    difference_of<Ops>(hot + stride * y, dark + stride * y, bias + stride * y, width);
+  };
+  auto subtract_glow = [=](int32_t y) {
+    difference_of<Ops>(hot + stride * y, source + stride * y, glow + stride * y, width);
+  };
+  if (bias != nullptr) take_bias(0);
+  for (int32_t y = 0; y < height; ++y) {
+    if (bias != nullptr && y + 1 < height) take_bias(y + 1);
+    glow_plane_row<Ops>(source, glow, y, width, height);
+    if (y >= 1) subtract_glow(y - 1);
   }
-  float operator()(float a, float b) const { return a + b; }
-};
+  subtract_glow(height - 1);
+}
+
+// a = a - b, times times, each difference rounded: one pass.
+template <typename Ops>
+void subtract_plane_times_with(float* a, const float* b, int32_t times) {
+  if (times <= 0) return;
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    auto value = O::load(a + i);
+    const auto subtrahend = O::load(b + i);
+    for (int32_t k = 0; k < times; ++k) value = O::subtract(value, subtrahend);
+    O::store(a + i, value);
+  });
+}
+
+// Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
+// glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
+// bias and matched += bias, alternating.
+template <typename Ops>
+void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
+                        float* light, const float* bias, int32_t times) {
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
+    const auto scaled_hot = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
+    O::store(glow + i, scaled_glow);
+    O::store(hot + i, scaled_hot);
+    auto sum = O::add(scaled_glow, scaled_hot);
+    if (times > 0) {
+      auto restored = O::load(light + i);
+      const auto bias_value = O::load(bias + i);
+      for (int32_t k = 0; k < times; ++k) {
+        restored = O::add(restored, bias_value);
+        sum = O::add(sum, bias_value);
+      }
+      O::store(light + i, restored);
+    }
+    O::store(matched + i, sum);
+  });
+}
+
+template <typename Ops>
+void difference_plane_with(float* destination, const float* a, const float* b) {
+  difference_of<Ops>(destination, a, b, pixel_count());
+}
 
 #undef TENVORA_VECTOR_EXCHANGE
 
 }  // namespace
 
 // The entry points of one instruction set, named NAME_SUFFIX.
-#define TENVORA_DEFINE_VECTOR_KERNELS(Ops, suffix)                             \
-  void separate_hot_pixels_##suffix(const float* source, float* destination) { \
-    separate_hot_pixels_with<Ops>(source, destination);                        \
-  }                                                                            \
-  void find_darkest_block_##suffix(const float* plane) {                       \
-    find_darkest_block_with<Ops>(plane);                                       \
-  }                                                                            \
-  void find_hot_pixels_##suffix(const float* plane) {                          \
-    find_hot_pixels_with<Ops>(plane);                                          \
-  }                                                                            \
-  void subtract_plane_##suffix(float* a, const float* b) {                     \
-    combine_planes_with<Ops>(a, b, Difference<Ops>());                         \
-  }                                                                            \
-  void add_plane_##suffix(float* a, const float* b) {                          \
-    combine_planes_with<Ops>(a, b, Sum<Ops>());                                \
+#define TENVORA_DEFINE_VECTOR_KERNELS(Ops, suffix)                                                \
+  void separate_hot_pixels_##suffix(const float* source, float* destination) {                    \
+    separate_hot_pixels_with<Ops>(source, destination);                                           \
+  }                                                                                               \
+  void find_darkest_block_##suffix(const float* plane) {                                          \
+    find_darkest_block_with<Ops>(plane);                                                          \
+  }                                                                                               \
+  void find_hot_pixels_##suffix(const float* plane) {                                             \
+    find_hot_pixels_with<Ops>(plane);                                                             \
+  }                                                                                               \
+  void subtract_plane_##suffix(float* a, const float* b) {                                        \
+    subtract_plane_with<Ops>(a, b);                                                               \
+  }                                                                                               \
+  void add_plane_##suffix(float* a, const float* b) {                                             \
+    add_plane_with<Ops>(a, b);                                                                    \
+  }                                                                                               \
+  void split_dark_frame_##suffix(const float* dark, const float* bias, float* glow, float* hot) { \
+    split_dark_frame_with<Ops>(dark, bias, glow, hot);                                            \
+  }                                                                                               \
+  void subtract_plane_times_##suffix(float* a, const float* b, int32_t times) {                   \
+    subtract_plane_times_with<Ops>(a, b, times);                                                  \
+  }                                                                                               \
+  void scale_and_sum_##suffix(float* glow, float glow_ratio, float* hot, float hot_ratio,         \
+                              float* matched, float* light, const float* bias, int32_t times) {   \
+    scale_and_sum_with<Ops>(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);       \
+  }                                                                                               \
+  void difference_plane_##suffix(float* destination, const float* a, const float* b) {            \
+    difference_plane_with<Ops>(destination, a, b);                                                \
   }
