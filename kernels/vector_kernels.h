@@ -259,7 +259,9 @@ void subtract_plane_times_with(float* a, const float* b, int32_t times) {
   });
 }
 
-// Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
+// Scaling, sum and the bias given back, in one pass (the pixel is the first
+// operand of each product, so a NaN pixel times a NaN ratio keeps the pixel's
+// payload, as the compiled scalar products do): glow = glow_ratio *
 // glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
 // bias and matched += bias, alternating.
 template <typename Ops>
@@ -267,8 +269,8 @@ void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_rat
                         float* light, const float* bias, int32_t times) {
   for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
-    const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
-    const auto scaled_hot = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
+    const auto scaled_glow = O::multiply(O::load(glow + i), O::broadcast(glow_ratio));
+    const auto scaled_hot = O::multiply(O::load(hot + i), O::broadcast(hot_ratio));
     O::store(glow + i, scaled_glow);
     O::store(hot + i, scaled_hot);
     auto sum = O::add(scaled_glow, scaled_hot);
