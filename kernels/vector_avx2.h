@@ -13,10 +13,25 @@ struct Avx2 {
   static TENVORA_FORCE_INLINE Floats load(const float* p) { return _mm256_loadu_ps(p); }
   static TENVORA_FORCE_INLINE void store(float* p, Floats v) { _mm256_storeu_ps(p, v); }
   static TENVORA_FORCE_INLINE Floats broadcast(float x) { return _mm256_set1_ps(x); }
-  // p[0], p[5], ..., p[35]: the same pixel of eight neighbouring blocks. A
-  // gather moves bit patterns.
-  static TENVORA_FORCE_INLINE Floats every_fifth(const float* p) {
-    return _mm256_i32gather_ps(p, _mm256_setr_epi32(0, 5, 10, 15, 20, 25, 30, 35), 4);
+  // column[c] = p[c], p[5 + c], ..., p[35 + c] for c = 0 .. 4: the pixels of
+  // one row of eight neighbouring blocks, column by column, from five loads
+  // rearranged in registers (single loads or a gather cost more).
+  static TENVORA_FORCE_INLINE void block_columns(const float* p, Floats column[5]) {
+    Floats loaded[5];
+    for (int k = 0; k < 5; ++k) loaded[k] = _mm256_loadu_ps(p + 8 * k);
+    for (int c = 0; c < 5; ++c) {
+      // Lane b wants element 5b + c of the 40: vector (5b + c) / 8, lane
+      // (5b + c) % 8; the permute reads only the low three bits.
+      const __m256i index =
+          _mm256_add_epi32(_mm256_setr_epi32(0, 5, 10, 15, 20, 25, 30, 35), _mm256_set1_epi32(c));
+      Floats result = _mm256_permutevar8x32_ps(loaded[0], index);
+      for (int k = 1; k < 5; ++k) {
+        const __m256 from_k =
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(8 * k - 1)));
+        result = _mm256_blendv_ps(result, _mm256_permutevar8x32_ps(loaded[k], index), from_k);
+      }
+      column[c] = result;
+    }
   }
 
   // Leaves a <= b: swaps unless b >= a (false with NaN), by blending, so

@@ -99,10 +99,13 @@ void find_darkest_block_with(const float* plane) {
   for (int32_t y0 = 3; y0 + 4 <= height - 9; y0 += 5) {
     int32_t x0 = 3;
     for (; x0 + 5 * (lanes - 1) + 4 <= width - 9; x0 += 5 * lanes) {
+      // Element n of the scalar gather is column 4 - n / 5, row 4 - n % 5.
       Floats v[25];
-      int n = 0;
-      for (int32_t x = x0 + 4; x >= x0; --x)
-        for (int32_t y = y0 + 4; y >= y0; --y) v[n++] = Ops::every_fifth(plane + x + stride * y);
+      for (int32_t row = 0; row < 5; ++row) {
+        Floats column[5];
+        Ops::block_columns(plane + x0 + stride * (y0 + row), column);
+        for (int32_t c = 0; c < 5; ++c) v[5 * (4 - c) + (4 - row)] = column[c];
+      }
       TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
       float medians[lanes];
       Ops::store(medians, v[12]);

@@ -14,9 +14,12 @@ struct Sse2 {
   static TENVORA_FORCE_INLINE Floats load(const float* p) { return _mm_loadu_ps(p); }
   static TENVORA_FORCE_INLINE void store(float* p, Floats v) { _mm_storeu_ps(p, v); }
   static TENVORA_FORCE_INLINE Floats broadcast(float x) { return _mm_set1_ps(x); }
-  // p[0], p[5], p[10], p[15]: the same pixel of four neighbouring blocks.
-  static TENVORA_FORCE_INLINE Floats every_fifth(const float* p) {
-    return _mm_castsi128_ps(_mm_setr_epi32(bits(p[0]), bits(p[5]), bits(p[10]), bits(p[15])));
+  // column[c] = p[c], p[5 + c], p[10 + c], p[15 + c] for c = 0 .. 4: the
+  // pixels of one row of four neighbouring blocks, column by column.
+  static TENVORA_FORCE_INLINE void block_columns(const float* p, Floats column[5]) {
+    for (int c = 0; c < 5; ++c)
+      column[c] = _mm_castsi128_ps(
+          _mm_setr_epi32(bits(p[c]), bits(p[5 + c]), bits(p[10 + c]), bits(p[15 + c])));
   }
 
   // Leaves a <= b: swaps unless b >= a (false with NaN), with bit masks, so
