@@ -16,7 +16,7 @@ runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type
 memcpy = next((b["real_time"] for b in runs if b["name"].startswith("BM_memcpy")), None)
 print("\n| What | ms | x memcpy |\n|---|---:|---:|")
 for b in runs:
-    name = b["name"].split("/iterations")[0].split("/min_time")[0].split("/manual_time")[0]
+    name = b["name"].split("/iterations")[0].split("/min_time")[0].split("/manual_time")[0].replace("/0/", "/").replace("/1/", "/")
     ratio = "%.2f" % (b["real_time"] / memcpy) if memcpy else "-"
     print("| %s | %.1f | %s |" % (name, b["real_time"], ratio))
 PY
