@@ -262,11 +262,11 @@ void subtract_plane_times_with(float* a, const float* b, int32_t times) {
   });
 }
 
-// Scaling, sum and the bias given back, in one pass (the pixel is the first
-// operand of each product, so a NaN pixel times a NaN ratio keeps the pixel's
-// payload, as the compiled scalar products do): glow = glow_ratio *
+// Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
 // glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
-// bias and matched += bias, alternating.
+// bias and matched += bias, alternating. (Which payload the product of a NaN
+// pixel and a NaN ratio carries follows the operand order the compiler picks,
+// as in any scalar product.)
 template <typename Ops>
 void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
                         float* light, const float* bias, int32_t times) {

@@ -23,7 +23,9 @@ struct Path {
   void (*add)(float*, const float*);
 };
 
-void PrintTo(const Path& path, std::ostream* out) { *out << path.name; }
+void PrintTo(const Path& path, std::ostream* out) {
+  *out << path.name;
+}
 
 const Path kReference = {"reference",
                          false,
