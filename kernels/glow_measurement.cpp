@@ -1,6 +1,9 @@
 // Glow measurement: the darkest 5x5 block of a reference plane, and the glow
 // level of a plane, its corner block's median minus the median of the block
 // at the recorded anchor.
+#include "kernels/glow_measurement.h"
+
+#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 
 namespace {
@@ -18,26 +21,15 @@ float block_median(const float* plane, int32_t x0, int32_t y0) {
 }  // namespace
 
 // Candidates lie on a grid of pitch 5 from (3, 3) and end at least 8 pixels
-// before the last column and row. Ties go to the first block visited.
-void find_darkest_block(const float* plane) {
+// before the last column and row, visited band by band.
+void find_darkest_block_reference(const float* plane) {
   const int32_t width = plugin_state.frame_width;
   const int32_t height = plugin_state.frame_height;
   if (width < 16 || height < 16) return;  // no candidate fits
   float best_median = 1e30f;
-  float block[25];
   for (int32_t y0 = 3; y0 + 4 <= height - 9; y0 += 5) {
     for (int32_t x0 = 3; x0 + 4 <= width - 9; x0 += 5) {
-      // Column by column from the last, each column bottom up: with NaN in
-      // the block the median depends on this order.
-      int n = 0;
-      for (int32_t x = x0 + 4; x >= x0; --x)
-        for (int32_t y = y0 + 4; y >= y0; --y) block[n++] = pixel_at(plane, x, y);
-      const float median = median_of_25(block);
-      if (!(median >= best_median)) {
-        best_median = median;
-        // The anchor is the block's second column and second row.
-        plugin_state.darkest_block = {x0 + 1, y0 + 1};
-      }
+      consider_candidate(candidate_median(plane, width, x0, y0), x0, y0, best_median);
     }
   }
 }

@@ -3,6 +3,7 @@
 // nine positions.
 #include <cstddef>
 
+#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 
 namespace {
@@ -22,7 +23,7 @@ double mean_over_hot_pixels(const float* plane, ValueAt value_at) {
 // Cells are width / 3 by height / 3; the remainder columns and rows belong
 // to no cell. Only values above 0 are recorded, ties go to the first in scan
 // order, and a cell without such a value keeps its old entry.
-void find_hot_pixels(const float* plane) {
+void find_hot_pixels_reference(const float* plane) {
   const int32_t width = plugin_state.frame_width;
   const int32_t cell_width = width / 3;
   const int32_t cell_height = plugin_state.frame_height / 3;

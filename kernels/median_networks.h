@@ -7,6 +7,41 @@
 
 #include "kernels/force_inline.h"
 
+// The exchange sequences, each pair (i, j) in order, for X(i, j) to expand:
+// the scalar networks below and the vector networks, which run the same
+// sequence on many neighbourhoods at once, share them.
+
+// 19 exchanges. The first nine sort each row triple (0-2, 3-5, 6-8) on its
+// own. The last three name the higher index first: that is where the smaller
+// value goes.
+// clang-format off
+#define TENVORA_MEDIAN_OF_9_EXCHANGES(X) \
+  X(1, 2) X(4, 5) X(7, 8) X(0, 1) X(3, 4) X(6, 7) \
+  X(1, 2) X(4, 5) X(7, 8) X(0, 3) X(5, 8) X(4, 7) \
+  X(3, 6) X(1, 4) X(2, 5) X(4, 7) X(4, 2) X(6, 4) \
+  X(4, 2)
+
+// 99 exchanges.
+#define TENVORA_MEDIAN_OF_25_EXCHANGES(X) \
+  /* Exchanges 1 to 23. */ \
+  X(0, 1) X(3, 4) X(2, 4) X(2, 3) X(6, 7) X(5, 7) X(5, 6) X(9, 10) \
+  X(8, 10) X(8, 9) X(12, 13) X(11, 13) X(11, 12) X(15, 16) X(14, 16) X(14, 15) \
+  X(18, 19) X(17, 19) X(17, 18) X(21, 22) X(20, 22) X(20, 21) X(23, 24) \
+  /* Exchanges 24 to 46. */ \
+  X(2, 5) X(3, 6) X(0, 6) X(0, 3) X(4, 7) X(1, 7) X(1, 4) X(11, 14) \
+  X(8, 14) X(8, 11) X(12, 15) X(9, 15) X(9, 12) X(13, 16) X(10, 16) X(10, 13) \
+  X(20, 23) X(17, 23) X(17, 20) X(21, 24) X(18, 24) X(18, 21) X(19, 22) \
+  /* Exchanges 47 to 68. */ \
+  X(8, 17) X(9, 18) X(0, 18) X(0, 9) X(10, 19) X(1, 19) X(1, 10) X(11, 20) \
+  X(2, 20) X(2, 11) X(12, 21) X(3, 21) X(3, 12) X(13, 22) X(4, 22) X(4, 13) \
+  X(14, 23) X(5, 23) X(5, 14) X(15, 24) X(6, 24) X(6, 15) \
+  /* Exchanges 69 to 99. */ \
+  X(7, 16) X(7, 19) X(13, 21) X(15, 23) X(7, 13) X(7, 15) X(1, 9) X(3, 11) \
+  X(5, 17) X(11, 17) X(9, 17) X(4, 10) X(6, 12) X(7, 14) X(4, 6) X(4, 7) \
+  X(12, 14) X(10, 14) X(6, 7) X(10, 12) X(6, 10) X(6, 17) X(12, 17) X(7, 17) \
+  X(7, 10) X(12, 18) X(7, 12) X(10, 18) X(12, 20) X(10, 20) X(10, 12)
+// clang-format on
+
 // Leaves v[i] <= v[j]. Equal values (zeros of either sign too) stay put; a
 // NaN on either side makes the comparison false, so the two are swapped.
 TENVORA_FORCE_INLINE void compare_exchange(float* v, int i, int j) {
@@ -17,135 +52,18 @@ TENVORA_FORCE_INLINE void compare_exchange(float* v, int i, int j) {
   }
 }
 
-// The 5th smallest of 9 values, after 19 exchanges.
+#define TENVORA_SCALAR_EXCHANGE(i, j) compare_exchange(v, i, j);
+
+// The 5th smallest of 9 values.
 TENVORA_FORCE_INLINE float median_of_9(float* v) {
-  compare_exchange(v, 1, 2);
-  compare_exchange(v, 4, 5);
-  compare_exchange(v, 7, 8);
-  compare_exchange(v, 0, 1);
-  compare_exchange(v, 3, 4);
-  compare_exchange(v, 6, 7);
-  compare_exchange(v, 1, 2);
-  compare_exchange(v, 4, 5);
-  compare_exchange(v, 7, 8);
-  compare_exchange(v, 0, 3);
-  compare_exchange(v, 5, 8);
-  compare_exchange(v, 4, 7);
-  compare_exchange(v, 3, 6);
-  compare_exchange(v, 1, 4);
-  compare_exchange(v, 2, 5);
-  compare_exchange(v, 4, 7);
-  // The higher index first: that is where the smaller value goes.
-  compare_exchange(v, 4, 2);
-  compare_exchange(v, 6, 4);
-  compare_exchange(v, 4, 2);
+  TENVORA_MEDIAN_OF_9_EXCHANGES(TENVORA_SCALAR_EXCHANGE)
   return v[4];
 }
 
-// The 13th smallest of 25 values, after 99 exchanges.
+// The 13th smallest of 25 values.
 TENVORA_FORCE_INLINE float median_of_25(float* v) {
-  // Exchanges 1 to 23.
-  compare_exchange(v, 0, 1);
-  compare_exchange(v, 3, 4);
-  compare_exchange(v, 2, 4);
-  compare_exchange(v, 2, 3);
-  compare_exchange(v, 6, 7);
-  compare_exchange(v, 5, 7);
-  compare_exchange(v, 5, 6);
-  compare_exchange(v, 9, 10);
-  compare_exchange(v, 8, 10);
-  compare_exchange(v, 8, 9);
-  compare_exchange(v, 12, 13);
-  compare_exchange(v, 11, 13);
-  compare_exchange(v, 11, 12);
-  compare_exchange(v, 15, 16);
-  compare_exchange(v, 14, 16);
-  compare_exchange(v, 14, 15);
-  compare_exchange(v, 18, 19);
-  compare_exchange(v, 17, 19);
-  compare_exchange(v, 17, 18);
-  compare_exchange(v, 21, 22);
-  compare_exchange(v, 20, 22);
-  compare_exchange(v, 20, 21);
-  compare_exchange(v, 23, 24);
-  // Exchanges 24 to 46.
-  compare_exchange(v, 2, 5);
-  compare_exchange(v, 3, 6);
-  compare_exchange(v, 0, 6);
-  compare_exchange(v, 0, 3);
-  compare_exchange(v, 4, 7);
-  compare_exchange(v, 1, 7);
-  compare_exchange(v, 1, 4);
-  compare_exchange(v, 11, 14);
-  compare_exchange(v, 8, 14);
-  compare_exchange(v, 8, 11);
-  compare_exchange(v, 12, 15);
-  compare_exchange(v, 9, 15);
-  compare_exchange(v, 9, 12);
-  compare_exchange(v, 13, 16);
-  compare_exchange(v, 10, 16);
-  compare_exchange(v, 10, 13);
-  compare_exchange(v, 20, 23);
-  compare_exchange(v, 17, 23);
-  compare_exchange(v, 17, 20);
-  compare_exchange(v, 21, 24);
-  compare_exchange(v, 18, 24);
-  compare_exchange(v, 18, 21);
-  compare_exchange(v, 19, 22);
-  // Exchanges 47 to 68.
-  compare_exchange(v, 8, 17);
-  compare_exchange(v, 9, 18);
-  compare_exchange(v, 0, 18);
-  compare_exchange(v, 0, 9);
-  compare_exchange(v, 10, 19);
-  compare_exchange(v, 1, 19);
-  compare_exchange(v, 1, 10);
-  compare_exchange(v, 11, 20);
-  compare_exchange(v, 2, 20);
-  compare_exchange(v, 2, 11);
-  compare_exchange(v, 12, 21);
-  compare_exchange(v, 3, 21);
-  compare_exchange(v, 3, 12);
-  compare_exchange(v, 13, 22);
-  compare_exchange(v, 4, 22);
-  compare_exchange(v, 4, 13);
-  compare_exchange(v, 14, 23);
-  compare_exchange(v, 5, 23);
-  compare_exchange(v, 5, 14);
-  compare_exchange(v, 15, 24);
-  compare_exchange(v, 6, 24);
-  compare_exchange(v, 6, 15);
-  // Exchanges 69 to 99.
-  compare_exchange(v, 7, 16);
-  compare_exchange(v, 7, 19);
-  compare_exchange(v, 13, 21);
-  compare_exchange(v, 15, 23);
-  compare_exchange(v, 7, 13);
-  compare_exchange(v, 7, 15);
-  compare_exchange(v, 1, 9);
-  compare_exchange(v, 3, 11);
-  compare_exchange(v, 5, 17);
-  compare_exchange(v, 11, 17);
-  compare_exchange(v, 9, 17);
-  compare_exchange(v, 4, 10);
-  compare_exchange(v, 6, 12);
-  compare_exchange(v, 7, 14);
-  compare_exchange(v, 4, 6);
-  compare_exchange(v, 4, 7);
-  compare_exchange(v, 12, 14);
-  compare_exchange(v, 10, 14);
-  compare_exchange(v, 6, 7);
-  compare_exchange(v, 10, 12);
-  compare_exchange(v, 6, 10);
-  compare_exchange(v, 6, 17);
-  compare_exchange(v, 12, 17);
-  compare_exchange(v, 7, 17);
-  compare_exchange(v, 7, 10);
-  compare_exchange(v, 12, 18);
-  compare_exchange(v, 7, 12);
-  compare_exchange(v, 10, 18);
-  compare_exchange(v, 12, 20);
-  compare_exchange(v, 10, 20);
-  compare_exchange(v, 10, 12);
+  TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_SCALAR_EXCHANGE)
   return v[12];
 }
+
+#undef TENVORA_SCALAR_EXCHANGE

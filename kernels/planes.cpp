@@ -1,20 +1,15 @@
 // Whole-plane kernels. Each result depends only on the inputs at the same
-// index, so the walk goes in storage order, one pass.
+// index, so the walk goes in storage order, one pass. The straightforward
+// subtraction and addition are the reference for the vector versions.
+#include "kernels/planes.h"
+
 #include <cstddef>
 #include <cstring>
 
+#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 
 namespace {
-
-// Pixels in the frame, counted in a pointer-sized type; 0 when the frame has
-// none, so that no kernel reads a plane then.
-ptrdiff_t pixel_count() {
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
-  if (width <= 0 || height <= 0) return 0;
-  return static_cast<ptrdiff_t>(width) * height;
-}
 
 // a[i] = combine(a[i], b[i]), rounded to float when stored. a and b are one
 // plane or two planes that do not overlap.
@@ -36,10 +31,10 @@ void copy_plane(const float* source, float* destination) {
 
 // A single sum or difference of two floats rounds to the same value whether
 // it is formed in single or double precision.
-void subtract_plane(float* a, const float* b) {
+void subtract_plane_reference(float* a, const float* b) {
   combine_planes(a, b, [](float x, float y) { return x - y; });
 }
 
-void add_plane(float* a, const float* b) {
+void add_plane_reference(float* a, const float* b) {
   combine_planes(a, b, [](float x, float y) { return x + y; });
 }

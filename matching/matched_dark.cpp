@@ -82,16 +82,6 @@ double divisor(float level) {
   return level == 0.0f || std::isnan(level) ? 1.0 : level;
 }
 
-void scale_components(float glow_ratio, float hot_ratio) {
-  const size_t count = size_t(plugin_state.frame_width) * size_t(plugin_state.frame_height);
-  float* glow = plugin_state.glow_plane;
-  float* hot = plugin_state.hot_plane;
-  for (size_t i = 0; i < count; ++i) {
-    glow[i] = glow_ratio * glow[i];
-    hot[i] = hot_ratio * hot[i];
-  }
-}
-
 void set_title(ImageHandle image, const char* title) {
   call_host(HC_SET_TITLE, image, address(title), 0);
 }
@@ -106,8 +96,7 @@ void make_corrected_image() {
   float* corrected_plane = nullptr;
   ImageHandle corrected_image = new_image(&corrected_plane, corrected_title);
   if (corrected_image == 0) return;
-  copy_plane(plugin_state.light_plane, corrected_plane);
-  subtract_plane(corrected_plane, plugin_state.matched_plane);
+  difference_plane(corrected_plane, plugin_state.light_plane, plugin_state.matched_plane);
   set_title(corrected_image, corrected_title);
   update(corrected_image);
 }
@@ -136,21 +125,13 @@ void run_matched_dark() {
   const ImageHandle matched_image = new_image(&s.matched_plane, matched_name);
   if (matched_image == 0) return;
 
-  // Split the dark (less the bias, taken once) into glow and hot pixels.
-  if (bias) {
-    copy_plane(s.dark_plane, s.hot_plane);
-    subtract_plane(s.hot_plane, s.bias_plane);
-    separate_hot_pixels(s.hot_plane, s.glow_plane);
-  } else {
-    separate_hot_pixels(s.dark_plane, s.glow_plane);
-  }
+  // Split the dark (less the bias, taken once) into glow and hot pixels, in
+  // one pass. The hot plane already holds its component when the glow is
+  // shown; the host sees it only at its own update.
+  split_dark_frame(s.dark_plane, bias ? s.bias_plane : nullptr, s.glow_plane, s.hot_plane);
   update(glow_image);
-  if (!bias) copy_plane(s.dark_plane, s.hot_plane);
-  subtract_plane(s.hot_plane, s.glow_plane);
   // The light is measured without its bias, in place.
-  if (bias) {
-    for (int32_t i = 0; i < s.bias_factor; ++i) subtract_plane(s.light_plane, s.bias_plane);
-  }
+  if (bias) subtract_plane_times(s.light_plane, s.bias_plane, s.bias_factor);
 
   find_darkest_block(s.light_plane);
   const float glow_light = float(glow_level(s.light_plane));
@@ -164,17 +145,10 @@ void run_matched_dark() {
 
   const float glow_ratio = float(glow_light / divisor(glow_dark));
   const float hot_ratio = float(hot_light / divisor(hot_dark));
-  scale_components(glow_ratio, hot_ratio);
-
-  copy_plane(s.glow_plane, s.matched_plane);
-  add_plane(s.matched_plane, s.hot_plane);
-  // The light gets its bias back and the matched dark receives it, in turns.
-  if (bias) {
-    for (int32_t i = 0; i < s.bias_factor; ++i) {
-      add_plane(s.light_plane, s.bias_plane);
-      add_plane(s.matched_plane, s.bias_plane);
-    }
-  }
+  // Both components scaled, added into the matched dark, and, with a bias,
+  // the light given its bias back while the matched dark receives it, in turns.
+  scale_and_sum(s.glow_plane, glow_ratio, s.hot_plane, hot_ratio, s.matched_plane, s.light_plane,
+                s.bias_plane, bias ? s.bias_factor : 0);
 
   if (corrected && !bias) make_corrected_image();
   set_title(matched_image, matched_name);

@@ -32,6 +32,10 @@ bool take_step(HWND dialog, HostEmulation& host, const Step& step) {
       return headless::click(dialog, IDC_SUBTRACT_BIAS);
     case StepKind::type:
       return headless::type_text(dialog, IDC_BIAS_FACTOR, step.text);
+    case StepKind::set_text:
+      SendMessageA(GetDlgItem(dialog, IDC_BIAS_FACTOR), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(step.text.c_str()));
+      return true;
     case StepKind::subtract:
       return headless::click(dialog, step.on ? IDC_SUBTRACT : IDC_DONT_SUBTRACT);
     case StepKind::about:
@@ -70,15 +74,17 @@ std::string MessageBoxRecord::line() const {
 }
 
 Activation activate(const Session& session, HostEmulation& host, ImageHandle active_image,
-                    const std::vector<Step>& steps) {
+                    const std::vector<Step>& steps, const StepObserver& observer) {
   Activation activation;
   HWND dialog_window = nullptr;
   headless::reset();
   headless::set_user([&](HWND dialog) {
     dialog_window = dialog;
-    for (const Step& step : steps) {
-      if (!headless::is_open(dialog) || !take_step(dialog, host, step))
-        activation.refused_steps.push_back(format_step(step));
+    if (observer) observer(dialog, 0, true);
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const bool taken = headless::is_open(dialog) && take_step(dialog, host, steps[i]);
+      if (!taken) activation.refused_steps.push_back(format_step(steps[i]));
+      if (observer) observer(dialog, i + 1, taken);
     }
   });
   activation.result = pi_activate(active_image, session.main_window);

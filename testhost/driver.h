@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,14 @@ struct Activation {
   std::vector<std::string> refused_steps;
 };
 
+// Looks at the dialog once it has opened (step 0) and after each step
+// (numbered from 1), told whether the user could take that step.
+using StepObserver = std::function<void(HWND dialog, size_t step, bool taken)>;
+
 // Calls pi_activate on `active_image` with the main window as owner and acts
 // out the steps; every message box is answered with OK. A choose step queues
 // its pick in `host` just before the click.
 Activation activate(const Session& session, HostEmulation& host, ImageHandle active_image,
-                    const std::vector<Step>& steps);
+                    const std::vector<Step>& steps, const StepObserver& observer = {});
 
 }  // namespace testhost

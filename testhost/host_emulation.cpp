@@ -97,6 +97,7 @@ HostWord HostEmulation::command(HostWord code, HostWord p1, HostWord p2, HostWor
   call.p1 = p1;
   call.p2 = p2;
   call.p3 = p3;
+  call.when = std::chrono::steady_clock::now();
   // A Light-edition host numbers its commands from the offset on; a code
   // of the other edition is a command it does not know.
   HostWord command = light_edition_ ? code - LIGHT_COMMAND_OFFSET : code;
@@ -147,7 +148,10 @@ HostWord HostEmulation::dispatch(HostWord command, HostCall& call) {
     case HC_UPDATE: {
       line += describe(call.p1) + " " + number(call.p2) + " " + number(call.p3);
       HostImage* image = find(call.p1);
-      if (image) image->shown.push_back(image->pixels);
+      if (image) {
+        ++image->updates;
+        if (keep_shown_) image->shown.push_back(image->pixels);
+      }
       line += image ? " -> 1" : " -> 0";
       return image ? 1 : 0;
     }

@@ -4,6 +4,7 @@
 // (or put it into plugin_state directly) and read the results back here.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -21,8 +22,10 @@ struct HostImage {
   // Exactly width x height values, so that an overrun is an overrun of the
   // allocation itself (AddressSanitizer reports it).
   std::vector<float> pixels;
-  // The pixels as the host took them up at each HC_UPDATE, oldest first.
+  // The pixels as the host took them up at each HC_UPDATE, oldest first
+  // (while the host keeps them, see keep_shown), and the number of updates.
   std::vector<std::vector<float>> shown;
+  int updates = 0;
 };
 
 // One command as the host received it.
@@ -30,8 +33,9 @@ struct HostCall {
   HostWord code = 0;  // as received, edition offset included
   HostWord p1 = 0, p2 = 0, p3 = 0;
   HostWord result = 0;
-  std::string text;  // the title set or returned, for the title commands
-  std::string line;  // readable form, free of pointer values
+  std::string text;                            // the title set or returned, for the title commands
+  std::string line;                            // readable form, free of pointer values
+  std::chrono::steady_clock::time_point when;  // when the command arrived
 };
 
 class HostEmulation {
@@ -59,6 +63,10 @@ class HostEmulation {
   void fail_new_image(int nth) { new_image_failures_.push_back(nth); }
   void fail_get_pixels(int nth, HostWord result, bool supply_plane);
 
+  // Whether HC_UPDATE keeps a copy of the pixels (on by default); hosts of
+  // large frames turn it off.
+  void keep_shown(bool keep) { keep_shown_ = keep; }
+
   const std::vector<HostCall>& log() const { return log_; }
   // The log, one line per command.
   std::string log_text() const;
@@ -81,6 +89,7 @@ class HostEmulation {
   HostWord dispatch(HostWord command, HostCall& call);
 
   bool light_edition_;
+  bool keep_shown_ = true;
   HostEmulation* previous_;
   std::deque<HostImage> images_;  // a deque keeps references stable
   std::deque<ImageHandle> picks_;

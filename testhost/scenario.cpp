@@ -31,9 +31,9 @@ bool parse_step(const std::string& line, Step& step) {
   std::istringstream words(line);
   std::string verb, first, second, extra;
   words >> verb;
-  if (verb == "type") {
-    step.kind = StepKind::type;
-    size_t start = line.find("type") + 4;
+  if (verb == "type" || verb == "set-text") {
+    step.kind = verb == "type" ? StepKind::type : StepKind::set_text;
+    size_t start = verb.size();
     if (start < line.size() && line[start] == ' ') ++start;
     step.text = line.substr(start);
     return true;
@@ -95,6 +95,8 @@ std::string format_step(const Step& step) {
       return "toggle-bias";
     case StepKind::type:
       return "type " + step.text;
+    case StepKind::set_text:
+      return "set-text " + step.text;
     case StepKind::subtract:
       return step.on ? "subtract on" : "subtract off";
     case StepKind::about:

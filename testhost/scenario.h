@@ -6,6 +6,8 @@
 //                      a handle the host does not know is a failed pick
 //   toggle-bias        click the Subtract Bias box
 //   type 2             type into the bias factor field (the rest of the line)
+//   set-text 1234      put the rest of the line into the bias factor field with
+//                      WM_SETTEXT, as a program would (no key filter, no limit)
 //   subtract on        pick "Subtract Matched Dark" ("off": don't subtract)
 //   about              click About
 //   go                 click Go
@@ -21,14 +23,14 @@
 
 namespace testhost {
 
-enum class StepKind { choose, toggle_bias, type, subtract, about, go, cancel };
+enum class StepKind { choose, toggle_bias, type, set_text, subtract, about, go, cancel };
 enum class Role { light, dark, bias };
 
 struct Step {
   StepKind kind = StepKind::go;
   Role role = Role::light;  // choose
   ImageHandle pick = 0;     // choose
-  std::string text;         // type
+  std::string text;         // type, set_text
   bool on = false;          // subtract
 };
 

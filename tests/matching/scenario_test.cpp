@@ -19,6 +19,7 @@ TEST(Scenario, ReadsEveryStepAndWritesItBack) {
       "type 2\n"
       "type\n"
       "type 12 a\n"
+      "set-text 1234\n"
       "subtract on\n"
       "subtract off\n"
       "about\n"
@@ -31,7 +32,7 @@ TEST(Scenario, ReadsEveryStepAndWritesItBack) {
   for (const Step& step : steps) written += format_step(step) + "\n";
   EXPECT_EQ(written,
             "choose light 3\nchoose dark 16\ntoggle-bias\nchoose bias -1\ntype 2\ntype \n"
-            "type 12 a\nsubtract on\nsubtract off\nabout\ngo\ncancel\n");
+            "type 12 a\nset-text 1234\nsubtract on\nsubtract off\nabout\ngo\ncancel\n");
 }
 
 TEST(Scenario, RefusesWhatIsNoStep) {

@@ -1,0 +1,27 @@
+// The vector kernels with AVX2. Only this unit is compiled for AVX2, and only
+// after every header it shares with the rest of the program has been read
+// for the baseline, so that no inline function used elsewhere is emitted
+// with AVX2 instructions. The dispatcher calls these only where the
+// processor has AVX2.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/glow_measurement.h"
+#include "kernels/hot_pixel_separation.h"
+#include "kernels/kernel_paths.h"
+#include "kernels/median_networks.h"
+#include "kernels/planes.h"
+#include "plugin/plugin_state.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+#include "kernels/vector_avx2.h"
+#include "kernels/vector_kernels.h"
+
+TENVORA_DEFINE_VECTOR_KERNELS(Avx2, avx2)
+
+#pragma GCC pop_options

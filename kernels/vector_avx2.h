@@ -1,0 +1,82 @@
+// Eight floats per vector with AVX2, for processors that have it. The same
+// operations as Sse2; only translation units compiled for AVX2 include this.
+#pragma once
+
+#include <immintrin.h>
+
+#include "kernels/force_inline.h"
+
+struct Avx2 {
+  using Floats = __m256;
+  static constexpr int lanes = 8;
+
+  static TENVORA_FORCE_INLINE Floats load(const float* p) { return _mm256_loadu_ps(p); }
+  static TENVORA_FORCE_INLINE void store(float* p, Floats v) { _mm256_storeu_ps(p, v); }
+  static TENVORA_FORCE_INLINE Floats broadcast(float x) { return _mm256_set1_ps(x); }
+  // column[c] = p[c], p[5 + c], ..., p[35 + c] for c = 0 .. 4: the pixels of
+  // one row of eight neighbouring blocks, column by column, from five loads
+  // rearranged in registers (single loads or a gather cost more).
+  static TENVORA_FORCE_INLINE void block_columns(const float* p, Floats column[5]) {
+    Floats loaded[5];
+    for (int k = 0; k < 5; ++k) loaded[k] = _mm256_loadu_ps(p + 8 * k);
+    for (int c = 0; c < 5; ++c) {
+      // Lane b wants element 5b + c of the 40: vector (5b + c) / 8, lane
+      // (5b + c) % 8; the permute reads only the low three bits.
+      const __m256i index =
+          _mm256_add_epi32(_mm256_setr_epi32(0, 5, 10, 15, 20, 25, 30, 35), _mm256_set1_epi32(c));
+      Floats result = _mm256_permutevar8x32_ps(loaded[0], index);
+      for (int k = 1; k < 5; ++k) {
+        const __m256 from_k =
+            _mm256_castsi256_ps(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(8 * k - 1)));
+        result = _mm256_blendv_ps(result, _mm256_permutevar8x32_ps(loaded[k], index), from_k);
+      }
+      column[c] = result;
+    }
+  }
+
+  // Leaves a <= b: swaps unless b >= a (false with NaN), by blending, so
+  // equal values of either sign stay put and NaN moves as the scalar rule says.
+  static TENVORA_FORCE_INLINE void compare_exchange(Floats& a, Floats& b) {
+    const Floats swap = _mm256_cmp_ps(b, a, _CMP_NGE_UQ);
+    const Floats low = _mm256_blendv_ps(a, b, swap);
+    b = _mm256_blendv_ps(b, a, swap);
+    a = low;
+  }
+
+  static TENVORA_FORCE_INLINE Floats greater(Floats a, Floats b) {
+    return _mm256_cmp_ps(a, b, _CMP_GT_OQ);
+  }
+  static TENVORA_FORCE_INLINE Floats zero_or_nan(Floats v) {
+    return _mm256_or_ps(_mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_EQ_OQ),
+                        _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
+  }
+  static TENVORA_FORCE_INLINE Floats select(Floats mask, Floats a, Floats b) {
+    return _mm256_blendv_ps(b, a, mask);
+  }
+  static TENVORA_FORCE_INLINE Floats sign_of(Floats v) {
+    return _mm256_and_ps(v, _mm256_set1_ps(-0.0f));
+  }
+  static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm256_xor_ps(a, b); }
+  static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm256_movemask_ps(mask) != 0; }
+
+  // a > 1.25 * b lane by lane, both widened to double, where the product is
+  // exact.
+  static TENVORA_FORCE_INLINE Floats above_five_quarters(Floats a, Floats b) {
+    const __m256d five_quarters = _mm256_set1_pd(1.25);
+    const __m256d low = _mm256_cmp_pd(
+        _mm256_cvtps_pd(_mm256_castps256_ps128(a)),
+        _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(b)), five_quarters), _CMP_GT_OQ);
+    const __m256d high = _mm256_cmp_pd(
+        _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)),
+        _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(b, 1)), five_quarters), _CMP_GT_OQ);
+    // One 32-bit half of each 64-bit mask, back in lane order.
+    const __m256 halves =
+        _mm256_shuffle_ps(_mm256_castpd_ps(low), _mm256_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0));
+    return _mm256_castpd_ps(
+        _mm256_permute4x64_pd(_mm256_castps_pd(halves), _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+
+  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) { return _mm256_add_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats subtract(Floats a, Floats b) { return _mm256_sub_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) { return _mm256_mul_ps(a, b); }
+};

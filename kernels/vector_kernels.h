@@ -1,0 +1,331 @@
+// The vector kernels, written once over a set of vector operations (Sse2 or
+// Avx2) and instantiated in one translation unit per instruction set. Each
+// reproduces its straightforward counterpart bit for bit: the same exchanges
+// in the same order for every pixel, and the same decisions; pixels that do
+// not fill a vector go through the shared scalar code.
+//
+// Everything here is in an unnamed namespace: the AVX2 unit compiles it for
+// another target, so no definition may be shared between the units.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/glow_measurement.h"
+#include "kernels/hot_pixel_separation.h"
+#include "kernels/median_networks.h"
+#include "kernels/planes.h"
+#include "plugin/plugin_state.h"
+
+namespace {
+
+#define TENVORA_VECTOR_EXCHANGE(i, j) Ops::compare_exchange(v[i], v[j]);
+
+// Glow values of the interior pixels row[x] .. row[x + lanes - 1].
+template <typename Ops>
+TENVORA_FORCE_INLINE void glow_vector(const float* row, ptrdiff_t stride, ptrdiff_t x, float* out) {
+  using Floats = typename Ops::Floats;
+  const float* above = row - stride + x;
+  const float* middle = row + x;
+  const float* below = row + stride + x;
+  Floats v[9] = {Ops::load(above - 1),  Ops::load(above),  Ops::load(above + 1),
+                 Ops::load(middle - 1), Ops::load(middle), Ops::load(middle + 1),
+                 Ops::load(below - 1),  Ops::load(below),  Ops::load(below + 1)};
+  const Floats centre = v[4];
+  TENVORA_MEDIAN_OF_9_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+  const Floats median = Ops::select(Ops::zero_or_nan(v[4]), Ops::broadcast(1.0f), v[4]);
+  // centre / median > 1.25 without the division: with the median's sign
+  // taken off both, |median| is positive (or infinite) and the test becomes
+  // centre' > 1.25 * |median|, exact in double and false with NaN, just as the
+  // quotient test is (inf / inf is NaN and fails; so does inf > inf).
+  const Floats sign = Ops::sign_of(median);
+  const Floats hot =
+      Ops::above_five_quarters(Ops::bitwise_xor(centre, sign), Ops::bitwise_xor(median, sign));
+  Ops::store(out + x, Ops::select(hot, median, centre));
+}
+
+// One row of the glow plane, 1 <= y <= height - 2 of a frame at least 3 x 3:
+// the interior pixels filtered, the first and the last copied.
+template <typename Ops>
+TENVORA_FORCE_INLINE void glow_row(const float* row, ptrdiff_t stride, float* out) {
+  const ptrdiff_t last = stride - 2;  // the last interior column
+  std::memcpy(out, row, sizeof(float));
+  std::memcpy(out + last + 1, row + last + 1, sizeof(float));
+  ptrdiff_t x = 1;
+  if (last >= Ops::lanes) {
+    for (; x + Ops::lanes - 1 <= last; x += Ops::lanes) glow_vector<Ops>(row, stride, x, out);
+    // The rest as one more vector that overlaps the previous one: the source
+    // is not written, so pixels done twice get the same value.
+    if (x <= last) glow_vector<Ops>(row, stride, last + 1 - Ops::lanes, out);
+  } else {
+    for (; x <= last; ++x) out[x] = glow_pixel(row, stride, x);
+  }
+}
+
+// Row y of the glow plane from the source rows around it: filtered in the
+// interior, a copy on the first and the last row and in frames under 3 x 3.
+template <typename Ops>
+TENVORA_FORCE_INLINE void glow_plane_row(const float* source, float* destination, int32_t y,
+                                         int32_t width, int32_t height) {
+  const ptrdiff_t stride = width;
+  const float* row = source + stride * y;
+  float* out = destination + stride * y;
+  if (width >= 3 && y >= 1 && y <= height - 2)
+    glow_row<Ops>(row, stride, out);
+  else
+    std::memcpy(out, row, static_cast<size_t>(width) * sizeof(float));
+}
+
+template <typename Ops>
+void separate_hot_pixels_with(const float* source, float* destination) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  if (width <= 0 || height <= 0) return;
+  for (int32_t y = 0; y < height; ++y) glow_plane_row<Ops>(source, destination, y, width, height);
+}
+
+// Eight (four) neighbouring candidates of one band at a time, each gathered
+// in the scalar order, their medians then taken in visiting order.
+template <typename Ops>
+void find_darkest_block_with(const float* plane) {
+  using Floats = typename Ops::Floats;
+  constexpr int32_t lanes = Ops::lanes;
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  if (width < 16 || height < 16) return;  // no candidate fits
+  const ptrdiff_t stride = width;
+  float best_median = 1e30f;
+  for (int32_t y0 = 3; y0 + 4 <= height - 9; y0 += 5) {
+    int32_t x0 = 3;
+    for (; x0 + 5 * (lanes - 1) + 4 <= width - 9; x0 += 5 * lanes) {
+      // Element n of the scalar gather is column 4 - n / 5, row 4 - n % 5.
+      Floats v[25];
+      for (int32_t row = 0; row < 5; ++row) {
+        Floats column[5];
+        Ops::block_columns(plane + x0 + stride * (y0 + row), column);
+        for (int32_t c = 0; c < 5; ++c) v[5 * (4 - c) + (4 - row)] = column[c];
+      }
+      TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+      float medians[lanes];
+      Ops::store(medians, v[12]);
+      for (int32_t lane = 0; lane < lanes; ++lane)
+        consider_candidate(medians[lane], x0 + 5 * lane, y0, best_median);
+    }
+    for (; x0 + 4 <= width - 9; x0 += 5)
+      consider_candidate(candidate_median(plane, stride, x0, y0), x0, y0, best_median);
+  }
+}
+
+// The greatest of count pixels that is above 0, or 0. Only one value can be
+// that, so the lanes may find it in any order.
+template <typename Ops>
+TENVORA_FORCE_INLINE float row_maximum(const float* pixels, ptrdiff_t count) {
+  float maximum = 0.0f;
+  if (count >= Ops::lanes) {
+    typename Ops::Floats lane_maximum = Ops::broadcast(0.0f);
+    for (ptrdiff_t x = 0;; x += Ops::lanes) {
+      // The last vector may overlap the one before; that changes no maximum.
+      if (x > count - Ops::lanes) x = count - Ops::lanes;
+      const typename Ops::Floats value = Ops::load(pixels + x);
+      lane_maximum = Ops::select(Ops::greater(value, lane_maximum), value, lane_maximum);
+      if (x == count - Ops::lanes) break;
+    }
+    float lane_values[Ops::lanes];
+    Ops::store(lane_values, lane_maximum);
+    for (float value : lane_values)
+      if (value > maximum) maximum = value;
+  } else {
+    for (ptrdiff_t x = 0; x < count; ++x)
+      if (pixels[x] > maximum) maximum = pixels[x];
+  }
+  return maximum;
+}
+
+// The three cells of a band are searched together, row by row in storage
+// order: each keeps its greatest value and the first row that holds it. The
+// first pixel in scan order with that value is the one the running maximum of
+// the straightforward search ends on.
+template <typename Ops>
+void find_hot_pixels_with(const float* plane) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t cell_width = width / 3;
+  const int32_t cell_height = plugin_state.frame_height / 3;
+  if (cell_width <= 0 || cell_height <= 0) return;
+  const ptrdiff_t stride = width;
+  HotPixelList& hot = plugin_state.hot_pixels;
+  for (int32_t r = 0; r < 3; ++r) {
+    float maximum[3] = {0.0f, 0.0f, 0.0f};
+    int32_t maximum_row[3] = {-1, -1, -1};
+    for (int32_t y = r * cell_height; y < (r + 1) * cell_height; ++y) {
+      for (int32_t c = 0; c < 3; ++c) {
+        const float row_max = row_maximum<Ops>(plane + stride * y + c * cell_width, cell_width);
+        if (row_max > maximum[c]) {
+          maximum[c] = row_max;
+          maximum_row[c] = y;
+        }
+      }
+    }
+    for (int32_t c = 0; c < 3; ++c) {
+      if (maximum_row[c] < 0) continue;  // nothing above 0: the entry stays
+      const float* row = plane + stride * maximum_row[c];
+      int32_t x = c * cell_width;
+      while (!(row[x] == maximum[c])) ++x;
+      hot.x[3 * r + c] = x;
+      hot.y[3 * r + c] = maximum_row[c];
+    }
+  }
+}
+
+// Single floats, for the pixels after the last whole vector of a row or a
+// plane: the same arithmetic as the vector lanes.
+struct Scalar {
+  using Floats = float;
+  static constexpr int lanes = 1;
+  static TENVORA_FORCE_INLINE float load(const float* p) { return *p; }
+  static TENVORA_FORCE_INLINE void store(float* p, float v) { *p = v; }
+  static TENVORA_FORCE_INLINE float broadcast(float x) { return x; }
+  static TENVORA_FORCE_INLINE float add(float a, float b) { return a + b; }
+  static TENVORA_FORCE_INLINE float subtract(float a, float b) { return a - b; }
+  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return a * b; }
+};
+
+// body(Ops(), i) for the whole vectors from index 0, then body(Scalar(), i)
+// for each pixel left, in storage order.
+template <typename Ops, typename Body>
+TENVORA_FORCE_INLINE void for_each_lane_group(ptrdiff_t count, Body body) {
+  ptrdiff_t i = 0;
+  for (; i + Ops::lanes <= count; i += Ops::lanes) body(Ops(), i);
+  for (; i < count; ++i) body(Scalar(), i);
+}
+
+// out = a - b over count pixels; out may be a itself.
+template <typename Ops>
+TENVORA_FORCE_INLINE void difference_of(float* out, const float* a, const float* b,
+                                        ptrdiff_t count) {
+  for_each_lane_group<Ops>(count, [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    O::store(out + i, O::subtract(O::load(a + i), O::load(b + i)));
+  });
+}
+
+template <typename Ops>
+void subtract_plane_with(float* a, const float* b) {
+  difference_of<Ops>(a, a, b, pixel_count());
+}
+
+template <typename Ops>
+void add_plane_with(float* a, const float* b) {
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    O::store(a + i, O::add(O::load(a + i), O::load(b + i)));
+  });
+}
+
+// The dark frame split into its glow and hot-pixel components in one pass:
+// with a bias, hot = dark - bias first, one row ahead of the separation
+// that reads it; glow = S(source); then hot = source - glow, one row behind,
+// once the separation has no more use for that source row. Without a bias the
+// source is the dark frame itself.
+template <typename Ops>
+void split_dark_frame_with(const float* dark, const float* bias, float* glow, float* hot) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  if (width <= 0 || height <= 0) return;
+  const ptrdiff_t stride = width;
+  const float* source = bias != nullptr ? hot : dark;
+  auto take_bias = [=](int32_t y) {
+    difference_of<Ops>(hot + stride * y, dark + stride * y, bias + stride * y, width);
+  };
+  auto subtract_glow = [=](int32_t y) {
+    difference_of<Ops>(hot + stride * y, source + stride * y, glow + stride * y, width);
+  };
+  if (bias != nullptr) take_bias(0);
+  for (int32_t y = 0; y < height; ++y) {
+    if (bias != nullptr && y + 1 < height) take_bias(y + 1);
+    glow_plane_row<Ops>(source, glow, y, width, height);
+    if (y >= 1) subtract_glow(y - 1);
+  }
+  subtract_glow(height - 1);
+}
+
+// a = a - b, times times, each difference rounded: one pass.
+template <typename Ops>
+void subtract_plane_times_with(float* a, const float* b, int32_t times) {
+  if (times <= 0) return;
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    auto value = O::load(a + i);
+    const auto subtrahend = O::load(b + i);
+    for (int32_t k = 0; k < times; ++k) value = O::subtract(value, subtrahend);
+    O::store(a + i, value);
+  });
+}
+
+// Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
+// glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
+// bias and matched += bias, alternating. (Which payload the product of a NaN
+// pixel and a NaN ratio carries follows the operand order the compiler picks,
+// as in any scalar product.)
+template <typename Ops>
+void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
+                        float* light, const float* bias, int32_t times) {
+  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+    using O = decltype(ops);
+    const auto scaled_glow = O::multiply(O::load(glow + i), O::broadcast(glow_ratio));
+    const auto scaled_hot = O::multiply(O::load(hot + i), O::broadcast(hot_ratio));
+    O::store(glow + i, scaled_glow);
+    O::store(hot + i, scaled_hot);
+    auto sum = O::add(scaled_glow, scaled_hot);
+    if (times > 0) {
+      auto restored = O::load(light + i);
+      const auto bias_value = O::load(bias + i);
+      for (int32_t k = 0; k < times; ++k) {
+        restored = O::add(restored, bias_value);
+        sum = O::add(sum, bias_value);
+      }
+      O::store(light + i, restored);
+    }
+    O::store(matched + i, sum);
+  });
+}
+
+template <typename Ops>
+void difference_plane_with(float* destination, const float* a, const float* b) {
+  difference_of<Ops>(destination, a, b, pixel_count());
+}
+
+#undef TENVORA_VECTOR_EXCHANGE
+
+}  // namespace
+
+// The entry points of one instruction set, named NAME_SUFFIX.
+#define TENVORA_DEFINE_VECTOR_KERNELS(Ops, suffix)                                                \
+  void separate_hot_pixels_##suffix(const float* source, float* destination) {                    \
+    separate_hot_pixels_with<Ops>(source, destination);                                           \
+  }                                                                                               \
+  void find_darkest_block_##suffix(const float* plane) {                                          \
+    find_darkest_block_with<Ops>(plane);                                                          \
+  }                                                                                               \
+  void find_hot_pixels_##suffix(const float* plane) {                                             \
+    find_hot_pixels_with<Ops>(plane);                                                             \
+  }                                                                                               \
+  void subtract_plane_##suffix(float* a, const float* b) {                                        \
+    subtract_plane_with<Ops>(a, b);                                                               \
+  }                                                                                               \
+  void add_plane_##suffix(float* a, const float* b) {                                             \
+    add_plane_with<Ops>(a, b);                                                                    \
+  }                                                                                               \
+  void split_dark_frame_##suffix(const float* dark, const float* bias, float* glow, float* hot) { \
+    split_dark_frame_with<Ops>(dark, bias, glow, hot);                                            \
+  }                                                                                               \
+  void subtract_plane_times_##suffix(float* a, const float* b, int32_t times) {                   \
+    subtract_plane_times_with<Ops>(a, b, times);                                                  \
+  }                                                                                               \
+  void scale_and_sum_##suffix(float* glow, float glow_ratio, float* hot, float hot_ratio,         \
+                              float* matched, float* light, const float* bias, int32_t times) {   \
+    scale_and_sum_with<Ops>(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);       \
+  }                                                                                               \
+  void difference_plane_##suffix(float* destination, const float* a, const float* b) {            \
+    difference_plane_with<Ops>(destination, a, b);                                                \
+  }

@@ -1,0 +1,65 @@
+// Four floats per vector with SSE2, the baseline of both builds. The
+// operations the vector kernels are written in; each reproduces the scalar
+// operation lane by lane, bit for bit.
+#pragma once
+
+#include <emmintrin.h>
+
+#include "kernels/force_inline.h"
+
+struct Sse2 {
+  using Floats = __m128;
+  static constexpr int lanes = 4;
+
+  static TENVORA_FORCE_INLINE Floats load(const float* p) { return _mm_loadu_ps(p); }
+  static TENVORA_FORCE_INLINE void store(float* p, Floats v) { _mm_storeu_ps(p, v); }
+  static TENVORA_FORCE_INLINE Floats broadcast(float x) { return _mm_set1_ps(x); }
+  // column[c] = p[c], p[5 + c], p[10 + c], p[15 + c] for c = 0 .. 4: the
+  // pixels of one row of four neighbouring blocks, column by column.
+  static TENVORA_FORCE_INLINE void block_columns(const float* p, Floats column[5]) {
+    for (int c = 0; c < 5; ++c)
+      column[c] = _mm_castsi128_ps(
+          _mm_setr_epi32(bits(p[c]), bits(p[5 + c]), bits(p[10 + c]), bits(p[15 + c])));
+  }
+
+  // Leaves a <= b: swaps unless b >= a (false with NaN), with bit masks, so
+  // equal values of either sign stay put and NaN moves as the scalar rule says.
+  static TENVORA_FORCE_INLINE void compare_exchange(Floats& a, Floats& b) {
+    const Floats difference = _mm_and_ps(_mm_cmpnge_ps(b, a), _mm_xor_ps(a, b));
+    a = _mm_xor_ps(a, difference);
+    b = _mm_xor_ps(b, difference);
+  }
+
+  static TENVORA_FORCE_INLINE Floats greater(Floats a, Floats b) { return _mm_cmpgt_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats zero_or_nan(Floats v) {
+    return _mm_or_ps(_mm_cmpeq_ps(v, _mm_setzero_ps()), _mm_cmpunord_ps(v, v));
+  }
+  static TENVORA_FORCE_INLINE Floats select(Floats mask, Floats a, Floats b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+  }
+  static TENVORA_FORCE_INLINE Floats sign_of(Floats v) { return _mm_and_ps(v, _mm_set1_ps(-0.0f)); }
+  static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm_xor_ps(a, b); }
+  static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm_movemask_ps(mask) != 0; }
+
+  // a > 1.25 * b lane by lane, both widened to double, where the product is
+  // exact.
+  static TENVORA_FORCE_INLINE Floats above_five_quarters(Floats a, Floats b) {
+    const __m128d five_quarters = _mm_set1_pd(1.25);
+    const __m128d low = _mm_cmpgt_pd(_mm_cvtps_pd(a), _mm_mul_pd(_mm_cvtps_pd(b), five_quarters));
+    const __m128d high = _mm_cmpgt_pd(_mm_cvtps_pd(_mm_movehl_ps(a, a)),
+                                      _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(b, b)), five_quarters));
+    return _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0));
+  }
+
+  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) { return _mm_add_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats subtract(Floats a, Floats b) { return _mm_sub_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) { return _mm_mul_ps(a, b); }
+
+ private:
+  // The pattern, not the value: a signalling NaN must arrive unquieted.
+  static TENVORA_FORCE_INLINE int bits(const float& x) {
+    int b;
+    __builtin_memcpy(&b, &x, sizeof b);
+    return b;
+  }
+};

@@ -1,0 +1,205 @@
+// Every vector path against the straightforward kernels, bit for bit, on
+// the same random frames: NaN payloads, signed zeros and every tail.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <string>
+
+#include "kernels/kernel_paths.h"
+#include "tests/kernels/random_frames.h"
+
+namespace {
+
+struct Path {
+  const char* name;
+  bool needs_avx2;
+  void (*separate)(const float*, float*);
+  void (*darkest)(const float*);
+  void (*hot)(const float*);
+  void (*subtract)(float*, const float*);
+  void (*add)(float*, const float*);
+};
+
+void PrintTo(const Path& path, std::ostream* out) {
+  *out << path.name;
+}
+
+const Path kReference = {"reference",
+                         false,
+                         separate_hot_pixels_reference,
+                         find_darkest_block_reference,
+                         find_hot_pixels_reference,
+                         subtract_plane_reference,
+                         add_plane_reference};
+
+class VectorPath : public testing::TestWithParam<Path> {
+ protected:
+  void SetUp() override {
+    if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+  }
+};
+
+std::string size_text(int32_t width, int32_t height, int special_percent) {
+  return std::to_string(width) + " x " + std::to_string(height) + ", " +
+         std::to_string(special_percent) + "% special";
+}
+
+TEST_P(VectorPath, SeparatesLikeTheReference) {
+  std::mt19937 random(1);
+  for (int32_t height : telling_lengths()) {
+    for (int32_t width : telling_lengths()) {
+      for (int special : {50, 5}) {
+        Frame source(width, height), expected(width, height, -7.0f), actual(width, height, -7.0f);
+        fill_randomly(source, random, special);
+        kReference.separate(source.data(), expected.data());
+        GetParam().separate(source.data(), actual.data());
+        ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, special);
+      }
+    }
+  }
+}
+
+// Frames whose interior pixels each see six neighbours of one value m and
+// three of the value c, so the median is m (or what NaN makes of it): every
+// pair of edge values, and centres one step either side of 1.25 m, decides
+// as the quotient c / m in double does.
+TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
+  const float max = FLT_MAX, inf = std::numeric_limits<float>::infinity();
+  const float tiny = std::numeric_limits<float>::denorm_min(), small_normal = FLT_MIN;
+  std::vector<float> values = {
+      0.0f,        -0.0f,        tiny,        -tiny,       0x1.fffffcp-127f,
+      1.0f,        -1.0f,        1.25f,       -1.25f,      4.0f,
+      5.0f,        -4.0f,        -5.0f,       max,         -max,
+      inf,         -inf,         8388607.0f,  10485759.0f, 8388608.0f,
+      10485760.0f, small_normal, 2.5f * tiny, 0.75f * max};
+  for (float m : {1.0f, -1.0f, 3.0f, -7.0f, 8388607.0f, tiny, 3 * tiny, -5 * tiny, max / 2,
+                  small_normal, 0x1.8p-126f}) {
+    const double threshold = 1.25 * static_cast<double>(m);
+    const float rounded = static_cast<float>(threshold);
+    for (float c : {rounded, std::nextafter(rounded, inf), std::nextafter(rounded, -inf)})
+      values.push_back(c);
+  }
+  uint32_t nan_bits[] = {0x7fc00001u, 0xffc12345u, kSignallingNan, 0xff800003u};
+  for (uint32_t bits : nan_bits) values.push_back(float_of(bits | 0x00400000u));
+  for (float m : values) {
+    for (float c : values) {
+      Frame source(20, 3, m), expected(20, 3), actual(20, 3);
+      for (int32_t x = 1; x <= 18; ++x) source.at(x, 1) = c;
+      kReference.separate(source.data(), expected.data());
+      GetParam().separate(source.data(), actual.data());
+      ASSERT_EQ(patterns(actual), patterns(expected)) << c << " among " << m;
+    }
+  }
+  // Signalling NaN as centre and as neighbours, written as patterns.
+  for (uint32_t bits : nan_bits) {
+    Frame source(20, 3, 2.0f), expected(20, 3), actual(20, 3);
+    for (int32_t x = 0; x < 20; x += 3) set_bits(&source.at(x, x % 3), bits);
+    kReference.separate(source.data(), expected.data());
+    GetParam().separate(source.data(), actual.data());
+    ASSERT_EQ(patterns(actual), patterns(expected)) << std::hex << bits;
+  }
+}
+
+TEST_P(VectorPath, FindsTheDarkestBlockLikeTheReference) {
+  std::mt19937 random(2);
+  for (int32_t height : {15, 16, 20, 21, 27, 33}) {
+    for (int32_t width = 14; width <= 110; ++width) {
+      for (int special : {30, 2, 0}) {
+        Frame frame(width, height);
+        fill_randomly(frame, random, special);
+        plugin_state.darkest_block = {-5, -6};
+        kReference.darkest(frame.data());
+        const BlockAnchor expected = plugin_state.darkest_block;
+        plugin_state.darkest_block = {-5, -6};
+        GetParam().darkest(frame.data());
+        ASSERT_EQ(plugin_state.darkest_block.x, expected.x) << size_text(width, height, special);
+        ASSERT_EQ(plugin_state.darkest_block.y, expected.y) << size_text(width, height, special);
+      }
+    }
+  }
+}
+
+// Frames of one value with a few NaN: many ties, so the first-wins rule and
+// NaN medians decide among the eight (four) blocks of a vector.
+TEST_P(VectorPath, KeepsTheFirstOfEqualBlocksAndTakesNan) {
+  for (int32_t nan_block = -1; nan_block < 12; ++nan_block) {
+    Frame frame(80, 16, 3.0f);
+    if (nan_block >= 0)
+      for (int32_t k = 0; k < 13; ++k)
+        set_bits(&frame.at(3 + 5 * nan_block + k % 5, 3 + k / 5), 0x7fc00000u | nan_block);
+    plugin_state.darkest_block = {0, 0};
+    kReference.darkest(frame.data());
+    const BlockAnchor expected = plugin_state.darkest_block;
+    plugin_state.darkest_block = {0, 0};
+    GetParam().darkest(frame.data());
+    EXPECT_EQ(plugin_state.darkest_block.x, expected.x) << nan_block;
+    EXPECT_EQ(plugin_state.darkest_block.y, expected.y) << nan_block;
+  }
+}
+
+TEST_P(VectorPath, FindsHotPixelsLikeTheReference) {
+  std::mt19937 random(3);
+  for (int32_t height : telling_lengths()) {
+    for (int32_t width : telling_lengths()) {
+      for (int special : {50, 5}) {
+        Frame frame(width, height);
+        fill_randomly(frame, random, special);
+        // Cells without a pixel above 0 keep their entries.
+        if (random() % 3 == 0)
+          for (float& pixel : frame.pixels) pixel = -std::fabs(pixel);
+        HotPixelList before;
+        for (int k = 0; k < 9; ++k) before.x[k] = before.y[k] = -k;
+        plugin_state.hot_pixels = before;
+        kReference.hot(frame.data());
+        const HotPixelList expected = plugin_state.hot_pixels;
+        plugin_state.hot_pixels = before;
+        GetParam().hot(frame.data());
+        for (int k = 0; k < 9; ++k) {
+          ASSERT_EQ(plugin_state.hot_pixels.x[k], expected.x[k])
+              << size_text(width, height, special);
+          ASSERT_EQ(plugin_state.hot_pixels.y[k], expected.y[k])
+              << size_text(width, height, special);
+        }
+      }
+    }
+  }
+}
+
+TEST_P(VectorPath, SubtractsAndAddsLikeTheReference) {
+  std::mt19937 random(4);
+  using Kernel = void (*)(float*, const float*);
+  const std::pair<Kernel, Kernel> kernels[] = {{kReference.subtract, GetParam().subtract},
+                                               {kReference.add, GetParam().add}};
+  for (int32_t width : telling_lengths()) {
+    for (int32_t height : {1, 2, 3, 7}) {
+      for (const auto& [reference, path] : kernels) {
+        Frame a(width, height), b(width, height);
+        fill_randomly(a, random, 40);
+        fill_randomly(b, random, 40);
+        Frame expected = a, actual = a;
+        reference(expected.data(), b.data());
+        path(actual.data(), b.data());
+        ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, 40);
+        // One plane as both operands.
+        expected = a;
+        actual = a;
+        reference(expected.data(), expected.data());
+        path(actual.data(), actual.data());
+        ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, 40);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, VectorPath,
+    testing::Values(Path{"sse2", false, separate_hot_pixels_sse2, find_darkest_block_sse2,
+                         find_hot_pixels_sse2, subtract_plane_sse2, add_plane_sse2},
+                    Path{"avx2", true, separate_hot_pixels_avx2, find_darkest_block_avx2,
+                         find_hot_pixels_avx2, subtract_plane_avx2, add_plane_avx2}),
+    [](const testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# End-to-end tests of the shipped DLL: every scenario under scenarios/ runs
+# once in the Windows test host (tenvora.dll, its real dialog, under Wine on
+# a virtual display) and once in the native host (the same sources over the
+# headless window layer). The two must leave the same files, byte for byte:
+# images, host-command log, control states, message boxes, results. A
+# scenario's .expect file names lines that the Windows run must show
+# ("FILE: LINE"), so that the dialog rules are checked on their own too.
+# Prints "N passed, M failed" last; exits non-zero on a failure.
+set -uo pipefail
+source "$(dirname "$0")/wine_env.sh"
+
+build_hosts || exit 1
+start_display || exit 1
+started=$(date +%s%N)
+make_prefix
+
+passed=0
+failed=0
+fail() {
+  echo "FAIL $1"
+  printf '     %s\n' "${@:2}"
+  failed=$((failed + 1))
+}
+
+for scenario in "$root"/tests/wine/scenarios/*.scn; do
+  name=$(basename "$scenario" .scn)
+  out=$work/out/$name
+  run_native "$scenario" "$out/native" || { fail "$name" "native host: $(cat "$out/native.stdout")"; continue; }
+  run_dll "$scenario" "$out/dll" || { fail "$name" "Windows host: $(cat "$out/dll.stdout")"; continue; }
+  problems=()
+  # Same set of files, each the same bytes (the Go time aside).
+  files_native=$(cd "$out/native" && ls | grep -v '^go_time.txt$')
+  files_dll=$(cd "$out/dll" && ls | grep -v '^go_time.txt$')
+  [ "$files_native" = "$files_dll" ] || problems+=("different files: $(echo $files_native) / $(echo $files_dll)")
+  notes=()
+  for f in $files_native; do
+    [ -f "$out/dll/$f" ] && ! cmp -s "$out/native/$f" "$out/dll/$f" || continue
+    if [ "${f%.f32}" = "$f" ]; then
+      problems+=("$f differs")
+      continue
+    fi
+    # Pixels: only NaNs that differ in sign or payload are told, not failed.
+    said=$("$compare_planes" "$out/native/$f" "$out/dll/$f")
+    case $? in
+      1) notes+=("$f: $said") ;;
+      *) problems+=("$f differs: $(echo $said)") ;;
+    esac
+  done
+  if [ -f "${scenario%.scn}.expect" ]; then
+    while IFS= read -r line; do
+      [ -z "$line" ] || [ "${line:0:1}" = "#" ] && continue
+      file=${line%%: *}
+      want=${line#*: }
+      grep -Fxq -- "$want" "$out/dll/$file" 2>/dev/null || problems+=("$file lacks: $want")
+    done <"${scenario%.scn}.expect"
+  fi
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   $name ($(cat "$out/dll/go_time.txt") under Wine, $(cat "$out/native/go_time.txt") native)"
+    [ ${#notes[@]} -eq 0 ] || printf '     note: %s\n' "${notes[@]}"
+    passed=$((passed + 1))
+  else
+    fail "$name" "${problems[@]}"
+    [ -f "$out/dll/host_log.txt" ] && diff "$out/native/host_log.txt" "$out/dll/host_log.txt" | head -5
+  fi
+done
+
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+printf 'wine part: %d.%03d s (prefix and %d scenarios in both hosts)\n' \
+  $((elapsed_ms / 1000)) $((elapsed_ms % 1000)) $((passed + failed))
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
