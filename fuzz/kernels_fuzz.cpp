@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "matching/matched_dark.h"
 #include "plugin/plugin_state.h"
@@ -46,8 +47,16 @@ float float_of(uint32_t bits) {
   return value;
 }
 
-bool same_bits(const Plane& a, const Plane& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * 4) == 0);
+// Bit for bit; with `any_nan`, a NaN matches a NaN of any payload: a sum or
+// product of two NaN carries the payload of either, as the compiler orders
+// the operands.
+bool same_pixels(const Plane& expected, const Plane& actual, bool any_nan = false) {
+  if (expected.size() != actual.size()) return false;
+  for (size_t i = 0; i < expected.size(); ++i)
+    if (bits_of(expected[i]) != bits_of(actual[i]) &&
+        !(any_nan && std::isnan(expected[i]) && std::isnan(actual[i])))
+      return false;
+  return true;
 }
 
 // Equal values (zeros of either sign alike) or both NaN: what two correct
@@ -117,78 +126,176 @@ int32_t old_position(FuzzedDataProvider& in) {
                           : in.ConsumeIntegralInRange<int32_t>(0, INT32_MAX - 1);
 }
 
-// The whole-plane kernels against their per-pixel definitions, on two
-// planes and on one plane as both operands.
-void check_whole_plane_kernels(const Plane& a, const Plane& b) {
+// A kernel's vector paths, to be compared with its reference: SSE2, and AVX2
+// where the processor has it.
+template <typename Kernel>
+std::vector<Kernel> vector_paths(Kernel sse2, Kernel avx2) {
+  std::vector<Kernel> paths = {sse2};
+  if (cpu_has_avx2()) paths.push_back(avx2);
+  return paths;
+}
+
+// Subtraction and addition, once and repeated, and the difference into a
+// third plane: every vector path against the reference, on two planes and on
+// one plane as both operands.
+void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
   Plane out = b;
   copy_plane(a.data(), out.data());
-  check(same_bits(out, a), "copy_plane");
+  check(same_pixels(a, out), "copy_plane");
 
-  for (int op = 0; op < 2; ++op) {
-    Plane expected = a, same = a, self = a;
-    for (size_t i = 0; i < a.size(); ++i) {
-      expected[i] = op == 0 ? a[i] - b[i] : a[i] + b[i];
-      self[i] = op == 0 ? a[i] - a[i] : a[i] + a[i];
+  typedef void (*Combine)(float*, const float*);
+  const struct {
+    const char* name;
+    Combine reference;
+    std::vector<Combine> paths;
+    bool commutes;
+  } kernels[] = {
+      {"subtract_plane", subtract_plane_reference,
+       vector_paths<Combine>(subtract_plane_sse2, subtract_plane_avx2), false},
+      {"add_plane", add_plane_reference, vector_paths<Combine>(add_plane_sse2, add_plane_avx2),
+       true},
+  };
+  for (const auto& kernel : kernels) {
+    Plane expected = a, expected_self = a;
+    kernel.reference(expected.data(), b.data());
+    kernel.reference(expected_self.data(), expected_self.data());
+    for (Combine path : kernel.paths) {
+      Plane actual = a, self = a;
+      path(actual.data(), b.data());
+      path(self.data(), self.data());
+      check(same_pixels(expected, actual, kernel.commutes), kernel.name);
+      check(same_pixels(expected_self, self, kernel.commutes), kernel.name);
     }
-    out = a;
-    Plane both = a;
-    if (op == 0) {
-      subtract_plane(out.data(), b.data());
-      subtract_plane(both.data(), both.data());
-    } else {
-      add_plane(out.data(), b.data());
-      add_plane(both.data(), both.data());
-    }
-    check(same_bits(out, expected), op == 0 ? "subtract_plane" : "add_plane");
-    check(same_bits(both, self), op == 0 ? "subtract_plane on itself" : "add_plane on itself");
-    check(same_bits(same, a), "operand changed");
+  }
+
+  Plane expected = a, difference(a.size());
+  for (int32_t k = 0; k < times; ++k) subtract_plane_reference(expected.data(), b.data());
+  for (auto path : vector_paths(subtract_plane_times_sse2, subtract_plane_times_avx2)) {
+    Plane actual = a;
+    path(actual.data(), b.data(), times);
+    check(same_pixels(expected, actual), "subtract_plane_times");
+  }
+  expected = a;
+  subtract_plane_reference(expected.data(), b.data());
+  for (auto path : vector_paths(difference_plane_sse2, difference_plane_avx2)) {
+    path(difference.data(), a.data(), b.data());
+    check(same_pixels(expected, difference), "difference_plane");
   }
 }
 
-// Runs every kernel on planes of the frame size. Reads and writes past the
-// planes are AddressSanitizer's to find; what is checked here is what the
-// searches may record.
+// Separation alone and the fused split of the dark (with and without a bias)
+// against the reference kernels one after the other. The outputs start as
+// canaries, so a pixel that a path leaves unwritten differs.
+void check_separation(const Plane& dark, const Plane& bias) {
+  const Plane canaries(dark.size(), float_of(0x7fa5a5a5u));
+  Plane expected = canaries;
+  separate_hot_pixels_reference(dark.data(), expected.data());
+  for (auto path : vector_paths(separate_hot_pixels_sse2, separate_hot_pixels_avx2)) {
+    Plane actual = canaries;
+    path(dark.data(), actual.data());
+    check(same_pixels(expected, actual), "separate_hot_pixels");
+  }
+
+  for (const float* bias_plane : {static_cast<const float*>(nullptr), bias.data()}) {
+    Plane source = dark, glow = canaries;
+    if (bias_plane) subtract_plane_reference(source.data(), bias_plane);
+    separate_hot_pixels_reference(source.data(), glow.data());
+    subtract_plane_reference(source.data(), glow.data());  // now the hot pixels
+    for (auto path : vector_paths(split_dark_frame_sse2, split_dark_frame_avx2)) {
+      Plane split_glow = canaries, split_hot = canaries;
+      path(dark.data(), bias_plane, split_glow.data(), split_hot.data());
+      check(same_pixels(glow, split_glow), "split_dark_frame: glow");
+      check(same_pixels(source, split_hot), "split_dark_frame: hot pixels");
+    }
+  }
+}
+
+// Scaling, sum and the bias given back, against the reference kernels. With
+// no repetition the light and bias planes must not be read, so they are null.
+void check_scale_and_sum(FuzzedDataProvider& in, const Plane& a, const Plane& b, int32_t times) {
+  const float glow_ratio = float_of(in.PickValueInArray(kSpecialBits));
+  const float hot_ratio = float_of(in.ConsumeIntegral<uint32_t>());
+  Plane glow = a, hot = b, matched(a.size()), light = b, bias = a;
+  for (size_t i = 0; i < a.size(); ++i) {
+    glow[i] = glow_ratio * glow[i];
+    hot[i] = hot_ratio * hot[i];
+  }
+  copy_plane(glow.data(), matched.data());
+  add_plane_reference(matched.data(), hot.data());
+  for (int32_t k = 0; k < times; ++k) {
+    add_plane_reference(light.data(), bias.data());
+    add_plane_reference(matched.data(), bias.data());
+  }
+  for (auto path : vector_paths(scale_and_sum_sse2, scale_and_sum_avx2)) {
+    Plane glow_out = a, hot_out = b, matched_out(a.size()), light_out = b;
+    path(glow_out.data(), glow_ratio, hot_out.data(), hot_ratio, matched_out.data(),
+         times > 0 ? light_out.data() : nullptr, times > 0 ? bias.data() : nullptr, times);
+    check(same_pixels(glow, glow_out, true), "scale_and_sum: glow");
+    check(same_pixels(hot, hot_out, true), "scale_and_sum: hot pixels");
+    check(same_pixels(matched, matched_out, true), "scale_and_sum: matched");
+    check(same_pixels(light, light_out, true), "scale_and_sum: light");
+  }
+}
+
+// The searches: every path records what the reference records, starting from
+// the same old records, and only positions its rules allow.
+void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                                  in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  plugin_state.darkest_block = old_anchor;
+  find_darkest_block_reference(a.data());
+  const BlockAnchor anchor = plugin_state.darkest_block;
+  check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
+            (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
+             anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
+        "find_darkest_block recorded a block off the grid");
+  for (auto path : vector_paths(find_darkest_block_sse2, find_darkest_block_avx2)) {
+    plugin_state.darkest_block = old_anchor;
+    path(a.data());
+    check(plugin_state.darkest_block.x == anchor.x && plugin_state.darkest_block.y == anchor.y,
+          "find_darkest_block");
+  }
+
+  HotPixelList old_hot;
+  for (int k = 0; k < 9; ++k) {
+    old_hot.x[k] = old_position(in);
+    old_hot.y[k] = old_position(in);
+  }
+  plugin_state.hot_pixels = old_hot;
+  find_hot_pixels_reference(b.data());
+  const HotPixelList hot = plugin_state.hot_pixels;
+  for (int k = 0; k < 9; ++k) {
+    const int32_t x = hot.x[k], y = hot.y[k];
+    check((x == old_hot.x[k] && y == old_hot.y[k]) ||
+              (x < width && y < height && x >= (k % 3) * (width / 3) &&
+               y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
+          "find_hot_pixels recorded a position outside its cell");
+  }
+  for (auto path : vector_paths(find_hot_pixels_sse2, find_hot_pixels_avx2)) {
+    plugin_state.hot_pixels = old_hot;
+    path(b.data());
+    check(std::memcmp(&plugin_state.hot_pixels, &hot, sizeof hot) == 0, "find_hot_pixels");
+  }
+}
+
+// Runs every kernel on planes of exactly the frame size: reads and writes
+// past them are AddressSanitizer's to find.
 void check_kernels(FuzzedDataProvider& in, int32_t width, int32_t height) {
   plugin_state.frame_width = width;
   plugin_state.frame_height = height;
   const size_t count = pixel_count(width, height);
   const Plane a = random_plane(in, count);
   const Plane b = random_plane(in, count);
-  check_whole_plane_kernels(a, b);
+  const int32_t times = in.ConsumeIntegralInRange<int32_t>(-1, 3);
+  check_plane_arithmetic(a, b, times);
+  check_separation(a, b);
+  check_scale_and_sum(in, a, b, times);
+  check_searches(in, a, b);
 
-  Plane glow(count, 7.0f);
-  separate_hot_pixels(a.data(), glow.data());
-  for (int32_t x = 0; count && x < width; ++x)
-    for (int32_t y : {0, height - 1})
-      check(bits_of(glow[x + size_t(width) * y]) == bits_of(a[x + size_t(width) * y]),
-            "separate_hot_pixels changed the border");
-
-  for (int k = 0; k < 9; ++k) {
-    plugin_state.hot_pixels.x[k] = old_position(in);
-    plugin_state.hot_pixels.y[k] = old_position(in);
-  }
-  const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
-                                  in.ConsumeIntegralInRange<int32_t>(0, 70)};
-  plugin_state.darkest_block = old_anchor;
-  const HotPixelList old_hot = plugin_state.hot_pixels;
-  find_darkest_block(a.data());
-  const BlockAnchor anchor = plugin_state.darkest_block;
-  check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
-            (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
-             anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
-        "find_darkest_block recorded a block off the grid");
-  find_hot_pixels(b.data());
-  for (int k = 0; k < 9; ++k) {
-    const int32_t x = plugin_state.hot_pixels.x[k];
-    const int32_t y = plugin_state.hot_pixels.y[k];
-    check((x == old_hot.x[k] && y == old_hot.y[k]) ||
-              (x < width && y < height && x >= (k % 3) * (width / 3) &&
-               y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
-          "find_hot_pixels recorded a position outside its cell");
-  }
-
-  // The measurements are taken only on frames with pixels; pixel_at answers
-  // without reading on the others.
+  // The measurements read through pixel_at, which answers without reading
+  // on a frame without pixels.
   for (const Plane* plane : {&a, &b}) {
     glow_level(plane->data());
     mean_at_hot_pixels(plane->data());
@@ -293,10 +400,11 @@ void check_pipeline(FuzzedDataProvider& in, int32_t width, int32_t height) {
   // The frames are read only, except the light image in a bias run, which
   // gets its bias back only up to rounding.
   const bool light_may_change = ran && frames.use_bias && frames.bias_factor > 0;
-  check(same_bits(host.find(dark)->pixels, frames.dark) || (dark_pick == light && light_may_change),
-        "the dark frame changed");
-  check(same_bits(host.find(bias)->pixels, frames.bias), "the bias frame changed");
-  check(same_bits(host.find(light)->pixels, frames.light) || light_may_change,
+  check(
+      same_pixels(host.find(dark)->pixels, frames.dark) || (dark_pick == light && light_may_change),
+      "the dark frame changed");
+  check(same_pixels(host.find(bias)->pixels, frames.bias), "the bias frame changed");
+  check(same_pixels(host.find(light)->pixels, frames.light) || light_may_change,
         "the light image changed");
   if (!ran) return;
   // The corrected image may be missing only when the host could not make it.
