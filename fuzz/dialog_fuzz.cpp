@@ -341,11 +341,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string main_title =
       in.ConsumeBool() ? kLightHostTitle : in.ConsumeRandomLengthString(40);
   HWND main_window = headless::create_window(main_title);
-  // Exactly the texts' sizes, so that a longer write is an overrun.
+  // Exactly the texts' sizes, so that a longer write is an overrun. Now and
+  // then the host activates the plug-in without initializing it.
   std::vector<char> name(sizeof "Tenvora"), description(sizeof "Tenvora.");
-  check(pi_initialize(&host_callback, name.data(), description.data(), main_window) == 1,
-        "pi_initialize did not return 1");
-  s.light_edition = std::strcmp(main_title.c_str(), kLightHostTitle) == 0;
+  if (in.ConsumeIntegralInRange(0, 15) != 0) {
+    check(pi_initialize(&host_callback, name.data(), description.data(), main_window) == 1,
+          "pi_initialize did not return 1");
+    s.light_edition = std::strcmp(main_title.c_str(), kLightHostTitle) == 0;
+  }
 
   const int32_t width = in.ConsumeIntegralInRange(1, 24);
   const int32_t height = in.ConsumeIntegralInRange(1, 24);
