@@ -76,7 +76,23 @@ struct Avx2 {
         _mm256_permute4x64_pd(_mm256_castps_pd(halves), _MM_SHUFFLE(3, 1, 2, 0)));
   }
 
-  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) { return _mm256_add_ps(a, b); }
+  // Sums and products settle the NaN of two NaN operands as settle_nan does.
+  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) {
+    return settle_nan(a, b, _mm256_add_ps(a, b));
+  }
   static TENVORA_FORCE_INLINE Floats subtract(Floats a, Floats b) { return _mm256_sub_ps(a, b); }
-  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) { return _mm256_mul_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) {
+    return settle_nan(a, b, _mm256_mul_ps(a, b));
+  }
+
+ private:
+  static TENVORA_FORCE_INLINE Floats unordered(Floats v) {
+    return _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
+  }
+  static TENVORA_FORCE_INLINE Floats settle_nan(Floats a, Floats b, Floats result) {
+    if (!any(unordered(result))) return result;
+    const Floats quiet = _mm256_castsi256_ps(_mm256_set1_epi32(0x00400000));
+    result = select(unordered(b), _mm256_or_ps(b, quiet), result);
+    return select(unordered(a), _mm256_or_ps(a, quiet), result);
+  }
 };

@@ -15,6 +15,7 @@
 #include "kernels/glow_measurement.h"
 #include "kernels/hot_pixel_separation.h"
 #include "kernels/median_networks.h"
+#include "kernels/nan_order.h"
 #include "kernels/planes.h"
 #include "plugin/plugin_state.h"
 
@@ -185,9 +186,9 @@ struct Scalar {
   static TENVORA_FORCE_INLINE float load(const float* p) { return *p; }
   static TENVORA_FORCE_INLINE void store(float* p, float v) { *p = v; }
   static TENVORA_FORCE_INLINE float broadcast(float x) { return x; }
-  static TENVORA_FORCE_INLINE float add(float a, float b) { return a + b; }
+  static TENVORA_FORCE_INLINE float add(float a, float b) { return sum_of(a, b); }
   static TENVORA_FORCE_INLINE float subtract(float a, float b) { return a - b; }
-  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return a * b; }
+  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return product_of(a, b); }
 };
 
 // body(Ops(), i) for the whole vectors from index 0, then body(Scalar(), i)
@@ -264,16 +265,14 @@ void subtract_plane_times_with(float* a, const float* b, int32_t times) {
 
 // Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
 // glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
-// bias and matched += bias, alternating. (Which payload the product of a NaN
-// pixel and a NaN ratio carries follows the operand order the compiler picks,
-// as in any scalar product.)
+// bias and matched += bias, alternating.
 template <typename Ops>
 void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
                         float* light, const float* bias, int32_t times) {
   for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
-    const auto scaled_glow = O::multiply(O::load(glow + i), O::broadcast(glow_ratio));
-    const auto scaled_hot = O::multiply(O::load(hot + i), O::broadcast(hot_ratio));
+    const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
+    const auto scaled_hot = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
     O::store(glow + i, scaled_glow);
     O::store(hot + i, scaled_hot);
     auto sum = O::add(scaled_glow, scaled_hot);

@@ -51,11 +51,23 @@ struct Sse2 {
     return _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0));
   }
 
-  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) { return _mm_add_ps(a, b); }
+  // Sums and products settle the NaN of two NaN operands as settle_nan does.
+  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) {
+    return settle_nan(a, b, _mm_add_ps(a, b));
+  }
   static TENVORA_FORCE_INLINE Floats subtract(Floats a, Floats b) { return _mm_sub_ps(a, b); }
-  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) { return _mm_mul_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) {
+    return settle_nan(a, b, _mm_mul_ps(a, b));
+  }
 
  private:
+  static TENVORA_FORCE_INLINE Floats settle_nan(Floats a, Floats b, Floats result) {
+    if (!any(_mm_cmpunord_ps(result, result))) return result;
+    const Floats quiet = _mm_castsi128_ps(_mm_set1_epi32(0x00400000));
+    result = select(_mm_cmpunord_ps(b, b), _mm_or_ps(b, quiet), result);
+    return select(_mm_cmpunord_ps(a, a), _mm_or_ps(a, quiet), result);
+  }
+
   // The pattern, not the value: a signalling NaN must arrive unquieted.
   static TENVORA_FORCE_INLINE int bits(const float& x) {
     int b;

@@ -194,6 +194,33 @@ TEST_P(VectorPath, SubtractsAndAddsLikeTheReference) {
   }
 }
 
+// Two NaN operands: the sum carries the first operand's NaN, quieted, in
+// every lane and in the tail, whichever operand the compiler made the
+// destination; one NaN operand gives that NaN, quieted.
+TEST_P(VectorPath, SumsSettleWhichNanComesOut) {
+  struct Case {
+    uint32_t a, b, sum;
+  };
+  const Case cases[] = {
+      {0x7fc00001u, 0xffc00002u, 0x7fc00001u}, {0xffc00002u, 0x7fc00001u, 0xffc00002u},
+      {0x7f800001u, 0x7fc00003u, 0x7fc00001u}, {0x7fc00003u, 0x7f800001u, 0x7fc00003u},
+      {0x3f800000u, 0x7f800005u, 0x7fc00005u}, {0xff800005u, 0x3f800000u, 0xffc00005u},
+      {0x7f800000u, 0xff800000u, 0xffc00000u},
+  };
+  for (const Case& c : cases) {
+    for (const Path& path : {kReference, GetParam()}) {
+      Frame a(11, 3), b(11, 3);  // whole vectors and a tail
+      for (size_t i = 0; i < a.pixels.size(); ++i) {
+        set_bits(&a.pixels[i], c.a);
+        set_bits(&b.pixels[i], c.b);
+      }
+      path.add(a.data(), b.data());
+      for (float pixel : a.pixels)
+        ASSERT_EQ(bits_of(pixel), c.sum) << path.name << std::hex << ": " << c.a << " + " << c.b;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, VectorPath,
     testing::Values(Path{"sse2", false, separate_hot_pixels_sse2, find_darkest_block_sse2,
