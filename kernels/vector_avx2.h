@@ -42,6 +42,18 @@ struct Avx2 {
     b = _mm256_blendv_ps(b, a, swap);
     a = low;
   }
+  // The same exchange where neither holds NaN in any lane: VMINPS x, y gives
+  // x < y ? x : y, else y, and VMAXPS x > y ? x : y, else y, so with these
+  // operands equal values (zeros of either sign too) stay put as above.
+  static TENVORA_FORCE_INLINE void min_max_exchange(Floats& a, Floats& b) {
+    const Floats low = _mm256_min_ps(b, a);
+    b = _mm256_max_ps(a, b);
+    a = low;
+  }
+  // Lanes where a or b is NaN.
+  static TENVORA_FORCE_INLINE Floats unordered(Floats a, Floats b) {
+    return _mm256_cmp_ps(a, b, _CMP_UNORD_Q);
+  }
 
   static TENVORA_FORCE_INLINE Floats greater(Floats a, Floats b) {
     return _mm256_cmp_ps(a, b, _CMP_GT_OQ);
@@ -57,6 +69,7 @@ struct Avx2 {
     return _mm256_and_ps(v, _mm256_set1_ps(-0.0f));
   }
   static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm256_xor_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats bitwise_or(Floats a, Floats b) { return _mm256_or_ps(a, b); }
   static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm256_movemask_ps(mask) != 0; }
 
   // a > 1.25 * b lane by lane, both widened to double, where the product is
@@ -86,13 +99,10 @@ struct Avx2 {
   }
 
  private:
-  static TENVORA_FORCE_INLINE Floats unordered(Floats v) {
-    return _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
-  }
   static TENVORA_FORCE_INLINE Floats settle_nan(Floats a, Floats b, Floats result) {
-    if (!any(unordered(result))) return result;
+    if (!any(unordered(result, result))) return result;
     const Floats quiet = _mm256_castsi256_ps(_mm256_set1_epi32(0x00400000));
-    result = select(unordered(b), _mm256_or_ps(b, quiet), result);
-    return select(unordered(a), _mm256_or_ps(a, quiet), result);
+    result = select(unordered(b, b), _mm256_or_ps(b, quiet), result);
+    return select(unordered(a, a), _mm256_or_ps(a, quiet), result);
   }
 };

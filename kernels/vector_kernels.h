@@ -21,7 +21,52 @@
 
 namespace {
 
-#define TENVORA_VECTOR_EXCHANGE(i, j) Ops::compare_exchange(v[i], v[j]);
+// The exchange rule with compare-and-select, exact for any lanes, or with
+// min/max, exact only where no lane holds NaN (see Ops::min_max_exchange).
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE void exchange(typename Ops::Floats& a, typename Ops::Floats& b) {
+  if (nan_free)
+    Ops::min_max_exchange(a, b);
+  else
+    Ops::compare_exchange(a, b);
+}
+
+#define TENVORA_VECTOR_EXCHANGE(i, j) exchange<Ops, nan_free>(v[i], v[j]);
+
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE typename Ops::Floats median_of_9_network(typename Ops::Floats* v) {
+  TENVORA_MEDIAN_OF_9_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+  return v[4];
+}
+
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE typename Ops::Floats median_of_25_network(typename Ops::Floats* v) {
+  TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+  return v[12];
+}
+
+#undef TENVORA_VECTOR_EXCHANGE
+
+// Whether any lane of the count vectors holds NaN: one test for a whole
+// network, which then runs on min/max when none does.
+template <typename Ops, int count>
+TENVORA_FORCE_INLINE bool any_nan(const typename Ops::Floats (&v)[count]) {
+  typename Ops::Floats mask = Ops::unordered(v[0], v[count - 1]);
+  for (int k = 1; k + 1 < count; k += 2)
+    mask = Ops::bitwise_or(mask, Ops::unordered(v[k], v[k + 1]));
+  return Ops::any(mask);
+}
+
+// The 5th smallest of 9 (13th of 25) lane by lane; v is reordered.
+template <typename Ops>
+TENVORA_FORCE_INLINE typename Ops::Floats vector_median_of_9(typename Ops::Floats (&v)[9]) {
+  return any_nan<Ops>(v) ? median_of_9_network<Ops, false>(v) : median_of_9_network<Ops, true>(v);
+}
+
+template <typename Ops>
+TENVORA_FORCE_INLINE typename Ops::Floats vector_median_of_25(typename Ops::Floats (&v)[25]) {
+  return any_nan<Ops>(v) ? median_of_25_network<Ops, false>(v) : median_of_25_network<Ops, true>(v);
+}
 
 // Glow values of the interior pixels row[x] .. row[x + lanes - 1].
 template <typename Ops>
@@ -34,8 +79,8 @@ TENVORA_FORCE_INLINE void glow_vector(const float* row, ptrdiff_t stride, ptrdif
                  Ops::load(middle - 1), Ops::load(middle), Ops::load(middle + 1),
                  Ops::load(below - 1),  Ops::load(below),  Ops::load(below + 1)};
   const Floats centre = v[4];
-  TENVORA_MEDIAN_OF_9_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
-  const Floats median = Ops::select(Ops::zero_or_nan(v[4]), Ops::broadcast(1.0f), v[4]);
+  const Floats raw_median = vector_median_of_9<Ops>(v);
+  const Floats median = Ops::select(Ops::zero_or_nan(raw_median), Ops::broadcast(1.0f), raw_median);
   // centre / median > 1.25 without the division: with the median's sign
   // taken off both, |median| is positive (or infinite) and the test becomes
   // centre' > 1.25 * |median|, exact in double and false with NaN, just as the
@@ -107,9 +152,8 @@ void find_darkest_block_with(const float* plane) {
         Ops::block_columns(plane + x0 + stride * (y0 + row), column);
         for (int32_t c = 0; c < 5; ++c) v[5 * (4 - c) + (4 - row)] = column[c];
       }
-      TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
       float medians[lanes];
-      Ops::store(medians, v[12]);
+      Ops::store(medians, vector_median_of_25<Ops>(v));
       for (int32_t lane = 0; lane < lanes; ++lane)
         consider_candidate(medians[lane], x0 + 5 * lane, y0, best_median);
     }
@@ -293,8 +337,6 @@ template <typename Ops>
 void difference_plane_with(float* destination, const float* a, const float* b) {
   difference_of<Ops>(destination, a, b, pixel_count());
 }
-
-#undef TENVORA_VECTOR_EXCHANGE
 
 }  // namespace
 

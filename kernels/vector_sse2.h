@@ -29,6 +29,16 @@ struct Sse2 {
     a = _mm_xor_ps(a, difference);
     b = _mm_xor_ps(b, difference);
   }
+  // The same exchange where neither holds NaN in any lane: MINPS x, y gives
+  // x < y ? x : y, else y, and MAXPS x > y ? x : y, else y, so with these
+  // operands equal values (zeros of either sign too) stay put as above.
+  static TENVORA_FORCE_INLINE void min_max_exchange(Floats& a, Floats& b) {
+    const Floats low = _mm_min_ps(b, a);
+    b = _mm_max_ps(a, b);
+    a = low;
+  }
+  // Lanes where a or b is NaN.
+  static TENVORA_FORCE_INLINE Floats unordered(Floats a, Floats b) { return _mm_cmpunord_ps(a, b); }
 
   static TENVORA_FORCE_INLINE Floats greater(Floats a, Floats b) { return _mm_cmpgt_ps(a, b); }
   static TENVORA_FORCE_INLINE Floats zero_or_nan(Floats v) {
@@ -39,6 +49,7 @@ struct Sse2 {
   }
   static TENVORA_FORCE_INLINE Floats sign_of(Floats v) { return _mm_and_ps(v, _mm_set1_ps(-0.0f)); }
   static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm_xor_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats bitwise_or(Floats a, Floats b) { return _mm_or_ps(a, b); }
   static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm_movemask_ps(mask) != 0; }
 
   // a > 1.25 * b lane by lane, both widened to double, where the product is
@@ -62,10 +73,10 @@ struct Sse2 {
 
  private:
   static TENVORA_FORCE_INLINE Floats settle_nan(Floats a, Floats b, Floats result) {
-    if (!any(_mm_cmpunord_ps(result, result))) return result;
+    if (!any(unordered(result, result))) return result;
     const Floats quiet = _mm_castsi128_ps(_mm_set1_epi32(0x00400000));
-    result = select(_mm_cmpunord_ps(b, b), _mm_or_ps(b, quiet), result);
-    return select(_mm_cmpunord_ps(a, a), _mm_or_ps(a, quiet), result);
+    result = select(unordered(b, b), _mm_or_ps(b, quiet), result);
+    return select(unordered(a, a), _mm_or_ps(a, quiet), result);
   }
 
   // The pattern, not the value: a signalling NaN must arrive unquieted.

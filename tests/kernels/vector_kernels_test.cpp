@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kernels/kernel_paths.h"
+#include "kernels/vector_sse2.h"
 #include "tests/kernels/random_frames.h"
 
 namespace {
@@ -42,18 +43,29 @@ class VectorPath : public testing::TestWithParam<Path> {
   }
 };
 
+// A negative percentage asks for that many special values but no NaN, so
+// whole vectors take the NaN-free networks on frames full of signed zeros
+// and ties.
+void fill(Frame& frame, std::mt19937& random, int special_percent) {
+  if (special_percent < 0)
+    fill_without_nan(frame, random, -special_percent);
+  else
+    fill_randomly(frame, random, special_percent);
+}
+
 std::string size_text(int32_t width, int32_t height, int special_percent) {
   return std::to_string(width) + " x " + std::to_string(height) + ", " +
-         std::to_string(special_percent) + "% special";
+         std::to_string(special_percent < 0 ? -special_percent : special_percent) + "% special" +
+         (special_percent < 0 ? ", no NaN" : "");
 }
 
 TEST_P(VectorPath, SeparatesLikeTheReference) {
   std::mt19937 random(1);
   for (int32_t height : telling_lengths()) {
     for (int32_t width : telling_lengths()) {
-      for (int special : {50, 5}) {
+      for (int special : {50, 5, -90}) {
         Frame source(width, height), expected(width, height, -7.0f), actual(width, height, -7.0f);
-        fill_randomly(source, random, special);
+        fill(source, random, special);
         kReference.separate(source.data(), expected.data());
         GetParam().separate(source.data(), actual.data());
         ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, special);
@@ -107,9 +119,9 @@ TEST_P(VectorPath, FindsTheDarkestBlockLikeTheReference) {
   std::mt19937 random(2);
   for (int32_t height : {15, 16, 20, 21, 27, 33}) {
     for (int32_t width = 14; width <= 110; ++width) {
-      for (int special : {30, 2, 0}) {
+      for (int special : {30, 2, 0, -90}) {
         Frame frame(width, height);
-        fill_randomly(frame, random, special);
+        fill(frame, random, special);
         plugin_state.darkest_block = {-5, -6};
         kReference.darkest(frame.data());
         const BlockAnchor expected = plugin_state.darkest_block;
@@ -217,6 +229,38 @@ TEST_P(VectorPath, SumsSettleWhichNanComesOut) {
       path.add(a.data(), b.data());
       for (float pixel : a.pixels)
         ASSERT_EQ(bits_of(pixel), c.sum) << path.name << std::hex << ": " << c.a << " + " << c.b;
+    }
+  }
+}
+
+// No kernel output shows the sign of a zero median (a zero median tests as 1,
+// and -0 ties +0 in the block search), so the exchange itself is checked: on
+// NaN-free lanes min/max must leave every pair, zeros of either sign and ties
+// too, exactly as the compare-and-select does. A compiler that swapped the
+// min/max operands would fail here.
+TEST(MinMaxExchange, MatchesTheCompareAndSelectWithoutNan) {
+  const uint32_t values[] = {0x00000000u, 0x80000000u, 0x3f800000u, 0xbf800000u,
+                             0x7f800000u, 0xff800000u, 0x00000001u, 0x80000001u};
+  for (uint32_t a : values) {
+    for (uint32_t b : values) {
+      alignas(16) float lanes_a[4], lanes_b[4];
+      for (int lane = 0; lane < 4; ++lane) {
+        set_bits(&lanes_a[lane], lane % 2 ? b : a);
+        set_bits(&lanes_b[lane], lane % 2 ? a : b);
+      }
+      __m128 exact_a = Sse2::load(lanes_a), exact_b = Sse2::load(lanes_b);
+      __m128 fast_a = exact_a, fast_b = exact_b;
+      Sse2::compare_exchange(exact_a, exact_b);
+      Sse2::min_max_exchange(fast_a, fast_b);
+      alignas(16) float out[4][4];
+      Sse2::store(out[0], exact_a);
+      Sse2::store(out[1], exact_b);
+      Sse2::store(out[2], fast_a);
+      Sse2::store(out[3], fast_b);
+      for (int lane = 0; lane < 4; ++lane) {
+        EXPECT_EQ(bits_of(out[2][lane]), bits_of(out[0][lane])) << std::hex << a << " " << b;
+        EXPECT_EQ(bits_of(out[3][lane]), bits_of(out[1][lane])) << std::hex << a << " " << b;
+      }
     }
   }
 }
