@@ -1,5 +1,6 @@
-// Eight floats per vector with AVX2, for processors that have it. The same
-// operations as Sse2; only translation units compiled for AVX2 include this.
+// Eight floats per vector with AVX2 (and FMA), for processors that have both.
+// The same operations as Sse2; only translation units compiled for AVX2 and
+// FMA include this.
 #pragma once
 
 #include <immintrin.h>
@@ -60,28 +61,22 @@ struct Avx2 {
   static TENVORA_FORCE_INLINE Floats select(Floats mask, Floats a, Floats b) {
     return _mm256_blendv_ps(b, a, mask);
   }
-  static TENVORA_FORCE_INLINE Floats sign_of(Floats v) {
-    return _mm256_and_ps(v, _mm256_set1_ps(-0.0f));
-  }
+  static TENVORA_FORCE_INLINE Floats sign_of(Floats v) { return _mm256_and_ps(v, sign_bit()); }
   static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm256_xor_ps(a, b); }
   static TENVORA_FORCE_INLINE Floats bitwise_or(Floats a, Floats b) { return _mm256_or_ps(a, b); }
   static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm256_movemask_ps(mask) != 0; }
 
-  // a > 1.25 * b lane by lane, both widened to double, where the product is
-  // exact.
+  // a > 1.25 * b lane by lane for b > 0, b not NaN (the callers' median):
+  // the sign of fma(b, 1.25, -a) is the sign of the exact 1.25 * b - a, as
+  // one rounding keeps it. This is an exact sign test, not a rounding step
+  // contracted away (contraction stays off everywhere). A difference too
+  // small for a subnormal rounds to -0 and an exact zero gives +0, so the
+  // sign bit decides, not a comparison with 0; a NaN (a and b both
+  // infinite, or a NaN) fails, as the quotient test does.
   static TENVORA_FORCE_INLINE Floats above_five_quarters(Floats a, Floats b) {
-    const __m256d five_quarters = _mm256_set1_pd(1.25);
-    const __m256d low = _mm256_cmp_pd(
-        _mm256_cvtps_pd(_mm256_castps256_ps128(a)),
-        _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(b)), five_quarters), _CMP_GT_OQ);
-    const __m256d high = _mm256_cmp_pd(
-        _mm256_cvtps_pd(_mm256_extractf128_ps(a, 1)),
-        _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(b, 1)), five_quarters), _CMP_GT_OQ);
-    // One 32-bit half of each 64-bit mask, back in lane order.
-    const __m256 halves =
-        _mm256_shuffle_ps(_mm256_castpd_ps(low), _mm256_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0));
-    return _mm256_castpd_ps(
-        _mm256_permute4x64_pd(_mm256_castps_pd(halves), _MM_SHUFFLE(3, 1, 2, 0)));
+    const Floats difference = _mm256_fmadd_ps(b, _mm256_set1_ps(1.25f), bitwise_xor(a, sign_bit()));
+    const Floats negative = _mm256_andnot_ps(unordered(difference, difference), difference);
+    return _mm256_castsi256_ps(_mm256_srai_epi32(_mm256_castps_si256(negative), 31));
   }
 
   // Sums and products settle the NaN of two NaN operands as settle_nan does.
@@ -94,6 +89,7 @@ struct Avx2 {
   }
 
  private:
+  static TENVORA_FORCE_INLINE Floats sign_bit() { return _mm256_set1_ps(-0.0f); }
   // Lane b of each half wants element 5b + c of its 20 floats: loaded vector
   // (5b + c) / 4, lane (b + c) % 4. Blend the four into those lanes, then
   // move lane (b + c) % 4 to lane b.

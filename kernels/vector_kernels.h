@@ -108,7 +108,7 @@ TENVORA_FORCE_INLINE void glow_vectors(const float* row, ptrdiff_t stride, ptrdi
         Ops::select(Ops::zero_or_nan(raw_median), Ops::broadcast(1.0f), raw_median);
     // centre / median > 1.25 without the division: with the median's sign
     // taken off both, |median| is positive (or infinite) and the test becomes
-    // centre' > 1.25 * |median|, exact in double and false with NaN, just as
+    // centre' > 1.25 * |median|, decided exactly and false with NaN, just as
     // the quotient test is (inf / inf is NaN and fails; so does inf > inf).
     const Floats sign = Ops::sign_of(median);
     const Floats hot =
