@@ -1,8 +1,8 @@
-// The vector kernels with AVX2. Only this unit is compiled for AVX2, and only
+// The vector kernels with AVX2 and FMA. Only this unit is compiled for them, and only
 // after every header it shares with the rest of the program has been read
 // for the baseline, so that no inline function used elsewhere is emitted
 // with AVX2 instructions. The dispatcher calls these only where the
-// processor has AVX2.
+// processor has AVX2 and FMA.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -17,7 +17,7 @@
 #include "plugin/plugin_state.h"
 
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 
 #include "kernels/vector_avx2.h"
 #include "kernels/vector_kernels.h"

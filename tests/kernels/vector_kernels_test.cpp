@@ -77,7 +77,9 @@ TEST_P(VectorPath, SeparatesLikeTheReference) {
 // Frames whose interior pixels each see six neighbours of one value m and
 // three of the value c, so the median is m (or what NaN makes of it): every
 // pair of edge values, and centres one step either side of 1.25 m, decides
-// as the quotient c / m in double does.
+// as the quotient c / m in double does. That holds the SSE2 test in double
+// and the AVX2 one by the sign of an FMA, where 1.25 m - c may be too small
+// for a subnormal (m = 3 * tiny, c = 4 * tiny).
 TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
   const float max = FLT_MAX, inf = std::numeric_limits<float>::infinity();
   const float tiny = std::numeric_limits<float>::denorm_min(), small_normal = FLT_MIN;
