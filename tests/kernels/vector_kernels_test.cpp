@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kernels/kernel_paths.h"
+#include "kernels/nan_order.h"
 #include "kernels/vector_sse2.h"
 #include "tests/kernels/random_frames.h"
 
@@ -22,6 +23,11 @@ struct Path {
   void (*hot)(const float*);
   void (*subtract)(float*, const float*);
   void (*add)(float*, const float*);
+  // The fused passes; the reference has none: they stand for single kernels.
+  void (*split)(const float*, const float*, float*, float*);
+  void (*subtract_times)(float*, const float*, int32_t);
+  void (*scale_and_sum)(float*, float, float*, float, float*, float*, const float*, int32_t);
+  void (*difference)(float*, const float*, const float*);
 };
 
 void PrintTo(const Path& path, std::ostream* out) {
@@ -34,7 +40,11 @@ const Path kReference = {"reference",
                          find_darkest_block_reference,
                          find_hot_pixels_reference,
                          subtract_plane_reference,
-                         add_plane_reference};
+                         add_plane_reference,
+                         nullptr,
+                         nullptr,
+                         nullptr,
+                         nullptr};
 
 class VectorPath : public testing::TestWithParam<Path> {
  protected:
@@ -267,12 +277,84 @@ TEST(MinMaxExchange, MatchesTheCompareAndSelectWithoutNan) {
   }
 }
 
+// Each fused pass against the single reference kernels it stands for, in
+// their order, on frames full of special values, with every tail.
+TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
+  const Path& path = GetParam();
+  std::mt19937 random(5);
+  const float ratios[][2] = {{0.5f, -3.0f}, {float_of(0x7fc01234u), 2.0f}, {-0.0f, INFINITY}};
+  for (int32_t height : {1, 2, 3, 4, 5, 8}) {
+    for (int32_t width : {1, 3, 7, 8, 9, 17, 33}) {
+      Frame dark(width, height), bias(width, height), light(width, height);
+      for (Frame* frame : {&dark, &bias, &light}) fill_randomly(*frame, random, 30);
+      const std::string where = size_text(width, height, 30);
+
+      const float* no_bias = nullptr;
+      for (const float* subtrahend : {no_bias, static_cast<const float*>(bias.data())}) {
+        Frame glow(width, height), hot(width, height), glow_fused(width, height, -7.0f),
+            hot_fused(width, height, -7.0f);
+        const float* source = dark.data();
+        if (subtrahend) {
+          copy_plane(dark.data(), hot.data());
+          kReference.subtract(hot.data(), subtrahend);
+          source = hot.data();
+        }
+        kReference.separate(source, glow.data());
+        if (!subtrahend) copy_plane(dark.data(), hot.data());
+        kReference.subtract(hot.data(), glow.data());
+        path.split(dark.data(), subtrahend, glow_fused.data(), hot_fused.data());
+        ASSERT_EQ(patterns(glow_fused), patterns(glow)) << where;
+        ASSERT_EQ(patterns(hot_fused), patterns(hot)) << where;
+      }
+
+      for (int32_t times : {-1, 0, 1, 2}) {
+        Frame less = light, less_fused = light;
+        for (int32_t k = 0; k < times; ++k) kReference.subtract(less.data(), bias.data());
+        path.subtract_times(less_fused.data(), bias.data(), times);
+        ASSERT_EQ(patterns(less_fused), patterns(less)) << where << ", " << times << " times";
+
+        for (const auto& ratio : ratios) {
+          Frame glow = dark, hot = bias, matched(width, height), restored = light;
+          Frame glow_fused = dark, hot_fused = bias, matched_fused(width, height),
+                restored_fused = light;
+          for (size_t i = 0; i < glow.pixels.size(); ++i) {
+            glow.pixels[i] = product_of(ratio[0], glow.pixels[i]);
+            hot.pixels[i] = product_of(ratio[1], hot.pixels[i]);
+          }
+          copy_plane(glow.data(), matched.data());
+          kReference.add(matched.data(), hot.data());
+          for (int32_t k = 0; k < times; ++k) {
+            kReference.add(restored.data(), bias.data());
+            kReference.add(matched.data(), bias.data());
+          }
+          path.scale_and_sum(glow_fused.data(), ratio[0], hot_fused.data(), ratio[1],
+                             matched_fused.data(), restored_fused.data(), bias.data(), times);
+          for (auto [fused, expected] :
+               {std::pair(&glow_fused, &glow), std::pair(&hot_fused, &hot),
+                std::pair(&matched_fused, &matched), std::pair(&restored_fused, &restored)})
+            ASSERT_EQ(patterns(*fused), patterns(*expected)) << where << ", " << times << " times";
+        }
+      }
+
+      Frame difference(width, height), difference_fused(width, height, -7.0f);
+      copy_plane(light.data(), difference.data());
+      kReference.subtract(difference.data(), dark.data());
+      path.difference(difference_fused.data(), light.data(), dark.data());
+      ASSERT_EQ(patterns(difference_fused), patterns(difference)) << where;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, VectorPath,
     testing::Values(Path{"sse2", false, separate_hot_pixels_sse2, find_darkest_block_sse2,
-                         find_hot_pixels_sse2, subtract_plane_sse2, add_plane_sse2},
+                         find_hot_pixels_sse2, subtract_plane_sse2, add_plane_sse2,
+                         split_dark_frame_sse2, subtract_plane_times_sse2, scale_and_sum_sse2,
+                         difference_plane_sse2},
                     Path{"avx2", true, separate_hot_pixels_avx2, find_darkest_block_avx2,
-                         find_hot_pixels_avx2, subtract_plane_avx2, add_plane_avx2}),
+                         find_hot_pixels_avx2, subtract_plane_avx2, add_plane_avx2,
+                         split_dark_frame_avx2, subtract_plane_times_avx2, scale_and_sum_avx2,
+                         difference_plane_avx2}),
     [](const testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
 
 }  // namespace
