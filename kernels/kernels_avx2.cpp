@@ -16,12 +16,22 @@
 #include "kernels/planes.h"
 #include "plugin/plugin_state.h"
 
+// clang (the fuzz build) takes the target as an attribute on every function
+// that follows.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
+#endif
 
 #include "kernels/vector_avx2.h"
 #include "kernels/vector_kernels.h"
 
 TENVORA_DEFINE_VECTOR_KERNELS(Avx2, avx2)
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif

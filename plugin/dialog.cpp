@@ -30,13 +30,17 @@ bool choose_frame(HWND dialog, int button, ImageHandle* handle, float** plane, i
   return true;
 }
 
+// Every frame the mode needs has been chosen in this activation.
+bool frames_ready() {
+  const PluginState& s = plugin_state;
+  return s.image_chosen == 1 && s.dark_chosen == 1 && (s.use_bias != 1 || s.bias_chosen == 1);
+}
+
 // After a successful choice Go is enabled once every frame the mode needs is
 // there; choosing the light image or the dark frame otherwise disables it,
 // choosing the bias frame leaves it alone.
 void update_go(HWND dialog, int button) {
-  const PluginState& s = plugin_state;
-  bool ready = s.image_chosen == 1 && s.dark_chosen == 1 && (s.use_bias != 1 || s.bias_chosen == 1);
-  if (ready)
+  if (frames_ready())
     enable_control(dialog, IDC_GO, TRUE);
   else if (button != IDC_CHOOSE_BIAS)
     enable_control(dialog, IDC_GO, FALSE);
@@ -84,7 +88,10 @@ INT_PTR on_go(HWND dialog) {
     s.bias_factor = static_cast<int32_t>(factor);
   }
   EndDialog(dialog, 1);
-  if (s.image_chosen != 0 && s.dark_chosen != 0) run_matched_dark();
+  // A Go command can arrive while the button is disabled (another program's
+  // WM_COMMAND): with the bias on but no bias frame chosen in this
+  // activation, the bias plane would be one lent in an earlier activation.
+  if (frames_ready()) run_matched_dark();
   return 1;
 }
 

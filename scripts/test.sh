@@ -2,7 +2,8 @@
 # Sets up this machine and runs every test: the native build, the native build
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit Windows
 # build, whose test programs run under Wine; then the end-to-end run of
-# tenvora.dll in the Windows test host against the native build.
+# tenvora.dll in the Windows test host against the native build, and a short
+# run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,3 +23,6 @@ done
 
 echo "== end-to-end: tenvora.dll under Wine against the native build"
 bash tests/wine/run_e2e.sh
+
+echo "== fuzz"
+bash scripts/fuzz.sh short

@@ -221,6 +221,39 @@ TEST_F(DialogTest, CancelAndGoEndTheDialog) {
             1);
 }
 
+// A Go command (raw when the button is disabled) ends the dialog with 1 but
+// runs the pipeline, whose first command asks the active image's size, only
+// with every frame the mode needs chosen in this activation.
+struct RawGoCase {
+  const char* name;
+  std::vector<int> clicks;
+  bool runs;
+};
+
+class RawGoTest : public DialogTest, public ::testing::WithParamInterface<RawGoCase> {};
+
+TEST_P(RawGoTest, RunsOnlyWithTheModesFrames) {
+  EXPECT_EQ(activate([](HWND dialog) {
+              for (int id : GetParam().clicks) headless::click(dialog, id);
+              headless::send_command(dialog, IDC_GO);
+            }),
+            1);
+  bool asked_size = false;
+  for (const auto& call : host.calls) asked_size = asked_size || call[0] == HC_GET_SIZE;
+  EXPECT_EQ(asked_size, GetParam().runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialog, RawGoTest,
+    ::testing::Values(RawGoCase{"LightOnly", {kImage}, false},
+                      RawGoCase{"LightAndDark", {kImage, kDark}, true},
+                      RawGoCase{"BiasOnWithoutBias", {kImage, kDark, kToggle}, false},
+                      RawGoCase{"BiasOnWithBias", {kToggle, kImage, kDark, kBias}, true},
+                      // The bias chosen while the box was on still counts after off and on.
+                      RawGoCase{
+                          "BiasOnAgain", {kToggle, kBias, kToggle, kImage, kDark, kToggle}, true}),
+    [](const ::testing::TestParamInfo<RawGoCase>& info) { return info.param.name; });
+
 // Puts `text` into the factor field as given (as another program could) and
 // presses Go with the bias on.
 struct FactorCase {

@@ -1,0 +1,439 @@
+// Fuzz target: the frame kernels and the whole matched-dark pipeline over
+// random frame sizes (thin and tiny ones favoured) and random pixel bit
+// patterns. Every plane is a vector of exactly its pixel count, so that
+// AddressSanitizer reports any read or write past it.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "kernels/kernel_paths.h"
+#include "kernels/kernels.h"
+#include "matching/matched_dark.h"
+#include "plugin/plugin_state.h"
+#include "testhost/host_emulation.h"
+#include "tests/matching/reference_model.h"
+#include "winlayer/headless_user.h"
+
+namespace {
+
+typedef std::vector<float> Plane;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "kernels_fuzz: %s (frame %d x %d)\n", what, int(plugin_state.frame_width),
+               int(plugin_state.frame_height));
+  std::abort();
+}
+
+void check(bool ok, const char* what) {
+  if (!ok) fail(what);
+}
+
+uint32_t bits_of(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+float float_of(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// Bit for bit; with `any_nan`, a NaN matches a NaN of any payload: a sum or
+// product of two NaN carries the payload of either, as the compiler orders
+// the operands.
+bool same_pixels(const Plane& expected, const Plane& actual, bool any_nan = false) {
+  if (expected.size() != actual.size()) return false;
+  for (size_t i = 0; i < expected.size(); ++i)
+    if (bits_of(expected[i]) != bits_of(actual[i]) &&
+        !(any_nan && std::isnan(expected[i]) && std::isnan(actual[i])))
+      return false;
+  return true;
+}
+
+// Equal values (zeros of either sign alike) or both NaN: what two correct
+// computations agree on when the order of equal medians is not fixed.
+bool same_values(const Plane& a, const Plane& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;
+  return true;
+}
+
+// A frame side: tiny and thin sizes (no interior, no darkest-block candidate,
+// empty hot-pixel cells) as often as the rest up to 64, now and then a
+// negative one, as a host may report (the pipeline refuses it; the whole-plane
+// kernels must read nothing then).
+int32_t frame_side(FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange(0, 4)) {
+    case 0:
+      return in.ConsumeIntegralInRange<int32_t>(0, 3);
+    case 1:
+      return in.ConsumeIntegralInRange<int32_t>(4, 17);
+    case 2:
+      return in.PickValueInArray<int32_t>({12, 13, 15, 16, 20, 21, -1, -7});
+    default:
+      return in.ConsumeIntegralInRange<int32_t>(0, 64);
+  }
+}
+
+size_t pixel_count(int32_t width, int32_t height) {
+  return width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
+}
+
+// Values that the kernels' comparisons, guards and roundings turn on.
+const uint32_t kSpecialBits[] = {
+    0x00000000u, 0x80000000u, 0x3f800000u, 0xbf800000u, 0x3fa00000u,  // 0, -0, 1, -1, 1.25
+    0x40000000u, 0x40800000u, 0x40a00000u, 0xc0000000u, 0xc0400000u,  // 2, 4, 5, -2, -3
+    0x7fc00000u, 0xffc12345u, 0x7f800001u, 0x7f800000u, 0xff800000u,  // NaNs, infinities
+    0x00000001u, 0x807fffffu, 0x7f7fffffu, 0xff7fffffu, 0x7149f2cau,  // subnormals, max, 1e30
+    0x4b800000u, 0x4affffffu, 0x4b1fffffu, 0x4b000001u, 0x3e4ccccdu,  // 2^24, under 2^23, 5*2^21-1
+};
+
+// One plane of exactly its size, in one of a few styles: raw bit patterns,
+// small whole numbers (hot pixels over a flat background), or values from the
+// table above mixed with small numbers.
+Plane random_plane(FuzzedDataProvider& in, size_t count) {
+  Plane plane(count);
+  const int style = in.ConsumeIntegralInRange(0, 2);
+  const float background = float(in.ConsumeIntegralInRange(-4, 100));
+  for (float& value : plane) {
+    if (style == 0) {
+      value = float_of(in.ConsumeIntegral<uint32_t>());
+    } else if (style == 1) {
+      const uint8_t byte = in.ConsumeIntegral<uint8_t>();
+      value = byte < 200 ? background + float(byte % 4) : float(byte) * 10.0f;
+    } else {
+      const uint8_t byte = in.ConsumeIntegral<uint8_t>();
+      value = byte < 25 ? float_of(kSpecialBits[byte]) : float(int(byte) - 140);
+    }
+  }
+  return plane;
+}
+
+// A signalling NaN that no kernel writes: what a pixel left unwritten holds.
+constexpr uint32_t kCanary = 0x7fa5a5a5u;
+
+// A position a search may have left behind: in the frame, or from an earlier,
+// larger frame.
+int32_t old_position(FuzzedDataProvider& in) {
+  return in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(0, 70)
+                          : in.ConsumeIntegralInRange<int32_t>(0, INT32_MAX - 1);
+}
+
+// A kernel's vector paths, to be compared with its reference: SSE2, and AVX2
+// where the processor has it.
+template <typename Kernel>
+std::vector<Kernel> vector_paths(Kernel sse2, Kernel avx2) {
+  std::vector<Kernel> paths = {sse2};
+  if (cpu_has_avx2()) paths.push_back(avx2);
+  return paths;
+}
+
+// Subtraction and addition, once and repeated, and the difference into a
+// third plane: every vector path against the reference, on two planes and on
+// one plane as both operands.
+void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
+  Plane out = b;
+  copy_plane(a.data(), out.data());
+  check(same_pixels(a, out), "copy_plane");
+
+  typedef void (*Combine)(float*, const float*);
+  const struct {
+    const char* name;
+    Combine reference;
+    std::vector<Combine> paths;
+    bool commutes;
+  } kernels[] = {
+      {"subtract_plane", subtract_plane_reference,
+       vector_paths<Combine>(subtract_plane_sse2, subtract_plane_avx2), false},
+      {"add_plane", add_plane_reference, vector_paths<Combine>(add_plane_sse2, add_plane_avx2),
+       true},
+  };
+  for (const auto& kernel : kernels) {
+    Plane expected = a, expected_self = a;
+    kernel.reference(expected.data(), b.data());
+    kernel.reference(expected_self.data(), expected_self.data());
+    for (Combine path : kernel.paths) {
+      Plane actual = a, self = a;
+      path(actual.data(), b.data());
+      path(self.data(), self.data());
+      check(same_pixels(expected, actual, kernel.commutes), kernel.name);
+      check(same_pixels(expected_self, self, kernel.commutes), kernel.name);
+    }
+  }
+
+  Plane expected = a;
+  for (int32_t k = 0; k < times; ++k) subtract_plane_reference(expected.data(), b.data());
+  for (auto path : vector_paths(subtract_plane_times_sse2, subtract_plane_times_avx2)) {
+    Plane actual = a;
+    path(actual.data(), b.data(), times);
+    check(same_pixels(expected, actual), "subtract_plane_times");
+  }
+  expected = a;
+  subtract_plane_reference(expected.data(), b.data());
+  for (auto path : vector_paths(difference_plane_sse2, difference_plane_avx2)) {
+    Plane difference(a.size(), float_of(kCanary));
+    path(difference.data(), a.data(), b.data());
+    check(same_pixels(expected, difference), "difference_plane");
+  }
+}
+
+// Separation alone and the fused split of the dark (with and without a bias)
+// against the reference kernels one after the other. The outputs start as
+// canaries, so a pixel that a path leaves unwritten differs.
+void check_separation(const Plane& dark, const Plane& bias) {
+  const Plane canaries(dark.size(), float_of(kCanary));
+  Plane expected = canaries;
+  separate_hot_pixels_reference(dark.data(), expected.data());
+  for (auto path : vector_paths(separate_hot_pixels_sse2, separate_hot_pixels_avx2)) {
+    Plane actual = canaries;
+    path(dark.data(), actual.data());
+    check(same_pixels(expected, actual), "separate_hot_pixels");
+  }
+
+  for (const float* bias_plane : {static_cast<const float*>(nullptr), bias.data()}) {
+    Plane source = dark, glow = canaries;
+    if (bias_plane) subtract_plane_reference(source.data(), bias_plane);
+    separate_hot_pixels_reference(source.data(), glow.data());
+    subtract_plane_reference(source.data(), glow.data());  // now the hot pixels
+    for (auto path : vector_paths(split_dark_frame_sse2, split_dark_frame_avx2)) {
+      Plane split_glow = canaries, split_hot = canaries;
+      path(dark.data(), bias_plane, split_glow.data(), split_hot.data());
+      check(same_pixels(glow, split_glow), "split_dark_frame: glow");
+      check(same_pixels(source, split_hot), "split_dark_frame: hot pixels");
+    }
+  }
+}
+
+// Scaling, sum and the bias given back, against the reference kernels. With
+// no repetition the light and bias planes must not be read, so they are null.
+void check_scale_and_sum(FuzzedDataProvider& in, const Plane& a, const Plane& b, int32_t times) {
+  const float glow_ratio = float_of(in.PickValueInArray(kSpecialBits));
+  const float hot_ratio = float_of(in.ConsumeIntegral<uint32_t>());
+  Plane glow = a, hot = b, matched(a.size()), light = b, bias = a;
+  for (size_t i = 0; i < a.size(); ++i) {
+    glow[i] = glow_ratio * glow[i];
+    hot[i] = hot_ratio * hot[i];
+  }
+  copy_plane(glow.data(), matched.data());
+  add_plane_reference(matched.data(), hot.data());
+  for (int32_t k = 0; k < times; ++k) {
+    add_plane_reference(light.data(), bias.data());
+    add_plane_reference(matched.data(), bias.data());
+  }
+  for (auto path : vector_paths(scale_and_sum_sse2, scale_and_sum_avx2)) {
+    Plane glow_out = a, hot_out = b, matched_out(a.size()), light_out = b;
+    path(glow_out.data(), glow_ratio, hot_out.data(), hot_ratio, matched_out.data(),
+         times > 0 ? light_out.data() : nullptr, times > 0 ? bias.data() : nullptr, times);
+    check(same_pixels(glow, glow_out, true), "scale_and_sum: glow");
+    check(same_pixels(hot, hot_out, true), "scale_and_sum: hot pixels");
+    check(same_pixels(matched, matched_out, true), "scale_and_sum: matched");
+    check(same_pixels(light, light_out, true), "scale_and_sum: light");
+  }
+}
+
+// The searches: every path records what the reference records, starting from
+// the same old records, and only positions its rules allow.
+void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
+  const int32_t width = plugin_state.frame_width;
+  const int32_t height = plugin_state.frame_height;
+  const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                                  in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  plugin_state.darkest_block = old_anchor;
+  find_darkest_block_reference(a.data());
+  const BlockAnchor anchor = plugin_state.darkest_block;
+  check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
+            (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
+             anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
+        "find_darkest_block recorded a block off the grid");
+  for (auto path : vector_paths(find_darkest_block_sse2, find_darkest_block_avx2)) {
+    plugin_state.darkest_block = old_anchor;
+    path(a.data());
+    check(plugin_state.darkest_block.x == anchor.x && plugin_state.darkest_block.y == anchor.y,
+          "find_darkest_block");
+  }
+
+  HotPixelList old_hot;
+  for (int k = 0; k < 9; ++k) {
+    old_hot.x[k] = old_position(in);
+    old_hot.y[k] = old_position(in);
+  }
+  plugin_state.hot_pixels = old_hot;
+  find_hot_pixels_reference(b.data());
+  const HotPixelList hot = plugin_state.hot_pixels;
+  for (int k = 0; k < 9; ++k) {
+    const int32_t x = hot.x[k], y = hot.y[k];
+    check((x == old_hot.x[k] && y == old_hot.y[k]) ||
+              (x < width && y < height && x >= (k % 3) * (width / 3) &&
+               y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
+          "find_hot_pixels recorded a position outside its cell");
+  }
+  for (auto path : vector_paths(find_hot_pixels_sse2, find_hot_pixels_avx2)) {
+    plugin_state.hot_pixels = old_hot;
+    path(b.data());
+    check(std::memcmp(&plugin_state.hot_pixels, &hot, sizeof hot) == 0, "find_hot_pixels");
+  }
+}
+
+// Runs every kernel on planes of exactly the frame size: reads and writes
+// past them are AddressSanitizer's to find.
+void check_kernels(FuzzedDataProvider& in, int32_t width, int32_t height) {
+  plugin_state.frame_width = width;
+  plugin_state.frame_height = height;
+  const size_t count = pixel_count(width, height);
+  const Plane a = random_plane(in, count);
+  const Plane b = random_plane(in, count);
+  const int32_t times = in.ConsumeIntegralInRange<int32_t>(-1, 3);
+  check_plane_arithmetic(a, b, times);
+  check_separation(a, b);
+  check_scale_and_sum(in, a, b, times);
+  check_searches(in, a, b);
+
+  // The measurements read through pixel_at, which answers without reading
+  // on a frame without pixels.
+  for (const Plane* plane : {&a, &b}) {
+    glow_level(plane->data());
+    mean_at_hot_pixels(plane->data());
+    mean_background_at_hot_pixels(plane->data());
+  }
+  const int32_t extreme[] = {INT32_MIN, -1, 0, 1, width, INT32_MAX};
+  for (int32_t x : extreme)
+    for (int32_t y : extreme) {
+      pixel_at(a.data(), x, y);
+      if (x != INT32_MIN && x != INT32_MAX && y != INT32_MIN && y != INT32_MAX)
+        neighbour_median(b.data(), x, y);
+    }
+}
+
+bool reference_applies(const reference::Inputs& frames) {
+  // The reference takes its medians by sorting, which is sound only without
+  // NaN; with every value finite and far below the float range, no
+  // difference, sum or bias step of the run makes one before the medians.
+  for (const Plane* plane : {&frames.light, &frames.dark, &frames.bias})
+    for (float v : *plane)
+      if (!(std::fabs(v) <= 1e30f)) return false;
+  return true;
+}
+
+// The pipeline through the host emulation: a host with the active image and
+// the chosen frames (sizes agreeing or not, images shared between roles or
+// not), failures of new images and lent planes on demand, and the state as
+// the dialog leaves it at Go.
+void check_pipeline(FuzzedDataProvider& in, int32_t width, int32_t height) {
+  reference::Inputs frames;
+  frames.width = width;
+  frames.height = height;
+  frames.use_bias = in.ConsumeBool();
+  frames.bias_factor = in.ConsumeIntegralInRange<int32_t>(-2, 3);
+  const bool subtract = in.ConsumeBool();
+  int32_t sides[4][2];  // active, light, dark, bias
+  for (auto& side : sides) {
+    const bool own = in.ConsumeIntegralInRange(0, 7) == 0;
+    side[0] = own ? frame_side(in) : width;
+    side[1] = own ? frame_side(in) : height;
+  }
+  frames.light = random_plane(in, pixel_count(sides[1][0], sides[1][1]));
+  frames.dark = random_plane(in, pixel_count(sides[2][0], sides[2][1]));
+  frames.bias = random_plane(in, pixel_count(sides[3][0], sides[3][1]));
+  frames.darkest_block = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                          in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  for (auto& position : frames.hot_pixels) position = {old_position(in), old_position(in)};
+
+  testhost::HostEmulation host;
+  const ImageHandle active = host.add_image("Active", sides[0][0], sides[0][1]);
+  const ImageHandle light = host.add_image("Light", sides[1][0], sides[1][1], frames.light);
+  const ImageHandle dark = host.add_image("Dark", sides[2][0], sides[2][1], frames.dark);
+  const ImageHandle bias = host.add_image("Bias", sides[3][0], sides[3][1], frames.bias);
+  // The same image in two roles: the light image as the dark or the bias frame.
+  const int shared = in.ConsumeIntegralInRange(0, 7);
+  const ImageHandle dark_pick = shared == 1 ? light : dark;
+  const ImageHandle bias_pick = shared == 2 ? light : shared == 3 ? dark : bias;
+  for (int n = in.ConsumeIntegralInRange(0, 2); n > 0; --n)
+    host.fail_new_image(in.ConsumeIntegralInRange(1, 4));
+  for (int n = in.ConsumeIntegralInRange(0, 2); n > 0; --n)
+    host.fail_get_pixels(in.ConsumeIntegralInRange(1, 4), in.ConsumeIntegralInRange(-1, 3),
+                         in.ConsumeBool());
+
+  PluginState& s = plugin_state;
+  s.host_callback = testhost::HostEmulation::callback();
+  s.light_host = 0;
+  s.active_image = active;
+  s.light_image = light;
+  s.dark_image = dark_pick;
+  s.bias_image = bias_pick;
+  s.light_plane = host.find(light)->pixels.data();
+  s.dark_plane = host.find(dark_pick)->pixels.data();
+  s.bias_plane = host.find(bias_pick)->pixels.data();
+  s.image_chosen = s.dark_chosen = s.bias_chosen = 1;
+  s.use_bias = frames.use_bias;
+  s.bias_factor = frames.bias_factor;
+  s.subtract_matched = subtract;
+  s.darkest_block = {frames.darkest_block.x, frames.darkest_block.y};
+  for (int k = 0; k < 9; ++k) {
+    s.hot_pixels.x[k] = frames.hot_pixels[k].x;
+    s.hot_pixels.y[k] = frames.hot_pixels[k].y;
+  }
+
+  run_matched_dark();
+  frames.width = s.frame_width;
+  frames.height = s.frame_height;
+
+  // Outputs are the images after the four opened here, by their final titles.
+  const testhost::HostImage* outputs[4] = {};  // glow, hot, matched, corrected
+  bool ran = false;
+  for (const testhost::HostImage& image : host.images()) {
+    if (image.handle <= bias) continue;
+    check(image.width == frames.width && image.height == frames.height,
+          "a new image of another size than the active image");
+    const char* titles[] = {"Glow Dark Frame", "Hot Dark Frame",
+                            frames.use_bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame",
+                            "Corrected Image"};
+    for (int k = 0; k < 4; ++k)
+      if (image.title == titles[k]) outputs[k] = &image;
+    ran = ran || image.title == titles[2];
+  }
+  // The frames are read only, except the light image in a bias run, which
+  // gets its bias back only up to rounding.
+  const bool light_may_change = ran && frames.use_bias && frames.bias_factor > 0;
+  check(
+      same_pixels(host.find(dark)->pixels, frames.dark) || (dark_pick == light && light_may_change),
+      "the dark frame changed");
+  check(same_pixels(host.find(bias)->pixels, frames.bias), "the bias frame changed");
+  check(same_pixels(host.find(light)->pixels, frames.light) || light_may_change,
+        "the light image changed");
+  if (!ran) return;
+  // The corrected image may be missing only when the host could not make it.
+  check(outputs[0] && outputs[1] && (subtract || !outputs[3]), "outputs other than asked for");
+
+  if (shared != 0 || !reference_applies(frames)) return;
+  const reference::Outputs expected = reference::matched_dark(frames);
+  check(same_values(outputs[0]->shown.front(), expected.glow_unscaled), "unscaled glow differs");
+  check(same_values(outputs[0]->pixels, expected.glow), "glow differs");
+  check(same_values(outputs[1]->pixels, expected.hot), "hot pixels differ");
+  check(same_values(outputs[2]->pixels, expected.matched), "matched dark differs");
+  check(!outputs[3] || same_values(outputs[3]->pixels, expected.corrected), "corrected differs");
+  check(same_values(host.find(light)->pixels, expected.light_after), "light after the run differs");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const PluginState load_state = plugin_state;
+  plugin_state = load_state;
+  FuzzedDataProvider in(data, size);
+  const int32_t width = frame_side(in);
+  const int32_t height = frame_side(in);
+  if (in.ConsumeBool())
+    check_kernels(in, width, height);
+  else
+    check_pipeline(in, width, height);
+  headless::reset();
+  return 0;
+}
