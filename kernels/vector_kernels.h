@@ -100,7 +100,7 @@ TENVORA_FORCE_INLINE void glow_vectors(const float* row, ptrdiff_t stride, ptrdi
     Floats v[9] = {triples[r][0],     triples[r][1],     triples[r][2],
                    triples[r + 1][0], triples[r + 1][1], triples[r + 1][2],
                    triples[r + 2][0], triples[r + 2][1], triples[r + 2][2]};
-    const Floats raw_median = nan[r] | nan[r + 1] | nan[r + 2]
+    const Floats raw_median = (nan[r] | nan[r + 1] | nan[r + 2])
                                   ? median_of_sorted_triples_network<Ops, false>(v)
                                   : median_of_sorted_triples_network<Ops, true>(v);
     const Floats centre = Ops::load(row + stride * r + x);
