@@ -5,6 +5,7 @@
 
 #include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
+#include "kernels/nan_order.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ template <typename ValueAt>
 double mean_over_hot_pixels(const float* plane, ValueAt value_at) {
   const HotPixelList& hot = plugin_state.hot_pixels;
   float sum = 0.0f;
-  for (int k = 0; k < 9; ++k) sum = sum + value_at(plane, hot.x[k], hot.y[k]);
+  for (int k = 0; k < 9; ++k) sum = sum_of(sum, value_at(plane, hot.x[k], hot.y[k]));
   return static_cast<double>(sum) * static_cast<double>(0.111111112f);
 }
 
@@ -52,10 +53,10 @@ void find_hot_pixels_reference(const float* plane) {
 // of its four edge neighbours (summed in double, rounded once), so that a hot
 // pixel does not count towards its own background.
 float neighbour_median(const float* plane, int32_t x, int32_t y) {
-  const double edge_sum = static_cast<double>(pixel_at(plane, x, y - 1)) +
-                          static_cast<double>(pixel_at(plane, x + 1, y)) +
-                          static_cast<double>(pixel_at(plane, x - 1, y)) +
-                          static_cast<double>(pixel_at(plane, x, y + 1));
+  const double edge_sum = sum_of(sum_of(sum_of(static_cast<double>(pixel_at(plane, x, y - 1)),
+                                               static_cast<double>(pixel_at(plane, x + 1, y))),
+                                        static_cast<double>(pixel_at(plane, x - 1, y))),
+                                 static_cast<double>(pixel_at(plane, x, y + 1)));
   float values[9] = {
       pixel_at(plane, x - 1, y + 1),
       pixel_at(plane, x, y + 1),

@@ -1,5 +1,6 @@
 // The kernels the pipeline calls: each goes to the AVX2 version where the
-// processor has AVX2 and to the SSE2 version elsewhere. The processor is
+// processor has AVX2 and FMA (its hot-pixel test uses FMA) and to the SSE2
+// version elsewhere. The processor is
 // asked once.
 #include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
@@ -7,7 +8,7 @@
 bool cpu_has_avx2() {
   static const bool has_avx2 = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
   }();
   return has_avx2;
 }

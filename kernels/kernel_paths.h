@@ -1,7 +1,7 @@
 // Every code path of the kernels that have vector versions: the
 // straightforward reference, SSE2 (the baseline of both builds) and AVX2
-// (only where the processor has it). The names in kernels.h choose between
-// the last two once; tests and benchmarks call each path by name.
+// (only where the processor has it, and FMA). The names in kernels.h choose
+// between the last two once; tests and benchmarks call each path by name.
 #pragma once
 
 #include <cstdint>

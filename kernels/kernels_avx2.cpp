@@ -1,8 +1,8 @@
-// The vector kernels with AVX2. Only this unit is compiled for AVX2, and only
+// The vector kernels with AVX2 and FMA. Only this unit is compiled for them, and only
 // after every header it shares with the rest of the program has been read
 // for the baseline, so that no inline function used elsewhere is emitted
 // with AVX2 instructions. The dispatcher calls these only where the
-// processor has AVX2.
+// processor has AVX2 and FMA.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -19,10 +19,10 @@
 // clang (the fuzz build) takes the target as an attribute on every function
 // that follows.
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #endif
 
 #include "kernels/vector_avx2.h"

@@ -12,14 +12,18 @@
 // sequence on many neighbourhoods at once, share them.
 
 // 19 exchanges. The first nine sort each row triple (0-2, 3-5, 6-8) on its
-// own. The last three name the higher index first: that is where the smaller
-// value goes.
+// own, each by the three of TENVORA_TRIPLE_EXCHANGES; exchanges on different
+// triples do not interact, so a triple sorted once serves every
+// neighbourhood that shares it. The last three name the higher index first:
+// that is where the smaller value goes.
 // clang-format off
+#define TENVORA_TRIPLE_EXCHANGES(X) X(1, 2) X(0, 1) X(1, 2)
+#define TENVORA_MEDIAN_OF_SORTED_TRIPLES_EXCHANGES(X) \
+  X(0, 3) X(5, 8) X(4, 7) X(3, 6) X(1, 4) X(2, 5) \
+  X(4, 7) X(4, 2) X(6, 4) X(4, 2)
 #define TENVORA_MEDIAN_OF_9_EXCHANGES(X) \
   X(1, 2) X(4, 5) X(7, 8) X(0, 1) X(3, 4) X(6, 7) \
-  X(1, 2) X(4, 5) X(7, 8) X(0, 3) X(5, 8) X(4, 7) \
-  X(3, 6) X(1, 4) X(2, 5) X(4, 7) X(4, 2) X(6, 4) \
-  X(4, 2)
+  X(1, 2) X(4, 5) X(7, 8) TENVORA_MEDIAN_OF_SORTED_TRIPLES_EXCHANGES(X)
 
 // 99 exchanges.
 #define TENVORA_MEDIAN_OF_25_EXCHANGES(X) \

@@ -8,6 +8,7 @@
 
 #include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
+#include "kernels/nan_order.h"
 
 namespace {
 
@@ -36,5 +37,5 @@ void subtract_plane_reference(float* a, const float* b) {
 }
 
 void add_plane_reference(float* a, const float* b) {
-  combine_planes(a, b, [](float x, float y) { return x + y; });
+  combine_planes(a, b, [](float x, float y) { return sum_of(x, y); });
 }

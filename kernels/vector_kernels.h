@@ -15,64 +15,149 @@
 #include "kernels/glow_measurement.h"
 #include "kernels/hot_pixel_separation.h"
 #include "kernels/median_networks.h"
+#include "kernels/nan_order.h"
 #include "kernels/planes.h"
 #include "plugin/plugin_state.h"
 
 namespace {
 
-#define TENVORA_VECTOR_EXCHANGE(i, j) Ops::compare_exchange(v[i], v[j]);
-
-// Glow values of the interior pixels row[x] .. row[x + lanes - 1].
-template <typename Ops>
-TENVORA_FORCE_INLINE void glow_vector(const float* row, ptrdiff_t stride, ptrdiff_t x, float* out) {
-  using Floats = typename Ops::Floats;
-  const float* above = row - stride + x;
-  const float* middle = row + x;
-  const float* below = row + stride + x;
-  Floats v[9] = {Ops::load(above - 1),  Ops::load(above),  Ops::load(above + 1),
-                 Ops::load(middle - 1), Ops::load(middle), Ops::load(middle + 1),
-                 Ops::load(below - 1),  Ops::load(below),  Ops::load(below + 1)};
-  const Floats centre = v[4];
-  TENVORA_MEDIAN_OF_9_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
-  const Floats median = Ops::select(Ops::zero_or_nan(v[4]), Ops::broadcast(1.0f), v[4]);
-  // centre / median > 1.25 without the division: with the median's sign
-  // taken off both, |median| is positive (or infinite) and the test becomes
-  // centre' > 1.25 * |median|, exact in double and false with NaN, just as the
-  // quotient test is (inf / inf is NaN and fails; so does inf > inf).
-  const Floats sign = Ops::sign_of(median);
-  const Floats hot =
-      Ops::above_five_quarters(Ops::bitwise_xor(centre, sign), Ops::bitwise_xor(median, sign));
-  Ops::store(out + x, Ops::select(hot, median, centre));
+// The exchange rule with compare-and-select, exact for any lanes, or with
+// min/max, exact only where no lane holds NaN (see Ops::min_max_exchange).
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE void exchange(typename Ops::Floats& a, typename Ops::Floats& b) {
+  if (nan_free)
+    Ops::min_max_exchange(a, b);
+  else
+    Ops::compare_exchange(a, b);
 }
 
-// One row of the glow plane, 1 <= y <= height - 2 of a frame at least 3 x 3:
-// the interior pixels filtered, the first and the last copied.
+#define TENVORA_VECTOR_EXCHANGE(i, j) exchange<Ops, nan_free>(v[i], v[j]);
+
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE void sort_triple_network(typename Ops::Floats* v) {
+  TENVORA_TRIPLE_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+}
+
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE typename Ops::Floats median_of_sorted_triples_network(
+    typename Ops::Floats* v) {
+  TENVORA_MEDIAN_OF_SORTED_TRIPLES_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+  return v[4];
+}
+
+template <typename Ops, bool nan_free>
+TENVORA_FORCE_INLINE typename Ops::Floats median_of_25_network(typename Ops::Floats* v) {
+  TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
+  return v[12];
+}
+
+#undef TENVORA_VECTOR_EXCHANGE
+
+// Whether any lane of the count vectors holds NaN: one test for a whole
+// network, which then runs on min/max when none does.
+template <typename Ops, int count>
+TENVORA_FORCE_INLINE bool any_nan(const typename Ops::Floats (&v)[count]) {
+  typename Ops::Floats mask = Ops::unordered(v[0], v[count - 1]);
+  for (int k = 1; k + 1 < count; k += 2)
+    mask = Ops::bitwise_or(mask, Ops::unordered(v[k], v[k + 1]));
+  return Ops::any(mask);
+}
+
+// The 13th smallest of 25 lane by lane; v is reordered.
 template <typename Ops>
-TENVORA_FORCE_INLINE void glow_row(const float* row, ptrdiff_t stride, float* out) {
-  const ptrdiff_t last = stride - 2;  // the last interior column
-  std::memcpy(out, row, sizeof(float));
-  std::memcpy(out + last + 1, row + last + 1, sizeof(float));
-  ptrdiff_t x = 1;
-  if (last >= Ops::lanes) {
-    for (; x + Ops::lanes - 1 <= last; x += Ops::lanes) glow_vector<Ops>(row, stride, x, out);
-    // The rest as one more vector that overlaps the previous one: the source
-    // is not written, so pixels done twice get the same value.
-    if (x <= last) glow_vector<Ops>(row, stride, last + 1 - Ops::lanes, out);
-  } else {
-    for (; x <= last; ++x) out[x] = glow_pixel(row, stride, x);
+TENVORA_FORCE_INLINE typename Ops::Floats vector_median_of_25(typename Ops::Floats (&v)[25]) {
+  return any_nan<Ops>(v) ? median_of_25_network<Ops, false>(v) : median_of_25_network<Ops, true>(v);
+}
+
+// Interior rows of the glow plane are filtered this many at a time: each
+// column vector of the rows + 2 source rows they read is sorted once as a
+// row triple, and three sorted triples make one output row's neighbourhoods.
+constexpr int32_t glow_strip_rows = 2;
+
+// Glow values of the interior pixels x .. x + lanes - 1 of rows output rows
+// from row on. Each triple, and then each output row, takes min/max where
+// none of its own lanes holds NaN: the exchanges are the network's own, on
+// the same values, so either way each is exact.
+template <typename Ops, int rows>
+TENVORA_FORCE_INLINE void glow_vectors(const float* row, ptrdiff_t stride, ptrdiff_t x,
+                                       float* out) {
+  using Floats = typename Ops::Floats;
+  Floats triples[rows + 2][3];
+  bool nan[rows + 2];
+  for (int t = 0; t < rows + 2; ++t) {
+    const float* middle = row + stride * (t - 1) + x;
+    Floats(&v)[3] = triples[t];
+    v[0] = Ops::load(middle - 1);
+    v[1] = Ops::load(middle);
+    v[2] = Ops::load(middle + 1);
+    nan[t] = any_nan<Ops>(v);
+    if (nan[t])
+      sort_triple_network<Ops, false>(v);
+    else
+      sort_triple_network<Ops, true>(v);
+  }
+  for (int r = 0; r < rows; ++r) {
+    Floats v[9] = {triples[r][0],     triples[r][1],     triples[r][2],
+                   triples[r + 1][0], triples[r + 1][1], triples[r + 1][2],
+                   triples[r + 2][0], triples[r + 2][1], triples[r + 2][2]};
+    const Floats raw_median = (nan[r] | nan[r + 1] | nan[r + 2])
+                                  ? median_of_sorted_triples_network<Ops, false>(v)
+                                  : median_of_sorted_triples_network<Ops, true>(v);
+    const Floats centre = Ops::load(row + stride * r + x);
+    const Floats median =
+        Ops::select(Ops::zero_or_nan(raw_median), Ops::broadcast(1.0f), raw_median);
+    // centre / median > 1.25 without the division: with the median's sign
+    // taken off both, |median| is positive (or infinite) and the test becomes
+    // centre' > 1.25 * |median|, decided exactly and false with NaN, just as
+    // the quotient test is (inf / inf is NaN and fails; so does inf > inf).
+    const Floats sign = Ops::sign_of(median);
+    const Floats hot =
+        Ops::above_five_quarters(Ops::bitwise_xor(centre, sign), Ops::bitwise_xor(median, sign));
+    Ops::store(out + stride * r + x, Ops::select(hot, median, centre));
   }
 }
 
-// Row y of the glow plane from the source rows around it: filtered in the
-// interior, a copy on the first and the last row and in frames under 3 x 3.
+// rows interior rows of the glow plane from row on, in a frame at least
+// 3 x 3: the interior pixels filtered, the first and the last copied.
+template <typename Ops, int rows>
+TENVORA_FORCE_INLINE void glow_strip(const float* row, ptrdiff_t stride, float* out) {
+  const ptrdiff_t last = stride - 2;  // the last interior column
+  for (int r = 0; r < rows; ++r) {
+    std::memcpy(out + stride * r, row + stride * r, sizeof(float));
+    std::memcpy(out + stride * r + last + 1, row + stride * r + last + 1, sizeof(float));
+  }
+  ptrdiff_t x = 1;
+  if (last >= Ops::lanes) {
+    for (; x + Ops::lanes - 1 <= last; x += Ops::lanes)
+      glow_vectors<Ops, rows>(row, stride, x, out);
+    // The rest as one more vector that overlaps the previous one: the source
+    // is not written, so pixels done twice get the same value.
+    if (x <= last) glow_vectors<Ops, rows>(row, stride, last + 1 - Ops::lanes, out);
+  } else {
+    for (int r = 0; r < rows; ++r)
+      for (x = 1; x <= last; ++x) out[stride * r + x] = glow_pixel(row + stride * r, stride, x);
+  }
+}
+
+// How many rows of the glow plane glow_rows does from row y on: a strip of
+// interior rows, or else one row.
+TENVORA_FORCE_INLINE int32_t glow_rows_at(int32_t y, int32_t width, int32_t height) {
+  return width >= 3 && y >= 1 && y + glow_strip_rows - 1 <= height - 2 ? glow_strip_rows : 1;
+}
+
+// Rows y .. y + count - 1 of the glow plane (count from glow_rows_at) from
+// the source rows around them: filtered in the interior, a copy on the first
+// and the last row and in frames under 3 x 3.
 template <typename Ops>
-TENVORA_FORCE_INLINE void glow_plane_row(const float* source, float* destination, int32_t y,
-                                         int32_t width, int32_t height) {
+TENVORA_FORCE_INLINE void glow_rows(const float* source, float* destination, int32_t y,
+                                    int32_t count, int32_t width, int32_t height) {
   const ptrdiff_t stride = width;
   const float* row = source + stride * y;
   float* out = destination + stride * y;
-  if (width >= 3 && y >= 1 && y <= height - 2)
-    glow_row<Ops>(row, stride, out);
+  if (count == glow_strip_rows)
+    glow_strip<Ops, glow_strip_rows>(row, stride, out);
+  else if (width >= 3 && y >= 1 && y <= height - 2)
+    glow_strip<Ops, 1>(row, stride, out);
   else
     std::memcpy(out, row, static_cast<size_t>(width) * sizeof(float));
 }
@@ -82,7 +167,10 @@ void separate_hot_pixels_with(const float* source, float* destination) {
   const int32_t width = plugin_state.frame_width;
   const int32_t height = plugin_state.frame_height;
   if (width <= 0 || height <= 0) return;
-  for (int32_t y = 0; y < height; ++y) glow_plane_row<Ops>(source, destination, y, width, height);
+  for (int32_t y = 0, count; y < height; y += count) {
+    count = glow_rows_at(y, width, height);
+    glow_rows<Ops>(source, destination, y, count, width, height);
+  }
 }
 
 // Eight (four) neighbouring candidates of one band at a time, each gathered
@@ -106,9 +194,8 @@ void find_darkest_block_with(const float* plane) {
         Ops::block_columns(plane + x0 + stride * (y0 + row), column);
         for (int32_t c = 0; c < 5; ++c) v[5 * (4 - c) + (4 - row)] = column[c];
       }
-      TENVORA_MEDIAN_OF_25_EXCHANGES(TENVORA_VECTOR_EXCHANGE)
       float medians[lanes];
-      Ops::store(medians, v[12]);
+      Ops::store(medians, vector_median_of_25<Ops>(v));
       for (int32_t lane = 0; lane < lanes; ++lane)
         consider_candidate(medians[lane], x0 + 5 * lane, y0, best_median);
     }
@@ -185,9 +272,9 @@ struct Scalar {
   static TENVORA_FORCE_INLINE float load(const float* p) { return *p; }
   static TENVORA_FORCE_INLINE void store(float* p, float v) { *p = v; }
   static TENVORA_FORCE_INLINE float broadcast(float x) { return x; }
-  static TENVORA_FORCE_INLINE float add(float a, float b) { return a + b; }
+  static TENVORA_FORCE_INLINE float add(float a, float b) { return sum_of(a, b); }
   static TENVORA_FORCE_INLINE float subtract(float a, float b) { return a - b; }
-  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return a * b; }
+  static TENVORA_FORCE_INLINE float multiply(float a, float b) { return product_of(a, b); }
 };
 
 // body(Ops(), i) for the whole vectors from index 0, then body(Scalar(), i)
@@ -223,9 +310,9 @@ void add_plane_with(float* a, const float* b) {
 }
 
 // The dark frame split into its glow and hot-pixel components in one pass:
-// with a bias, hot = dark - bias first, one row ahead of the separation
-// that reads it; glow = S(source); then hot = source - glow, one row behind,
-// once the separation has no more use for that source row. Without a bias the
+// with a bias, hot = dark - bias first, far enough ahead of the separation
+// that reads it; glow = S(source); then hot = source - glow behind it, once
+// the separation has no more use for that source row. Without a bias the
 // source is the dark frame itself.
 template <typename Ops>
 void split_dark_frame_with(const float* dark, const float* bias, float* glow, float* hot) {
@@ -240,13 +327,16 @@ void split_dark_frame_with(const float* dark, const float* bias, float* glow, fl
   auto subtract_glow = [=](int32_t y) {
     difference_of<Ops>(hot + stride * y, source + stride * y, glow + stride * y, width);
   };
-  if (bias != nullptr) take_bias(0);
-  for (int32_t y = 0; y < height; ++y) {
-    if (bias != nullptr && y + 1 < height) take_bias(y + 1);
-    glow_plane_row<Ops>(source, glow, y, width, height);
-    if (y >= 1) subtract_glow(y - 1);
+  int32_t biased = 0, subtracted = 0;  // the rows each step has done so far
+  for (int32_t y = 0, count; y < height; y += count) {
+    count = glow_rows_at(y, width, height);
+    // Glow rows y .. y + count - 1 read up to the row after the last of them.
+    const int32_t last_read = y + count < height ? y + count : height - 1;
+    for (; bias != nullptr && biased <= last_read; ++biased) take_bias(biased);
+    glow_rows<Ops>(source, glow, y, count, width, height);
+    for (; subtracted < y + count - 1; ++subtracted) subtract_glow(subtracted);
   }
-  subtract_glow(height - 1);
+  for (; subtracted < height; ++subtracted) subtract_glow(subtracted);
 }
 
 // a = a - b, times times, each difference rounded: one pass.
@@ -264,16 +354,14 @@ void subtract_plane_times_with(float* a, const float* b, int32_t times) {
 
 // Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
 // glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
-// bias and matched += bias, alternating. (Which payload the product of a NaN
-// pixel and a NaN ratio carries follows the operand order the compiler picks,
-// as in any scalar product.)
+// bias and matched += bias, alternating.
 template <typename Ops>
 void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
                         float* light, const float* bias, int32_t times) {
   for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
-    const auto scaled_glow = O::multiply(O::load(glow + i), O::broadcast(glow_ratio));
-    const auto scaled_hot = O::multiply(O::load(hot + i), O::broadcast(hot_ratio));
+    const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
+    const auto scaled_hot = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
     O::store(glow + i, scaled_glow);
     O::store(hot + i, scaled_hot);
     auto sum = O::add(scaled_glow, scaled_hot);
@@ -294,8 +382,6 @@ template <typename Ops>
 void difference_plane_with(float* destination, const float* a, const float* b) {
   difference_of<Ops>(destination, a, b, pixel_count());
 }
-
-#undef TENVORA_VECTOR_EXCHANGE
 
 }  // namespace
 

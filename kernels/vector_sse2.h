@@ -15,11 +15,16 @@ struct Sse2 {
   static TENVORA_FORCE_INLINE void store(float* p, Floats v) { _mm_storeu_ps(p, v); }
   static TENVORA_FORCE_INLINE Floats broadcast(float x) { return _mm_set1_ps(x); }
   // column[c] = p[c], p[5 + c], p[10 + c], p[15 + c] for c = 0 .. 4: the
-  // pixels of one row of four neighbouring blocks, column by column.
+  // pixels of one row of four neighbouring blocks, column by column, from
+  // five loads rearranged with three shuffles per column.
   static TENVORA_FORCE_INLINE void block_columns(const float* p, Floats column[5]) {
-    for (int c = 0; c < 5; ++c)
-      column[c] = _mm_castsi128_ps(
-          _mm_setr_epi32(bits(p[c]), bits(p[5 + c]), bits(p[10 + c]), bits(p[15 + c])));
+    Floats loaded[5];
+    for (int k = 0; k < 5; ++k) loaded[k] = _mm_loadu_ps(p + 4 * k);
+    column[0] = block_column<0>(loaded);
+    column[1] = block_column<1>(loaded);
+    column[2] = block_column<2>(loaded);
+    column[3] = block_column<3>(loaded);
+    column[4] = block_column<4>(loaded);
   }
 
   // Leaves a <= b: swaps unless b >= a (false with NaN), with bit masks, so
@@ -29,6 +34,16 @@ struct Sse2 {
     a = _mm_xor_ps(a, difference);
     b = _mm_xor_ps(b, difference);
   }
+  // The same exchange where neither holds NaN in any lane: MINPS x, y gives
+  // x < y ? x : y, else y, and MAXPS x > y ? x : y, else y, so with these
+  // operands equal values (zeros of either sign too) stay put as above.
+  static TENVORA_FORCE_INLINE void min_max_exchange(Floats& a, Floats& b) {
+    const Floats low = _mm_min_ps(b, a);
+    b = _mm_max_ps(a, b);
+    a = low;
+  }
+  // Lanes where a or b is NaN.
+  static TENVORA_FORCE_INLINE Floats unordered(Floats a, Floats b) { return _mm_cmpunord_ps(a, b); }
 
   static TENVORA_FORCE_INLINE Floats greater(Floats a, Floats b) { return _mm_cmpgt_ps(a, b); }
   static TENVORA_FORCE_INLINE Floats zero_or_nan(Floats v) {
@@ -39,6 +54,7 @@ struct Sse2 {
   }
   static TENVORA_FORCE_INLINE Floats sign_of(Floats v) { return _mm_and_ps(v, _mm_set1_ps(-0.0f)); }
   static TENVORA_FORCE_INLINE Floats bitwise_xor(Floats a, Floats b) { return _mm_xor_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats bitwise_or(Floats a, Floats b) { return _mm_or_ps(a, b); }
   static TENVORA_FORCE_INLINE bool any(Floats mask) { return _mm_movemask_ps(mask) != 0; }
 
   // a > 1.25 * b lane by lane, both widened to double, where the product is
@@ -51,15 +67,33 @@ struct Sse2 {
     return _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0));
   }
 
-  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) { return _mm_add_ps(a, b); }
+  // Sums and products settle the NaN of two NaN operands as settle_nan does.
+  static TENVORA_FORCE_INLINE Floats add(Floats a, Floats b) {
+    return settle_nan(a, b, _mm_add_ps(a, b));
+  }
   static TENVORA_FORCE_INLINE Floats subtract(Floats a, Floats b) { return _mm_sub_ps(a, b); }
-  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) { return _mm_mul_ps(a, b); }
+  static TENVORA_FORCE_INLINE Floats multiply(Floats a, Floats b) {
+    return settle_nan(a, b, _mm_mul_ps(a, b));
+  }
 
  private:
-  // The pattern, not the value: a signalling NaN must arrive unquieted.
-  static TENVORA_FORCE_INLINE int bits(const float& x) {
-    int b;
-    __builtin_memcpy(&b, &x, sizeof b);
-    return b;
+  static TENVORA_FORCE_INLINE Floats settle_nan(Floats a, Floats b, Floats result) {
+    if (!any(unordered(result, result))) return result;
+    const Floats quiet = _mm_castsi128_ps(_mm_set1_epi32(0x00400000));
+    result = select(unordered(b, b), _mm_or_ps(b, quiet), result);
+    return select(unordered(a, a), _mm_or_ps(a, quiet), result);
+  }
+
+  // Lane b wants element 5b + c of the 20 floats: loaded vector
+  // (5b + c) / 4, lane (b + c) % 4. Two shuffles pair lanes 0, 1 and 2, 3,
+  // a third picks one of each pair.
+  template <int c>
+  static TENVORA_FORCE_INLINE Floats block_column(const Floats (&loaded)[5]) {
+    constexpr int lane0 = c % 4, lane1 = (1 + c) % 4, lane2 = (2 + c) % 4, lane3 = (3 + c) % 4;
+    const Floats low =
+        _mm_shuffle_ps(loaded[c / 4], loaded[(5 + c) / 4], _MM_SHUFFLE(lane1, lane1, lane0, lane0));
+    const Floats high = _mm_shuffle_ps(loaded[(10 + c) / 4], loaded[(15 + c) / 4],
+                                       _MM_SHUFFLE(lane3, lane3, lane2, lane2));
+    return _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
   }
 };

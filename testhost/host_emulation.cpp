@@ -109,6 +109,7 @@ HostWord HostEmulation::command(HostWord code, HostWord p1, HostWord p2, HostWor
     call.line = std::string(name) + (light_edition_ ? "+32 " : " ");
     call.result = dispatch(command, call);
   }
+  call.done = std::chrono::steady_clock::now();
   log_.push_back(call);
   return call.result;
 }

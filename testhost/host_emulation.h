@@ -36,6 +36,7 @@ struct HostCall {
   std::string text;                            // the title set or returned, for the title commands
   std::string line;                            // readable form, free of pointer values
   std::chrono::steady_clock::time_point when;  // when the command arrived
+  std::chrono::steady_clock::time_point done;  // when it returned to the plug-in
 };
 
 class HostEmulation {

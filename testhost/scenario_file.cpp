@@ -1,5 +1,6 @@
 #include "testhost/scenario_file.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -145,6 +146,21 @@ bool parse_host_options(int argc, char** argv, HostOptions& options) {
   if (positional.size() != 2) return false;
   options.scenario = positional[0];
   options.out_dir = positional[1];
+  return true;
+}
+
+bool read_host_run(int argc, char** argv, const char* usage, HostOptions& options,
+                   ScenarioFile& scenario, std::string& title) {
+  if (!parse_host_options(argc, argv, options)) {
+    std::fprintf(stderr, "usage: %s\n", usage);
+    return false;
+  }
+  std::string error;
+  if (!load_scenario_file(options.scenario, scenario, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+  }
+  title = options.title_given ? options.title : scenario.window_title;
   return true;
 }
 

@@ -62,4 +62,10 @@ struct HostOptions {
 };
 bool parse_host_options(int argc, char** argv, HostOptions& options);
 
+// Reads a host program's command line and its scenario, and the main
+// window's title to use. On a fault prints the usage or the error to stderr
+// and returns false.
+bool read_host_run(int argc, char** argv, const char* usage, HostOptions& options,
+                   ScenarioFile& scenario, std::string& title);
+
 }  // namespace testhost

@@ -23,18 +23,12 @@ std::vector<ControlState> control_states(HWND dialog) {
 
 int main(int argc, char** argv) {
   testhost::HostOptions options;
-  if (!testhost::parse_host_options(argc, argv, options)) {
-    std::fprintf(stderr,
-                 "usage: scenario_host_native [--title TITLE] [--no-images] SCENARIO OUTDIR\n");
-    return 2;
-  }
   testhost::ScenarioFile scenario;
-  std::string error;
-  if (!testhost::load_scenario_file(options.scenario, scenario, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  std::string title;
+  if (!testhost::read_host_run(argc, argv,
+                               "scenario_host_native [--title TITLE] [--no-images] SCENARIO OUTDIR",
+                               options, scenario, title))
     return 2;
-  }
-  const std::string title = options.title_given ? options.title : scenario.window_title;
   testhost::HostEmulation host(title == "ZVL Orvantis Light");
   host.keep_shown(false);
   testhost::open_images(scenario, host);

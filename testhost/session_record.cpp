@@ -66,8 +66,14 @@ void SessionRecord::initialized(int32_t result, const std::string& name,
 }
 
 void SessionRecord::go_time(const std::vector<HostCall>& log, size_t before) {
-  if (log.size() > before)
-    go_seconds_ = std::chrono::duration<double>(log.back().when - log[before].when).count();
+  if (log.size() <= before) return;
+  using Seconds = std::chrono::duration<double>;
+  go_seconds_ = Seconds(log.back().when - log[before].when).count();
+  // The plug-in's own share: the span less the time the host spent in its
+  // commands (making images, showing them).
+  plugin_seconds_ = go_seconds_;
+  for (size_t i = before; i + 1 < log.size(); ++i)
+    plugin_seconds_ -= Seconds(log[i].done - log[i].when).count();
 }
 
 void SessionRecord::activated(intptr_t result) {
@@ -93,7 +99,8 @@ bool SessionRecord::write(const std::string& dir, const HostEmulation& host,
     }
   }
   char go[64] = "no go\n";
-  if (go_seconds_ >= 0.0) std::snprintf(go, sizeof go, "go %.6f s\n", go_seconds_);
+  if (go_seconds_ >= 0.0)
+    std::snprintf(go, sizeof go, "go %.6f s plug-in %.6f s\n", go_seconds_, plugin_seconds_);
   return write_text(dir + "/images.txt", images) && write_text(dir + "/go_time.txt", go) && ok;
 }
 

@@ -8,7 +8,8 @@
 //   host_log.txt      every host command, one line each, no pointer values
 //   images.txt        every image in the host after the run: handle, size,
 //                     title, number of updates; its pixels in image_N.f32
-//   go_time.txt       how long the pipeline took on Go (not compared)
+//   go_time.txt       how long the pipeline took on Go, and its own share
+//                     without the host commands (not compared)
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,7 @@ class SessionRecord {
  private:
   std::string controls_, events_, result_;
   double go_seconds_ = -1.0;
+  double plugin_seconds_ = -1.0;
 };
 
 // The line that heads a step's records: "0 open", "3 toggle-bias".
