@@ -93,9 +93,9 @@ reason_of() { grep -m1 -E 'Depends:|^E:' "$1" | sed 's/^ *//' || tail -n1 "$1"; 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 say "installing the 32-bit group (${win32_group[*]})"
-if ! apt_install "${win32_group[@]}" >/dev/null 2>&1; then
+if ! apt_install --no-remove "${win32_group[@]}" >/dev/null 2>&1; then
   # A quiet install names no dependency: a simulation does.
-  apt-get install -s --no-install-recommends "${win32_group[@]}" >"$log" 2>&1 || true
+  apt-get install -s --no-remove --no-install-recommends "${win32_group[@]}" >"$log" 2>&1 || true
   # Multi-arch libraries must have one version in both architectures: where the
   # 32-bit index is ahead, upgrade the 64-bit ones to its versions (never
   # downgrade them) and try once more.
@@ -112,8 +112,10 @@ if ! apt_install "${win32_group[@]}" >/dev/null 2>&1; then
   ok=
   if [ ${#upgrades[@]} -gt 0 ]; then
     say "upgrading ${upgrades[*]} to match the 32-bit index, then trying once more"
-    apt_install "${upgrades[@]}" >/dev/null 2>&1 && apt_install "${win32_group[@]}" >/dev/null 2>&1 &&
-      ok=1
+    # Never at the cost of a package already there (a -dev package held at
+    # the old version would go).
+    apt_install --no-remove "${upgrades[@]}" >/dev/null 2>&1 &&
+      apt_install --no-remove "${win32_group[@]}" >/dev/null 2>&1 && ok=1
   fi
   if [ -z "$ok" ]; then
     reason="wine32:i386 cannot be installed: $(reason_of "$log")"
