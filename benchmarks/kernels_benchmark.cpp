@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "matching/matched_dark.h"
 #include "plugin/plugin_state.h"
@@ -62,93 +62,74 @@ void BM_memcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_memcpy)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-template <void (*kernel)(const float*, float*)>
-void BM_plane_to_plane(benchmark::State& state) {
+void BM_copy_plane(benchmark::State& state) {
   Frames& f = frames();
   for (auto _ : state) {
-    kernel(f.dark.data(), f.out1.data());
+    copy_plane(f.dark.data(), f.out1.data());
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_plane_to_plane<separate_hot_pixels>)
-    ->Name("separate_hot_pixels")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_plane_to_plane<separate_hot_pixels_sse2>)
-    ->Name("separate_hot_pixels/sse2")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_plane_to_plane<separate_hot_pixels_reference>)
-    ->Name("separate_hot_pixels/reference")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
-BENCHMARK(BM_plane_to_plane<copy_plane>)->Name("copy_plane")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_copy_plane)->Name("copy_plane")->Unit(benchmark::kMillisecond);
 
-template <void (*kernel)(const float*)>
-void BM_search(benchmark::State& state) {
-  Frames& f = frames();
-  for (auto _ : state) {
-    kernel(f.light.data());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_search<find_darkest_block>)->Name("find_darkest_block")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_search<find_darkest_block_sse2>)
-    ->Name("find_darkest_block/sse2")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_search<find_darkest_block_reference>)
-    ->Name("find_darkest_block/reference")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK(BM_search<find_hot_pixels>)->Name("find_hot_pixels")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_search<find_hot_pixels_reference>)
-    ->Name("find_hot_pixels/reference")
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
+// One kernel of a table on the frames. In-place kernels work on a plane of
+// modest values that neither grows nor shrinks much over the iterations.
+struct KernelRun {
+  const char* name;
+  bool fused;  // a pipeline pass, which the reference table has not
+  void (*run)(const KernelTable& k, Frames& f);
+};
 
-// a = a -/+ b, on a plane of modest values that neither grows nor shrinks
-// much over the iterations.
-template <void (*kernel)(float*, const float*)>
-void BM_in_place(benchmark::State& state) {
-  Frames& f = frames();
-  for (auto _ : state) {
-    kernel(f.out2.data(), f.bias.data());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_in_place<subtract_plane>)->Name("subtract_plane")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_in_place<subtract_plane_reference>)
-    ->Name("subtract_plane/reference")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_in_place<add_plane>)->Name("add_plane")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_in_place<add_plane_reference>)
-    ->Name("add_plane/reference")
-    ->Unit(benchmark::kMillisecond);
+const KernelRun kernel_runs[] = {
+    {"separate_hot_pixels", false,
+     [](const KernelTable& k, Frames& f) { k.separate_hot_pixels(f.dark.data(), f.out1.data()); }},
+    {"find_darkest_block", false,
+     [](const KernelTable& k, Frames& f) { k.find_darkest_block(f.light.data()); }},
+    {"find_hot_pixels", false,
+     [](const KernelTable& k, Frames& f) { k.find_hot_pixels(f.light.data()); }},
+    {"subtract_plane", false,
+     [](const KernelTable& k, Frames& f) { k.subtract_plane(f.out2.data(), f.bias.data()); }},
+    {"add_plane", false,
+     [](const KernelTable& k, Frames& f) { k.add_plane(f.out2.data(), f.bias.data()); }},
+    {"scale_and_sum", true,
+     [](const KernelTable& k, Frames& f) {
+       k.scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, nullptr,
+                       0);
+     }},
+    {"split_dark_frame/bias", true,
+     [](const KernelTable& k, Frames& f) {
+       k.split_dark_frame(f.dark.data(), f.bias.data(), f.out1.data(), f.out2.data());
+     }},
+    {"difference_plane", true,
+     [](const KernelTable& k, Frames& f) {
+       k.difference_plane(f.out3.data(), f.light.data(), f.dark.data());
+     }},
+};
 
-void BM_scale_and_sum(benchmark::State& state) {
-  Frames& f = frames();
-  for (auto _ : state) {
-    scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, nullptr, 0);
-    benchmark::ClobberMemory();
+// Every kernel in every table the processor runs, named KERNEL/TABLE; the
+// reference, up to a second a run, only a few times. Registered at start-up,
+// as the BENCHMARK macros do.
+bool register_kernels() {
+  std::vector<const KernelTable*> tables = {&sse2_kernels, &reference_kernels};
+  if (cpu_has_avx2()) tables.insert(tables.begin(), &avx2_kernels);
+  for (const KernelRun& kernel : kernel_runs) {
+    for (const KernelTable* table : tables) {
+      if (kernel.fused && table == &reference_kernels) continue;
+      const std::string name = std::string(kernel.name) + "/" + table->name;
+      benchmark::internal::Benchmark* b =
+          benchmark::RegisterBenchmark(name.c_str(), [&kernel, table](benchmark::State& state) {
+            Frames& f = frames();
+            for (auto _ : state) {
+              kernel.run(*table, f);
+              benchmark::ClobberMemory();
+            }
+          });
+      b->Unit(benchmark::kMillisecond);
+      if (table == &reference_kernels) b->Iterations(3);
+    }
   }
+  return true;
 }
-BENCHMARK(BM_scale_and_sum)->Name("scale_and_sum")->Unit(benchmark::kMillisecond);
-
-void BM_split_dark_frame(benchmark::State& state) {
-  Frames& f = frames();
-  for (auto _ : state) {
-    split_dark_frame(f.dark.data(), f.bias.data(), f.out1.data(), f.out2.data());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_split_dark_frame)->Name("split_dark_frame/bias")->Unit(benchmark::kMillisecond);
-
-void BM_difference_plane(benchmark::State& state) {
-  Frames& f = frames();
-  for (auto _ : state) {
-    difference_plane(f.out3.data(), f.light.data(), f.dark.data());
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_difference_plane)->Name("difference_plane")->Unit(benchmark::kMillisecond);
+const bool kernels_registered = register_kernels();
 
 // The whole Go, bias mode, factor 1, "Subtract Matched Dark" on, through the
 // host emulation's command function: the host makes and shows the four new

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "kernels/nan_order.h"
 #include "matching/matched_dark.h"
@@ -124,12 +123,11 @@ int32_t old_position(FuzzedDataProvider& in) {
                           : in.ConsumeIntegralInRange<int32_t>(0, INT32_MAX - 1);
 }
 
-// A kernel's vector paths, to be compared with its reference: SSE2, and AVX2
-// where the processor has it.
-template <typename Kernel>
-std::vector<Kernel> vector_paths(Kernel sse2, Kernel avx2) {
-  std::vector<Kernel> paths = {sse2};
-  if (cpu_has_avx2()) paths.push_back(avx2);
+// The vector paths, to be compared with the reference: SSE2, and AVX2 where
+// the processor has it.
+std::vector<const KernelTable*> vector_paths() {
+  std::vector<const KernelTable*> paths = {&sse2_kernels};
+  if (cpu_has_avx2()) paths.push_back(&avx2_kernels);
   return paths;
 }
 
@@ -141,41 +139,37 @@ void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
   copy_plane(a.data(), out.data());
   check(same_pixels(a, out), "copy_plane");
 
-  typedef void (*Combine)(float*, const float*);
   const struct {
     const char* name;
-    Combine reference;
-    std::vector<Combine> paths;
-  } kernels[] = {
-      {"subtract_plane", subtract_plane_reference,
-       vector_paths<Combine>(subtract_plane_sse2, subtract_plane_avx2)},
-      {"add_plane", add_plane_reference, vector_paths<Combine>(add_plane_sse2, add_plane_avx2)},
-  };
-  for (const auto& kernel : kernels) {
+    void (*KernelTable::*kernel)(float*, const float*);
+  } combinations[] = {{"subtract_plane", &KernelTable::subtract_plane},
+                      {"add_plane", &KernelTable::add_plane}};
+  for (const auto& combination : combinations) {
+    const auto kernel = combination.kernel;
     Plane expected = a, expected_self = a;
-    kernel.reference(expected.data(), b.data());
-    kernel.reference(expected_self.data(), expected_self.data());
-    for (Combine path : kernel.paths) {
+    (reference_kernels.*kernel)(expected.data(), b.data());
+    (reference_kernels.*kernel)(expected_self.data(), expected_self.data());
+    for (const KernelTable* path : vector_paths()) {
       Plane actual = a, self = a;
-      path(actual.data(), b.data());
-      path(self.data(), self.data());
-      check(same_pixels(expected, actual), kernel.name);
-      check(same_pixels(expected_self, self), kernel.name);
+      (path->*kernel)(actual.data(), b.data());
+      (path->*kernel)(self.data(), self.data());
+      check(same_pixels(expected, actual), combination.name);
+      check(same_pixels(expected_self, self), combination.name);
     }
   }
 
   Plane expected = a;
-  for (int32_t k = 0; k < times; ++k) subtract_plane_reference(expected.data(), b.data());
-  for (auto path : vector_paths(subtract_plane_times_sse2, subtract_plane_times_avx2)) {
+  for (int32_t k = 0; k < times; ++k) reference_kernels.subtract_plane(expected.data(), b.data());
+  for (const KernelTable* path : vector_paths()) {
     Plane actual = a;
-    path(actual.data(), b.data(), times);
+    path->subtract_plane_times(actual.data(), b.data(), times);
     check(same_pixels(expected, actual), "subtract_plane_times");
   }
   expected = a;
-  subtract_plane_reference(expected.data(), b.data());
-  for (auto path : vector_paths(difference_plane_sse2, difference_plane_avx2)) {
+  reference_kernels.subtract_plane(expected.data(), b.data());
+  for (const KernelTable* path : vector_paths()) {
     Plane difference(a.size(), float_of(kCanary));
-    path(difference.data(), a.data(), b.data());
+    path->difference_plane(difference.data(), a.data(), b.data());
     check(same_pixels(expected, difference), "difference_plane");
   }
 }
@@ -186,21 +180,21 @@ void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
 void check_separation(const Plane& dark, const Plane& bias) {
   const Plane canaries(dark.size(), float_of(kCanary));
   Plane expected = canaries;
-  separate_hot_pixels_reference(dark.data(), expected.data());
-  for (auto path : vector_paths(separate_hot_pixels_sse2, separate_hot_pixels_avx2)) {
+  reference_kernels.separate_hot_pixels(dark.data(), expected.data());
+  for (const KernelTable* path : vector_paths()) {
     Plane actual = canaries;
-    path(dark.data(), actual.data());
+    path->separate_hot_pixels(dark.data(), actual.data());
     check(same_pixels(expected, actual), "separate_hot_pixels");
   }
 
   for (const float* bias_plane : {static_cast<const float*>(nullptr), bias.data()}) {
     Plane source = dark, glow = canaries;
-    if (bias_plane) subtract_plane_reference(source.data(), bias_plane);
-    separate_hot_pixels_reference(source.data(), glow.data());
-    subtract_plane_reference(source.data(), glow.data());  // now the hot pixels
-    for (auto path : vector_paths(split_dark_frame_sse2, split_dark_frame_avx2)) {
+    if (bias_plane) reference_kernels.subtract_plane(source.data(), bias_plane);
+    reference_kernels.separate_hot_pixels(source.data(), glow.data());
+    reference_kernels.subtract_plane(source.data(), glow.data());  // now the hot pixels
+    for (const KernelTable* path : vector_paths()) {
       Plane split_glow = canaries, split_hot = canaries;
-      path(dark.data(), bias_plane, split_glow.data(), split_hot.data());
+      path->split_dark_frame(dark.data(), bias_plane, split_glow.data(), split_hot.data());
       check(same_pixels(glow, split_glow), "split_dark_frame: glow");
       check(same_pixels(source, split_hot), "split_dark_frame: hot pixels");
     }
@@ -218,15 +212,16 @@ void check_scale_and_sum(FuzzedDataProvider& in, const Plane& a, const Plane& b,
     hot[i] = product_of(hot_ratio, hot[i]);
   }
   copy_plane(glow.data(), matched.data());
-  add_plane_reference(matched.data(), hot.data());
+  reference_kernels.add_plane(matched.data(), hot.data());
   for (int32_t k = 0; k < times; ++k) {
-    add_plane_reference(light.data(), bias.data());
-    add_plane_reference(matched.data(), bias.data());
+    reference_kernels.add_plane(light.data(), bias.data());
+    reference_kernels.add_plane(matched.data(), bias.data());
   }
-  for (auto path : vector_paths(scale_and_sum_sse2, scale_and_sum_avx2)) {
+  for (const KernelTable* path : vector_paths()) {
     Plane glow_out = a, hot_out = b, matched_out(a.size()), light_out = b;
-    path(glow_out.data(), glow_ratio, hot_out.data(), hot_ratio, matched_out.data(),
-         times > 0 ? light_out.data() : nullptr, times > 0 ? bias.data() : nullptr, times);
+    path->scale_and_sum(glow_out.data(), glow_ratio, hot_out.data(), hot_ratio, matched_out.data(),
+                        times > 0 ? light_out.data() : nullptr, times > 0 ? bias.data() : nullptr,
+                        times);
     check(same_pixels(glow, glow_out), "scale_and_sum: glow");
     check(same_pixels(hot, hot_out), "scale_and_sum: hot pixels");
     check(same_pixels(matched, matched_out), "scale_and_sum: matched");
@@ -242,15 +237,15 @@ void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
   const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
                                   in.ConsumeIntegralInRange<int32_t>(0, 70)};
   plugin_state.darkest_block = old_anchor;
-  find_darkest_block_reference(a.data());
+  reference_kernels.find_darkest_block(a.data());
   const BlockAnchor anchor = plugin_state.darkest_block;
   check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
             (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
              anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
         "find_darkest_block recorded a block off the grid");
-  for (auto path : vector_paths(find_darkest_block_sse2, find_darkest_block_avx2)) {
+  for (const KernelTable* path : vector_paths()) {
     plugin_state.darkest_block = old_anchor;
-    path(a.data());
+    path->find_darkest_block(a.data());
     check(plugin_state.darkest_block.x == anchor.x && plugin_state.darkest_block.y == anchor.y,
           "find_darkest_block");
   }
@@ -261,7 +256,7 @@ void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
     old_hot.y[k] = old_position(in);
   }
   plugin_state.hot_pixels = old_hot;
-  find_hot_pixels_reference(b.data());
+  reference_kernels.find_hot_pixels(b.data());
   const HotPixelList hot = plugin_state.hot_pixels;
   for (int k = 0; k < 9; ++k) {
     const int32_t x = hot.x[k], y = hot.y[k];
@@ -270,9 +265,9 @@ void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
                y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
           "find_hot_pixels recorded a position outside its cell");
   }
-  for (auto path : vector_paths(find_hot_pixels_sse2, find_hot_pixels_avx2)) {
+  for (const KernelTable* path : vector_paths()) {
     plugin_state.hot_pixels = old_hot;
-    path(b.data());
+    path->find_hot_pixels(b.data());
     check(std::memcmp(&plugin_state.hot_pixels, &hot, sizeof hot) == 0, "find_hot_pixels");
   }
 }

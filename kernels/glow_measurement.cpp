@@ -1,9 +1,7 @@
 // Glow measurement: the darkest 5x5 block of a reference plane, and the glow
 // level of a plane, its corner block's median minus the median of the block
 // at the recorded anchor.
-#include "kernels/glow_measurement.h"
-
-#include "kernels/kernel_paths.h"
+#include "kernels/block_search.h"
 #include "kernels/kernels.h"
 
 namespace {

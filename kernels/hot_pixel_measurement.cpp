@@ -3,7 +3,6 @@
 // nine positions.
 #include <cstddef>
 
-#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "kernels/nan_order.h"
 

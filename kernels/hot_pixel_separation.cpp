@@ -1,12 +1,10 @@
 // The glow plane of a dark frame, straightforward: every interior pixel that
 // is more than 1.25 times the median of its 3x3 neighbourhood is replaced by
 // that median; the border is copied. The reference for the vector versions.
-#include "kernels/hot_pixel_separation.h"
-
 #include <cstddef>
 #include <cstring>
 
-#include "kernels/kernel_paths.h"
+#include "kernels/glow_pixel.h"
 #include "kernels/kernels.h"
 
 namespace {

@@ -1,17 +1,17 @@
 // The vector kernels with AVX2 and FMA. Only this unit is compiled for them, and only
 // after every header it shares with the rest of the program has been read
 // for the baseline, so that no inline function used elsewhere is emitted
-// with AVX2 instructions. The dispatcher calls these only where the
-// processor has AVX2 and FMA.
+// with AVX2 instructions. Only a processor with AVX2 and FMA runs its
+// table.
 #include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "kernels/glow_measurement.h"
-#include "kernels/hot_pixel_separation.h"
-#include "kernels/kernel_paths.h"
+#include "kernels/block_search.h"
+#include "kernels/glow_pixel.h"
+#include "kernels/kernels.h"
 #include "kernels/median_networks.h"
 #include "kernels/planes.h"
 #include "plugin/plugin_state.h"
@@ -28,7 +28,7 @@
 #include "kernels/vector_avx2.h"
 #include "kernels/vector_kernels.h"
 
-TENVORA_DEFINE_VECTOR_KERNELS(Avx2, avx2)
+const KernelTable avx2_kernels = vector_kernel_table<Avx2>("avx2");
 
 #if defined(__clang__)
 #pragma clang attribute pop

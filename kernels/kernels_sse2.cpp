@@ -1,6 +1,5 @@
 // The vector kernels with SSE2, which every processor of both builds has.
-#include "kernels/kernel_paths.h"
 #include "kernels/vector_kernels.h"
 #include "kernels/vector_sse2.h"
 
-TENVORA_DEFINE_VECTOR_KERNELS(Sse2, sse2)
+const KernelTable sse2_kernels = vector_kernel_table<Sse2>("sse2");

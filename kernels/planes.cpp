@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "kernels/nan_order.h"
 

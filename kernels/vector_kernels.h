@@ -12,8 +12,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kernels/glow_measurement.h"
-#include "kernels/hot_pixel_separation.h"
+#include "kernels/block_search.h"
+#include "kernels/glow_pixel.h"
+#include "kernels/kernels.h"
 #include "kernels/median_networks.h"
 #include "kernels/nan_order.h"
 #include "kernels/planes.h"
@@ -383,35 +384,19 @@ void difference_plane_with(float* destination, const float* a, const float* b) {
   difference_of<Ops>(destination, a, b, pixel_count());
 }
 
-}  // namespace
+// The table of one instruction set.
+template <typename Ops>
+constexpr KernelTable vector_kernel_table(const char* name) {
+  return {name,
+          subtract_plane_with<Ops>,
+          add_plane_with<Ops>,
+          separate_hot_pixels_with<Ops>,
+          find_darkest_block_with<Ops>,
+          find_hot_pixels_with<Ops>,
+          split_dark_frame_with<Ops>,
+          subtract_plane_times_with<Ops>,
+          scale_and_sum_with<Ops>,
+          difference_plane_with<Ops>};
+}
 
-// The entry points of one instruction set, named NAME_SUFFIX.
-#define TENVORA_DEFINE_VECTOR_KERNELS(Ops, suffix)                                                \
-  void separate_hot_pixels_##suffix(const float* source, float* destination) {                    \
-    separate_hot_pixels_with<Ops>(source, destination);                                           \
-  }                                                                                               \
-  void find_darkest_block_##suffix(const float* plane) {                                          \
-    find_darkest_block_with<Ops>(plane);                                                          \
-  }                                                                                               \
-  void find_hot_pixels_##suffix(const float* plane) {                                             \
-    find_hot_pixels_with<Ops>(plane);                                                             \
-  }                                                                                               \
-  void subtract_plane_##suffix(float* a, const float* b) {                                        \
-    subtract_plane_with<Ops>(a, b);                                                               \
-  }                                                                                               \
-  void add_plane_##suffix(float* a, const float* b) {                                             \
-    add_plane_with<Ops>(a, b);                                                                    \
-  }                                                                                               \
-  void split_dark_frame_##suffix(const float* dark, const float* bias, float* glow, float* hot) { \
-    split_dark_frame_with<Ops>(dark, bias, glow, hot);                                            \
-  }                                                                                               \
-  void subtract_plane_times_##suffix(float* a, const float* b, int32_t times) {                   \
-    subtract_plane_times_with<Ops>(a, b, times);                                                  \
-  }                                                                                               \
-  void scale_and_sum_##suffix(float* glow, float glow_ratio, float* hot, float hot_ratio,         \
-                              float* matched, float* light, const float* bias, int32_t times) {   \
-    scale_and_sum_with<Ops>(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);       \
-  }                                                                                               \
-  void difference_plane_##suffix(float* destination, const float* a, const float* b) {            \
-    difference_plane_with<Ops>(destination, a, b);                                                \
-  }
+}  // namespace

@@ -96,7 +96,7 @@ void make_corrected_image() {
   float* corrected_plane = nullptr;
   ImageHandle corrected_image = new_image(&corrected_plane, corrected_title);
   if (corrected_image == 0) return;
-  difference_plane(corrected_plane, plugin_state.light_plane, plugin_state.matched_plane);
+  kernels().difference_plane(corrected_plane, plugin_state.light_plane, plugin_state.matched_plane);
   set_title(corrected_image, corrected_title);
   update(corrected_image);
 }
@@ -128,16 +128,17 @@ void run_matched_dark() {
   // Split the dark (less the bias, taken once) into glow and hot pixels, in
   // one pass. The hot plane already holds its component when the glow is
   // shown; the host sees it only at its own update.
-  split_dark_frame(s.dark_plane, bias ? s.bias_plane : nullptr, s.glow_plane, s.hot_plane);
+  kernels().split_dark_frame(s.dark_plane, bias ? s.bias_plane : nullptr, s.glow_plane,
+                             s.hot_plane);
   update(glow_image);
   // The light is measured without its bias, in place.
-  if (bias) subtract_plane_times(s.light_plane, s.bias_plane, s.bias_factor);
+  if (bias) kernels().subtract_plane_times(s.light_plane, s.bias_plane, s.bias_factor);
 
-  find_darkest_block(s.light_plane);
+  kernels().find_darkest_block(s.light_plane);
   const float glow_light = float(glow_level(s.light_plane));
   const float glow_dark = float(glow_level(s.glow_plane));
 
-  find_hot_pixels(s.hot_plane);
+  kernels().find_hot_pixels(s.hot_plane);
   const float hot_dark = float(double(float(mean_at_hot_pixels(s.hot_plane))) -
                                mean_background_at_hot_pixels(s.hot_plane));
   const double hot_light = double(float(mean_at_hot_pixels(s.light_plane))) -
@@ -147,8 +148,8 @@ void run_matched_dark() {
   const float hot_ratio = float(hot_light / divisor(hot_dark));
   // Both components scaled, added into the matched dark, and, with a bias,
   // the light given its bias back while the matched dark receives it, in turns.
-  scale_and_sum(s.glow_plane, glow_ratio, s.hot_plane, hot_ratio, s.matched_plane, s.light_plane,
-                s.bias_plane, bias ? s.bias_factor : 0);
+  kernels().scale_and_sum(s.glow_plane, glow_ratio, s.hot_plane, hot_ratio, s.matched_plane,
+                          s.light_plane, s.bias_plane, bias ? s.bias_factor : 0);
 
   if (corrected && !bias) make_corrected_image();
   set_title(matched_image, matched_name);

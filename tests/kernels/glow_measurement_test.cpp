@@ -32,7 +32,7 @@ TEST(FindDarkestBlock, VisitsTheGridThatFitsTheFrame) {
     Frame frame(c.width, c.height);
     fill_falling(frame);
     plugin_state.darkest_block = kUntouched;
-    find_darkest_block(frame.data());
+    kernels().find_darkest_block(frame.data());
     EXPECT_EQ(plugin_state.darkest_block.x, c.last.x) << c.width << "x" << c.height;
     EXPECT_EQ(plugin_state.darkest_block.y, c.last.y) << c.width << "x" << c.height;
   }
@@ -53,7 +53,7 @@ TEST(FindDarkestBlock, FirstOfEqualBlocksWins) {
     frame.fill_block(c.first_x0, c.first_y0, 1.0f);
     frame.fill_block(c.second_x0, c.second_y0, 1.0f);
     plugin_state.darkest_block = kUntouched;
-    find_darkest_block(frame.data());
+    kernels().find_darkest_block(frame.data());
     EXPECT_EQ(plugin_state.darkest_block.x, c.first_x0 + 1);
     EXPECT_EQ(plugin_state.darkest_block.y, c.first_y0 + 1);
   }
@@ -63,7 +63,7 @@ TEST(FindDarkestBlock, KeepsTheAnchorWhenNoMedianIsBelow1e30) {
   for (float value : {std::numeric_limits<float>::infinity(), 1e30f, 3e38f}) {
     Frame frame(30, 30, value);
     plugin_state.darkest_block = kUntouched;
-    find_darkest_block(frame.data());
+    kernels().find_darkest_block(frame.data());
     EXPECT_EQ(plugin_state.darkest_block.x, kUntouched.x) << value;
     EXPECT_EQ(plugin_state.darkest_block.y, kUntouched.y) << value;
   }
@@ -84,7 +84,7 @@ TEST(FindDarkestBlock, GathersColumnsFromTheLastOne) {
   Frame frame(30, 30, 100.0f);
   fill_block_with_nans(frame, 3, 3);
   frame.fill_block(8, 3, 12.5f);  // beats any other order's median, but not 12
-  find_darkest_block(frame.data());
+  kernels().find_darkest_block(frame.data());
   EXPECT_EQ(plugin_state.darkest_block.x, 4);
   EXPECT_EQ(plugin_state.darkest_block.y, 4);
 }
@@ -92,7 +92,7 @@ TEST(FindDarkestBlock, GathersColumnsFromTheLastOne) {
 TEST(FindDarkestBlock, NanMedianAlwaysReplacesTheBest) {
   Frame frame(26, 26, std::numeric_limits<float>::quiet_NaN());
   plugin_state.darkest_block = kUntouched;
-  find_darkest_block(frame.data());
+  kernels().find_darkest_block(frame.data());
   EXPECT_EQ(plugin_state.darkest_block.x, 14);
   EXPECT_EQ(plugin_state.darkest_block.y, 14);
 }
@@ -133,7 +133,7 @@ TEST(GlowLevel, GathersRowsInAscendingOrder) {
 
 TEST(GlowLevel, ConstantPlaneHasNoGlow) {
   Frame frame(40, 30, 7.25f);
-  find_darkest_block(frame.data());
+  kernels().find_darkest_block(frame.data());
   EXPECT_EQ(glow_level(frame.data()), 0.0);
 }
 

@@ -29,7 +29,7 @@ TEST(FindHotPixels, OneEntryPerCellOfTheGrid) {
                              {6, 2}, {1, 5}, {5, 4}, {8, 5}};
   for (int k = 0; k < 9; ++k) frame.at(hot[k][0], hot[k][1]) = static_cast<float>(10 + k);
   set_hot_pixels(-1, -1);
-  find_hot_pixels(frame.data());
+  kernels().find_hot_pixels(frame.data());
   for (int k = 0; k < 9; ++k) expect_entry(k, hot[k][0], hot[k][1]);
 }
 
@@ -40,7 +40,7 @@ TEST(FindHotPixels, CellsWithoutAPositivePixelKeepTheirEntries) {
   frame.at(4, 1) = nan;    // cell 1: NaN never qualifies
   frame.at(7, 1) = 0.5f;   // cell 2 is found
   set_hot_pixels(77, 88);
-  find_hot_pixels(frame.data());
+  kernels().find_hot_pixels(frame.data());
   expect_entry(0, 77, 88);
   expect_entry(1, 77, 88);
   expect_entry(2, 7, 1);
@@ -52,7 +52,7 @@ TEST(FindHotPixels, FramesWithEmptyCellsWriteNothing) {
   for (const auto& [width, height] : sizes) {
     Frame frame(width, height, 5.0f);
     set_hot_pixels(77, 88);
-    find_hot_pixels(frame.data());
+    kernels().find_hot_pixels(frame.data());
     for (int k = 0; k < 9; ++k) expect_entry(k, 77, 88);
   }
 }
@@ -63,7 +63,7 @@ TEST(FindHotPixels, FirstOfEqualMaximaWins) {
   frame.at(0, 1) = 9.0f;
   frame.at(3, 1) = 9.0f;  // cell 1: earlier row wins
   frame.at(2, 0) = 9.0f;
-  find_hot_pixels(frame.data());
+  kernels().find_hot_pixels(frame.data());
   expect_entry(0, 0, 1);
   expect_entry(1, 2, 0);
   expect_entry(4, 2, 2);  // all equal: the cell's first pixel
@@ -128,7 +128,7 @@ TEST(NeighbourMedian, SubstituteIsSummedInDoubleAndRoundedOnce) {
 
 TEST(MeansAtHotPixels, ConstantOneGivesNineTimesTheFloatNinth) {
   Frame frame(12, 12, 1.0f);
-  find_hot_pixels(frame.data());
+  kernels().find_hot_pixels(frame.data());
   const double expected = 9.0 * static_cast<double>(0.111111112f);
   EXPECT_EQ(mean_at_hot_pixels(frame.data()), expected);
   EXPECT_EQ(mean_background_at_hot_pixels(frame.data()), expected);

@@ -5,51 +5,21 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
-#include <ostream>
 #include <string>
 
-#include "kernels/kernel_paths.h"
+#include "kernels/kernels.h"
 #include "kernels/nan_order.h"
 #include "kernels/vector_sse2.h"
 #include "tests/kernels/random_frames.h"
 
 namespace {
 
-struct Path {
-  const char* name;
-  bool needs_avx2;
-  void (*separate)(const float*, float*);
-  void (*darkest)(const float*);
-  void (*hot)(const float*);
-  void (*subtract)(float*, const float*);
-  void (*add)(float*, const float*);
-  // The fused passes; the reference has none: they stand for single kernels.
-  void (*split)(const float*, const float*, float*, float*);
-  void (*subtract_times)(float*, const float*, int32_t);
-  void (*scale_and_sum)(float*, float, float*, float, float*, float*, const float*, int32_t);
-  void (*difference)(float*, const float*, const float*);
-};
+const KernelTable& kReference = reference_kernels;
 
-void PrintTo(const Path& path, std::ostream* out) {
-  *out << path.name;
-}
-
-const Path kReference = {"reference",
-                         false,
-                         separate_hot_pixels_reference,
-                         find_darkest_block_reference,
-                         find_hot_pixels_reference,
-                         subtract_plane_reference,
-                         add_plane_reference,
-                         nullptr,
-                         nullptr,
-                         nullptr,
-                         nullptr};
-
-class VectorPath : public testing::TestWithParam<Path> {
+class VectorPath : public testing::TestWithParam<const KernelTable*> {
  protected:
   void SetUp() override {
-    if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    if (GetParam() == &avx2_kernels && !cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
   }
 };
 
@@ -76,8 +46,8 @@ TEST_P(VectorPath, SeparatesLikeTheReference) {
       for (int special : {50, 5, -90}) {
         Frame source(width, height), expected(width, height, -7.0f), actual(width, height, -7.0f);
         fill(source, random, special);
-        kReference.separate(source.data(), expected.data());
-        GetParam().separate(source.data(), actual.data());
+        kReference.separate_hot_pixels(source.data(), expected.data());
+        GetParam()->separate_hot_pixels(source.data(), actual.data());
         ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, special);
       }
     }
@@ -112,8 +82,8 @@ TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
     for (float c : values) {
       Frame source(20, 3, m), expected(20, 3), actual(20, 3);
       for (int32_t x = 1; x <= 18; ++x) source.at(x, 1) = c;
-      kReference.separate(source.data(), expected.data());
-      GetParam().separate(source.data(), actual.data());
+      kReference.separate_hot_pixels(source.data(), expected.data());
+      GetParam()->separate_hot_pixels(source.data(), actual.data());
       ASSERT_EQ(patterns(actual), patterns(expected)) << c << " among " << m;
     }
   }
@@ -121,8 +91,8 @@ TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
   for (uint32_t bits : nan_bits) {
     Frame source(20, 3, 2.0f), expected(20, 3), actual(20, 3);
     for (int32_t x = 0; x < 20; x += 3) set_bits(&source.at(x, x % 3), bits);
-    kReference.separate(source.data(), expected.data());
-    GetParam().separate(source.data(), actual.data());
+    kReference.separate_hot_pixels(source.data(), expected.data());
+    GetParam()->separate_hot_pixels(source.data(), actual.data());
     ASSERT_EQ(patterns(actual), patterns(expected)) << std::hex << bits;
   }
 }
@@ -135,10 +105,10 @@ TEST_P(VectorPath, FindsTheDarkestBlockLikeTheReference) {
         Frame frame(width, height);
         fill(frame, random, special);
         plugin_state.darkest_block = {-5, -6};
-        kReference.darkest(frame.data());
+        kReference.find_darkest_block(frame.data());
         const BlockAnchor expected = plugin_state.darkest_block;
         plugin_state.darkest_block = {-5, -6};
-        GetParam().darkest(frame.data());
+        GetParam()->find_darkest_block(frame.data());
         ASSERT_EQ(plugin_state.darkest_block.x, expected.x) << size_text(width, height, special);
         ASSERT_EQ(plugin_state.darkest_block.y, expected.y) << size_text(width, height, special);
       }
@@ -155,10 +125,10 @@ TEST_P(VectorPath, KeepsTheFirstOfEqualBlocksAndTakesNan) {
       for (int32_t k = 0; k < 13; ++k)
         set_bits(&frame.at(3 + 5 * nan_block + k % 5, 3 + k / 5), 0x7fc00000u | nan_block);
     plugin_state.darkest_block = {0, 0};
-    kReference.darkest(frame.data());
+    kReference.find_darkest_block(frame.data());
     const BlockAnchor expected = plugin_state.darkest_block;
     plugin_state.darkest_block = {0, 0};
-    GetParam().darkest(frame.data());
+    GetParam()->find_darkest_block(frame.data());
     EXPECT_EQ(plugin_state.darkest_block.x, expected.x) << nan_block;
     EXPECT_EQ(plugin_state.darkest_block.y, expected.y) << nan_block;
   }
@@ -177,10 +147,10 @@ TEST_P(VectorPath, FindsHotPixelsLikeTheReference) {
         HotPixelList before;
         for (int k = 0; k < 9; ++k) before.x[k] = before.y[k] = -k;
         plugin_state.hot_pixels = before;
-        kReference.hot(frame.data());
+        kReference.find_hot_pixels(frame.data());
         const HotPixelList expected = plugin_state.hot_pixels;
         plugin_state.hot_pixels = before;
-        GetParam().hot(frame.data());
+        GetParam()->find_hot_pixels(frame.data());
         for (int k = 0; k < 9; ++k) {
           ASSERT_EQ(plugin_state.hot_pixels.x[k], expected.x[k])
               << size_text(width, height, special);
@@ -195,11 +165,12 @@ TEST_P(VectorPath, FindsHotPixelsLikeTheReference) {
 TEST_P(VectorPath, SubtractsAndAddsLikeTheReference) {
   std::mt19937 random(4);
   using Kernel = void (*)(float*, const float*);
-  const std::pair<Kernel, Kernel> kernels[] = {{kReference.subtract, GetParam().subtract},
-                                               {kReference.add, GetParam().add}};
+  const std::pair<Kernel, Kernel> pairs[] = {
+      {kReference.subtract_plane, GetParam()->subtract_plane},
+      {kReference.add_plane, GetParam()->add_plane}};
   for (int32_t width : telling_lengths()) {
     for (int32_t height : {1, 2, 3, 7}) {
-      for (const auto& [reference, path] : kernels) {
+      for (const auto& [reference, path] : pairs) {
         Frame a(width, height), b(width, height);
         fill_randomly(a, random, 40);
         fill_randomly(b, random, 40);
@@ -232,15 +203,15 @@ TEST_P(VectorPath, SumsSettleWhichNanComesOut) {
       {0x7f800000u, 0xff800000u, 0xffc00000u},
   };
   for (const Case& c : cases) {
-    for (const Path& path : {kReference, GetParam()}) {
+    for (const KernelTable* path : {&kReference, GetParam()}) {
       Frame a(11, 3), b(11, 3);  // whole vectors and a tail
       for (size_t i = 0; i < a.pixels.size(); ++i) {
         set_bits(&a.pixels[i], c.a);
         set_bits(&b.pixels[i], c.b);
       }
-      path.add(a.data(), b.data());
+      path->add_plane(a.data(), b.data());
       for (float pixel : a.pixels)
-        ASSERT_EQ(bits_of(pixel), c.sum) << path.name << std::hex << ": " << c.a << " + " << c.b;
+        ASSERT_EQ(bits_of(pixel), c.sum) << path->name << std::hex << ": " << c.a << " + " << c.b;
     }
   }
 }
@@ -280,7 +251,7 @@ TEST(MinMaxExchange, MatchesTheCompareAndSelectWithoutNan) {
 // Each fused pass against the single reference kernels it stands for, in
 // their order, on frames full of special values, with every tail.
 TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
-  const Path& path = GetParam();
+  const KernelTable& path = *GetParam();
   std::mt19937 random(5);
   const float ratios[][2] = {{0.5f, -3.0f}, {float_of(0x7fc01234u), 2.0f}, {-0.0f, INFINITY}};
   for (int32_t height : {1, 2, 3, 4, 5, 8}) {
@@ -296,21 +267,21 @@ TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
         const float* source = dark.data();
         if (subtrahend) {
           copy_plane(dark.data(), hot.data());
-          kReference.subtract(hot.data(), subtrahend);
+          kReference.subtract_plane(hot.data(), subtrahend);
           source = hot.data();
         }
-        kReference.separate(source, glow.data());
+        kReference.separate_hot_pixels(source, glow.data());
         if (!subtrahend) copy_plane(dark.data(), hot.data());
-        kReference.subtract(hot.data(), glow.data());
-        path.split(dark.data(), subtrahend, glow_fused.data(), hot_fused.data());
+        kReference.subtract_plane(hot.data(), glow.data());
+        path.split_dark_frame(dark.data(), subtrahend, glow_fused.data(), hot_fused.data());
         ASSERT_EQ(patterns(glow_fused), patterns(glow)) << where;
         ASSERT_EQ(patterns(hot_fused), patterns(hot)) << where;
       }
 
       for (int32_t times : {-1, 0, 1, 2}) {
         Frame less = light, less_fused = light;
-        for (int32_t k = 0; k < times; ++k) kReference.subtract(less.data(), bias.data());
-        path.subtract_times(less_fused.data(), bias.data(), times);
+        for (int32_t k = 0; k < times; ++k) kReference.subtract_plane(less.data(), bias.data());
+        path.subtract_plane_times(less_fused.data(), bias.data(), times);
         ASSERT_EQ(patterns(less_fused), patterns(less)) << where << ", " << times << " times";
 
         for (const auto& ratio : ratios) {
@@ -322,10 +293,10 @@ TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
             hot.pixels[i] = product_of(ratio[1], hot.pixels[i]);
           }
           copy_plane(glow.data(), matched.data());
-          kReference.add(matched.data(), hot.data());
+          kReference.add_plane(matched.data(), hot.data());
           for (int32_t k = 0; k < times; ++k) {
-            kReference.add(restored.data(), bias.data());
-            kReference.add(matched.data(), bias.data());
+            kReference.add_plane(restored.data(), bias.data());
+            kReference.add_plane(matched.data(), bias.data());
           }
           path.scale_and_sum(glow_fused.data(), ratio[0], hot_fused.data(), ratio[1],
                              matched_fused.data(), restored_fused.data(), bias.data(), times);
@@ -338,23 +309,16 @@ TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
 
       Frame difference(width, height), difference_fused(width, height, -7.0f);
       copy_plane(light.data(), difference.data());
-      kReference.subtract(difference.data(), dark.data());
-      path.difference(difference_fused.data(), light.data(), dark.data());
+      kReference.subtract_plane(difference.data(), dark.data());
+      path.difference_plane(difference_fused.data(), light.data(), dark.data());
       ASSERT_EQ(patterns(difference_fused), patterns(difference)) << where;
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, VectorPath,
-    testing::Values(Path{"sse2", false, separate_hot_pixels_sse2, find_darkest_block_sse2,
-                         find_hot_pixels_sse2, subtract_plane_sse2, add_plane_sse2,
-                         split_dark_frame_sse2, subtract_plane_times_sse2, scale_and_sum_sse2,
-                         difference_plane_sse2},
-                    Path{"avx2", true, separate_hot_pixels_avx2, find_darkest_block_avx2,
-                         find_hot_pixels_avx2, subtract_plane_avx2, add_plane_avx2,
-                         split_dark_frame_avx2, subtract_plane_times_avx2, scale_and_sum_avx2,
-                         difference_plane_avx2}),
-    [](const testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, VectorPath, testing::Values(&sse2_kernels, &avx2_kernels),
+                         [](const testing::TestParamInfo<const KernelTable*>& info) {
+                           return std::string(info.param->name);
+                         });
 
 }  // namespace

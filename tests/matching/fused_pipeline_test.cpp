@@ -7,7 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "kernels/kernel_paths.h"
 #include "kernels/kernels.h"
 #include "kernels/nan_order.h"
 #include "matched_dark_fixture.h"
@@ -41,20 +40,20 @@ Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
   float* hot = p.hot.data();
   if (mode.use_bias) {
     copy_plane(dark, hot);
-    subtract_plane_reference(hot, bias);
-    separate_hot_pixels_reference(hot, glow);
+    reference_kernels.subtract_plane(hot, bias);
+    reference_kernels.separate_hot_pixels(hot, glow);
   } else {
-    separate_hot_pixels_reference(dark, glow);
+    reference_kernels.separate_hot_pixels(dark, glow);
     copy_plane(dark, hot);
   }
   p.glow_shown = p.glow;
-  subtract_plane_reference(hot, glow);
+  reference_kernels.subtract_plane(hot, glow);
   if (mode.use_bias)
-    for (int32_t k = 0; k < mode.bias_factor; ++k) subtract_plane_reference(light, bias);
-  find_darkest_block_reference(light);
+    for (int32_t k = 0; k < mode.bias_factor; ++k) reference_kernels.subtract_plane(light, bias);
+  reference_kernels.find_darkest_block(light);
   const float glow_light = float(glow_level(light));
   const float glow_dark = float(glow_level(glow));
-  find_hot_pixels_reference(hot);
+  reference_kernels.find_hot_pixels(hot);
   const float hot_dark =
       float(double(float(mean_at_hot_pixels(hot))) - mean_background_at_hot_pixels(hot));
   const double hot_light =
@@ -66,15 +65,15 @@ Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
     hot[i] = product_of(hot_ratio, hot[i]);
   }
   copy_plane(glow, p.matched.data());
-  add_plane_reference(p.matched.data(), hot);
+  reference_kernels.add_plane(p.matched.data(), hot);
   if (mode.use_bias) {
     for (int32_t k = 0; k < mode.bias_factor; ++k) {
-      add_plane_reference(light, bias);
-      add_plane_reference(p.matched.data(), bias);
+      reference_kernels.add_plane(light, bias);
+      reference_kernels.add_plane(p.matched.data(), bias);
     }
   }
   copy_plane(light, p.corrected.data());
-  subtract_plane_reference(p.corrected.data(), p.matched.data());
+  reference_kernels.subtract_plane(p.corrected.data(), p.matched.data());
   return p;
 }
 

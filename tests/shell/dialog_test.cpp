@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource_ids.h"
-#include "tests/shell/fake_host.h"
+#include "tests/shell/shell_session.h"
 
 namespace {
 
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override { start_plugin(host); }
-  FakeHost host;
+  testhost::HostEmulation host;
 };
 
 bool go_enabled(HWND dialog) {
@@ -79,25 +79,25 @@ TEST_F(DialogTest, IgnoredBiasCommandAsksNothingOfTheHost) {
     headless::send_command(dialog, IDC_CHOOSE_BIAS);
     headless::click(dialog, IDC_CANCEL);
   });
-  EXPECT_TRUE(host.calls.empty());
+  EXPECT_TRUE(host.log().empty());
   EXPECT_EQ(plugin_state.bias_chosen, 0);
 }
 
 TEST_F(DialogTest, ChoiceShowsTheHostTitleAndLendsThePlane) {
-  host.titles[100 % 8] = "M31 light 300s";
+  host.find(1)->title = "M31 light 300s";
   activate([](HWND dialog) {
     headless::click(dialog, IDC_CHOOSE_IMAGE);
     EXPECT_EQ(headless::control(dialog, IDC_CHOOSE_IMAGE).text, "M31 light 300s");
     EXPECT_EQ(headless::control(dialog, IDC_CHOOSE_DARK).text, "Choose the Dark Frame");
     headless::click(dialog, IDC_CANCEL);
   });
-  EXPECT_EQ(plugin_state.light_image, 100);
-  EXPECT_EQ(plugin_state.light_plane, host.plane_of(100));
+  EXPECT_EQ(plugin_state.light_image, 1);
+  EXPECT_EQ(plugin_state.light_plane, host.find(1)->pixels.data());
   EXPECT_EQ(plugin_state.image_chosen, 1);
-  ASSERT_EQ(host.calls.size(), 3u);
-  EXPECT_EQ(host.calls[0], (std::array<HostWord, 4>{HC_SELECT_IMAGE, SELECT_IMAGE_KIND, 0, 0}));
-  EXPECT_EQ(host.calls[1][0], HC_GET_PIXELS);
-  EXPECT_EQ(host.calls[2], (std::array<HostWord, 4>{HC_GET_TITLE, 100, 0, 0}));
+  EXPECT_EQ(host.log_text(),
+            "HC_SELECT_IMAGE 4097 0 0 -> image 1 \"M31 light 300s\"\n"
+            "HC_GET_PIXELS image 1 \"M31 light 300s\" -> 1, plane\n"
+            "HC_GET_TITLE image 1 \"M31 light 300s\" -> \"M31 light 300s\"\n");
 }
 
 struct FailedChoice {
@@ -110,13 +110,13 @@ class FailedChoiceTest : public DialogTest, public ::testing::WithParamInterface
 // After a good choice of the dark frame, a failed second choice (including a
 // host that writes a plane although it reports failure) changes nothing.
 TEST_P(FailedChoiceTest, ChangesNothing) {
-  activate([this](HWND dialog) {
+  for (int nth : {3, 4})
+    host.fail_get_pixels(nth, GetParam().pixels_result, GetParam().lends_plane);
+  activate([](HWND dialog) {
     headless::click(dialog, IDC_CHOOSE_IMAGE);
     headless::click(dialog, IDC_CHOOSE_DARK);
-    host.pixels_result = GetParam().pixels_result;
-    host.lends_plane = GetParam().lends_plane;
     headless::click(dialog, IDC_CHOOSE_DARK);
-    EXPECT_EQ(headless::control(dialog, IDC_CHOOSE_DARK).text, "Image 5");
+    EXPECT_EQ(headless::control(dialog, IDC_CHOOSE_DARK).text, "Image 2");
     EXPECT_TRUE(go_enabled(dialog));
     // A failed first choice of a role leaves it unchosen.
     headless::click(dialog, IDC_SUBTRACT_BIAS);
@@ -125,8 +125,8 @@ TEST_P(FailedChoiceTest, ChangesNothing) {
     EXPECT_FALSE(go_enabled(dialog));
     headless::click(dialog, IDC_CANCEL);
   });
-  EXPECT_EQ(plugin_state.dark_image, 101);
-  EXPECT_EQ(plugin_state.dark_plane, host.plane_of(101));
+  EXPECT_EQ(plugin_state.dark_image, 2);
+  EXPECT_EQ(plugin_state.dark_plane, host.find(2)->pixels.data());
   EXPECT_EQ(plugin_state.dark_chosen, 1);
   EXPECT_EQ(plugin_state.bias_chosen, 0);
   EXPECT_EQ(plugin_state.bias_plane, nullptr);
@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Dialog, FailedChoiceTest,
                                            FailedChoice{1, false}, FailedChoice{2, false}));
 
 TEST_F(DialogTest, ResultTwoIsAlsoSuccess) {
-  host.pixels_result = 2;
+  for (int nth : {1, 2}) host.fail_get_pixels(nth, 2, true);
   activate([](HWND dialog) {
     headless::click(dialog, IDC_CHOOSE_DARK);
     headless::click(dialog, IDC_CHOOSE_IMAGE);
@@ -239,7 +239,7 @@ TEST_P(RawGoTest, RunsOnlyWithTheModesFrames) {
             }),
             1);
   bool asked_size = false;
-  for (const auto& call : host.calls) asked_size = asked_size || call[0] == HC_GET_SIZE;
+  for (const auto& call : host.log()) asked_size = asked_size || call.code == HC_GET_SIZE;
   EXPECT_EQ(asked_size, GetParam().runs);
 }
 

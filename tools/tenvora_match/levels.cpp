@@ -25,19 +25,19 @@ Levels measure_levels(const MatchInput& input, const std::vector<float>& glow_co
 
   // The hot component is the dark (with a bias, less the bias) less the
   // glow; the light is measured less the bias factor times.
-  if (input.bias) subtract_plane(hot.data(), input.bias->pixels.data());
-  subtract_plane(hot.data(), glow.data());
+  if (input.bias) kernels().subtract_plane(hot.data(), input.bias->pixels.data());
+  kernels().subtract_plane(hot.data(), glow.data());
   for (int32_t k = 0; input.bias && k < input.bias_factor; ++k)
-    subtract_plane(light.data(), input.bias->pixels.data());
+    kernels().subtract_plane(light.data(), input.bias->pixels.data());
 
   Levels levels;
-  find_darkest_block(light.data());
+  kernels().find_darkest_block(light.data());
   levels.darkest_x = plugin_state.darkest_block.x;
   levels.darkest_y = plugin_state.darkest_block.y;
   levels.glow_light = static_cast<float>(glow_level(light.data()));
   levels.glow_dark = static_cast<float>(glow_level(glow.data()));
 
-  find_hot_pixels(hot.data());
+  kernels().find_hot_pixels(hot.data());
   levels.hot_dark = static_cast<float>(static_cast<float>(mean_at_hot_pixels(hot.data())) -
                                        mean_background_at_hot_pixels(hot.data()));
   levels.hot_light = static_cast<float>(mean_at_hot_pixels(light.data())) -
