@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 xvfb x11-apps
-  libcfitsio-dev libpng-dev pkg-config
+  libcfitsio-dev libpng-dev zlib1g-dev pkg-config
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "tools/tenvora_match/options.h"
 
+#include <limits>
 #include <map>
 
 #include "tools/tenvora_match/tool_error.h"
@@ -15,6 +16,17 @@ int32_t parse_factor(const std::string& text) {
   return std::stoi(text);
 }
 
+// A whole number of pixels from 1 up to what one plane can hold.
+long long parse_max_pixels(const std::string& text) {
+  bool digits = !text.empty() && text.size() <= 10;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  const long long value = digits ? std::stoll(text) : 0;
+  if (value < 1 || value > std::numeric_limits<int32_t>::max())
+    throw ToolError("--max-pixels", "'" + text + "' is not a whole number from 1 to " +
+                                        std::to_string(std::numeric_limits<int32_t>::max()));
+  return value;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -28,7 +40,7 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
       {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
   std::map<std::string, bool> seen;
-  std::string factor;
+  std::string factor, max_pixels;
   for (size_t k = 0; k < args.size(); ++k) {
     std::string name = args[k], value;
     const size_t equals = name.find('=');
@@ -43,7 +55,7 @@ Options parse_options(const std::vector<std::string>& args) {
       *flags.at(name) = true;
       continue;
     }
-    if (!texts.count(name) && name != "--bias-factor")
+    if (!texts.count(name) && name != "--bias-factor" && name != "--max-pixels")
       throw ToolError(args[k], "unknown option (see --help)");
     if (!inline_value) {
       if (k + 1 == args.size()) throw ToolError(name, "needs a value");
@@ -52,11 +64,14 @@ Options parse_options(const std::vector<std::string>& args) {
     if (value.empty()) throw ToolError(name, "needs a value");
     if (name == "--bias-factor")
       factor = value;
+    else if (name == "--max-pixels")
+      max_pixels = value;
     else
       *texts.at(name) = value;
   }
   if (o.help || o.version) return o;
   if (!factor.empty()) o.bias_factor = parse_factor(factor);
+  if (!max_pixels.empty()) o.max_pixels = parse_max_pixels(max_pixels);
 
   if (!o.demo_dir.empty()) {
     for (const char* name :
