@@ -3,9 +3,11 @@
 
 #include <fitsio.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 #include "tests/cli/temp_dir.h"
 
@@ -134,6 +136,24 @@ TEST(ReadFits, KeepsSpecialFloatValues) {
   std::vector<float> rounded;
   for (double d : doubles) rounded.push_back(static_cast<float>(d));
   EXPECT_EQ(bits_of(read_fits(dir / "d.fits").pixels), bits_of(rounded));
+}
+
+// Gzip files are read, and a file in memory without the padding of its last
+// record is read within its bytes (CFITSIO reads memory in whole records).
+TEST(ReadFits, GzipAndUnpaddedFiles) {
+  TempDir dir;
+  const Frame f = ramp_frame(4, 3, -2.0f, 0.5f);
+  write_fits(dir / "f.fits", f, {});
+  std::ifstream in(dir / "f.fits", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen((dir / "f.fits.gz").c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+  EXPECT_EQ(read_fits(dir / "f.fits.gz").pixels, f.pixels);
+  bytes.resize(2880 + 4 * 12);
+  EXPECT_EQ(read_fits_bytes("f", reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+                .pixels,
+            f.pixels);
 }
 
 // Header texts stay ASCII: other bytes are escaped.

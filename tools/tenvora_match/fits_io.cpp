@@ -172,17 +172,34 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
 }
 
 // A FITS file in memory, opened by CFITSIO in place; it keeps pointers to
-// the buffer's address and size, so those live here.
-struct MemoryFits : FitsFile {
-  void* data;
-  size_t size;
-  MemoryFits(const std::string& path, std::vector<unsigned char>& bytes)
-      : data(bytes.data()), size(bytes.size()) {
+// the buffer's address and size, so those live here. CFITSIO reads memory
+// files in whole 2880-byte records without checking the end of the buffer,
+// so the last record is padded with zeros (which no header card holds) while
+// the file is open; the image's data are checked against the real size.
+struct MemoryFits {
+  std::vector<unsigned char>& bytes;
+  const size_t real_size;
+  void* data = nullptr;
+  size_t size = 0;
+  FitsFile fits;
+
+  MemoryFits(const std::string& path, std::vector<unsigned char>& buffer)
+      : bytes(buffer), real_size(buffer.size()) {
+    bytes.resize((real_size + 2879) / 2880 * 2880);
+    data = bytes.data();
+    size = bytes.size();
     int status = 0;
-    if (fits_open_memfile(&file, "memory", READONLY, &data, &size, 0, nullptr, &status) != 0) {
-      file = nullptr;
+    if (fits_open_memfile(&fits.file, "memory", READONLY, &data, &size, 0, nullptr, &status) != 0) {
+      fits.file = nullptr;
+      bytes.resize(real_size);
       throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
     }
+  }
+  ~MemoryFits() {
+    int status = 0;
+    fits_close_file(fits.file, &status);
+    fits.file = nullptr;
+    bytes.resize(real_size);
   }
   MemoryFits(const MemoryFits&) = delete;
   MemoryFits& operator=(const MemoryFits&) = delete;
@@ -202,9 +219,9 @@ bool starts_as_fits(const unsigned char* bytes, size_t size) {
 Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes,
                   long long max_pixels) {
   if (!starts_as_fits(bytes.data(), bytes.size())) refuse_not_fits(path, bytes.size());
-  MemoryFits fits(path, bytes);
-  const ImageInfo info = locate_image(path, fits.file, max_pixels);
-  return read_pixels(path, fits.file, info, static_cast<long long>(bytes.size()));
+  MemoryFits memory(path, bytes);
+  const ImageInfo info = locate_image(path, memory.fits.file, max_pixels);
+  return read_pixels(path, memory.fits.file, info, static_cast<long long>(memory.real_size));
 }
 
 // A compressed file is inflated only as far as its image's data reach: a
@@ -229,8 +246,8 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels) 
       refuse_not_fits(path, gz.out.size());
     }
     try {
-      MemoryFits fits(path, gz.out);
-      move_to_image(path, fits.file);
+      MemoryFits memory(path, gz.out);
+      move_to_image(path, memory.fits.file);
       break;
     } catch (const ToolError&) {
       // Perhaps only the prefix is too short.
@@ -242,8 +259,8 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels) 
   }
   ImageInfo info;
   {
-    MemoryFits fits(path, gz.out);
-    info = locate_image(path, fits.file, max_pixels);
+    MemoryFits memory(path, gz.out);
+    info = locate_image(path, memory.fits.file, max_pixels);
   }
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);

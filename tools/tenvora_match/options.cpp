@@ -90,6 +90,7 @@ std::string help_text() {
   return R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--json] [--preview] [--overwrite]
+                [--max-pixels N]
   tenvora-match --demo DIR [--json] [--preview] [--overwrite]
   tenvora-match --help | --version
 
@@ -115,6 +116,8 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --max-pixels N      refuse input frames of more than N pixels (default
+                      200000000, room for 150-megapixel sensors)
   --demo DIR          make a synthetic light, dark and bias with known glow and
                       hot-pixel scales in DIR (created if missing), match them
                       with bias factor 1 and --subtract, and print the known
@@ -122,11 +125,13 @@ Options:
                       in a star-free corner before and after correction
   --help, --version   this text; the version
 
-Input: FITS files, the primary image or else the first image extension, 2-D,
-BITPIX 8, 16, 32, -32 or -64, read as 32-bit floats with BSCALE and BZERO
-applied (so unsigned 16-bit camera files come out right); blank pixels become
-NaN. An image with a third axis of length 1 is taken as 2-D; cubes of more
-planes are refused. All frames must have the same size.
+Input: regular FITS files, plain or gzip-compressed, the primary image or
+else the first image extension, 2-D, BITPIX 8, 16, 32, -32 or -64, read as
+32-bit floats: -32 exactly as stored (infinities, -0.0, subnormals and NaN
+payloads kept), -64 rounded to the nearest float, integers with BSCALE and
+BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
+pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
+of more planes are refused. All frames must have the same size.
 
 Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
 matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
@@ -149,11 +154,15 @@ of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
 
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
-exit status 2 for bad input (missing, unreadable or non-FITS file, no 2-D
-image, a cube, sizes that differ, a bias factor outside 0-999, an output
-directory that is missing or not writable, existing outputs without
---overwrite); nothing is written then: the files are made under temporary
-names in DIR and renamed into place only when all are written. Exit status
-1 for a fault of the tool itself, 0 on success.
+exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
+device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
+than its header declares, BSCALE 0, sizes that differ, a bias factor outside
+0-999, an output directory that is missing or not writable, existing outputs
+without --overwrite, an output that is one of the input files); nothing is
+written then: the files are made under temporary names in DIR after the
+inputs are read and put in place only when all are written, never replacing
+a file without --overwrite. A preview that cannot be written is left out
+and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
+success.
 )";
 }
