@@ -4,9 +4,9 @@
 #   scripts/fuzz.sh short                  every target for a fixed number of
 #                                          executions over its corpus (the
 #                                          test command's step, a minute or so)
-#   scripts/fuzz.sh long TARGET SECONDS    one target (kernels or dialog) for
-#                                          that long; the corpus grows in
-#                                          build/fuzz/corpus/TARGET, the log
+#   scripts/fuzz.sh long TARGET SECONDS    one target (kernels, dialog or
+#                                          fits_read) for that long; the corpus
+#                                          grows in build/fuzz/corpus/TARGET, the log
 #                                          is build/fuzz/TARGET-long.log
 #
 # A finding stops the run with a non-zero status and leaves the input as
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 # input that takes 10 seconds is a hang.
 flags=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
 # Executions of the short run: under a minute per target on this machine.
-declare -A short_runs=([kernels]=60000 [dialog]=300000)
+declare -A short_runs=([kernels]=60000 [dialog]=300000 [fits_read]=20000)
 
 build() {
   cmake --preset fuzz >/dev/null
@@ -32,7 +32,7 @@ binary() { echo "build/fuzz/fuzz/$1_fuzz"; }
 case "${1:-}" in
   short)
     build
-    for target in kernels dialog; do
+    for target in kernels dialog fits_read; do
       # New inputs go to a scratch folder, never into the committed corpus.
       scratch=$(mktemp -d)
       echo "fuzz: $target, ${short_runs[$target]} executions"
@@ -48,10 +48,10 @@ case "${1:-}" in
       fi
       grep -E '^Done' "build/fuzz/$target-short.log"
     done
-    echo "fuzz: 2 passed, 0 failed"
+    echo "fuzz: 3 passed, 0 failed"
     ;;
   long)
-    target=${2:?target: kernels or dialog}
+    target=${2:?target: kernels, dialog or fits_read}
     seconds=${3:?seconds}
     build
     corpus="build/fuzz/corpus/$target"

@@ -13,7 +13,7 @@
 set -euo pipefail
 
 demo_group=(
-  cmake g++ make pkg-config libcfitsio-dev libpng-dev
+  cmake g++ make pkg-config libcfitsio-dev libpng-dev zlib1g-dev
   # The native configure also builds the tests and benchmarks.
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -2,8 +2,11 @@
 // nothing written.
 #include <fitsio.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 
@@ -25,6 +28,32 @@ void write_axes(const std::string& path, std::vector<long> axes) {
   std::vector<float> zeros(n, 1.0f);
   if (n) fits_write_img(file, TFLOAT, 1, n, zeros.data(), &status);
   fits_close_file(file, &status);
+}
+
+// A hand-made FITS file: the header cards, then data_bytes zero bytes;
+// gzip-compressed when the name ends in .gz.
+void write_raw_fits(const std::string& path, const std::vector<std::string>& cards,
+                    size_t data_bytes) {
+  std::string bytes;
+  for (const std::string& card : cards) bytes += (card + std::string(80, ' ')).substr(0, 80);
+  bytes += (std::string("END") + std::string(80, ' ')).substr(0, 80);
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, ' ');
+  bytes.resize(bytes.size() + data_bytes, '\0');
+  if (path.size() < 3 || path.substr(path.size() - 3) != ".gz") {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return;
+  }
+  gzFile gz = gzopen(path.c_str(), "wb");
+  for (size_t at = 0; at < bytes.size(); at += 1 << 20)
+    gzwrite(gz, bytes.data() + at,
+            static_cast<unsigned>(std::min<size_t>(1 << 20, bytes.size() - at)));
+  gzclose(gz);
+}
+
+std::vector<std::string> image_cards(int bitpix, long width, long height) {
+  return {"SIMPLE  =                    T", "BITPIX  = " + std::to_string(bitpix),
+          "NAXIS   =                    2", "NAXIS1  = " + std::to_string(width),
+          "NAXIS2  = " + std::to_string(height)};
 }
 
 struct BadCase {
@@ -76,7 +105,55 @@ const BadCase kCases[] = {
        std::string bytes((std::istreambuf_iterator<char>(in)), {});
        std::ofstream(d / "cut.fits", std::ios::binary) << bytes.substr(0, 4000);
      },
-     with_light("@/cut.fits"), "@/cut.fits", "cannot read the image"},
+     with_light("@/cut.fits"), "@/cut.fits",
+     "is truncated: its 48 x 40 image needs 7680 bytes of data, the file holds 1120"},
+    // A small header declaring a frame far larger than the file or the limit.
+    {"huge_declared_size",
+     [](const TempDir& d) { write_raw_fits(d / "huge.fits", image_cards(8, 46340, 46340), 11000); },
+     with_light("@/huge.fits"), "@/huge.fits",
+     "image of 46340 x 46340 pixels is larger than --max-pixels 200000000"},
+    {"declared_beyond_the_file",
+     [](const TempDir& d) { write_raw_fits(d / "short.fits", image_cards(16, 10000, 9000), 5760); },
+     with_dark("@/short.fits"), "@/short.fits",
+     "is truncated: its 10000 x 9000 image needs 180000000 bytes of data, the file holds 5760"},
+    {"gzip_larger_than_the_limit",
+     [](const TempDir& d) {
+       write_raw_fits(d / "bomb.fits.gz", image_cards(8, 20000, 20000), 1 << 22);
+     },
+     with_light("@/bomb.fits.gz"), "@/bomb.fits.gz", "image of 20000 x 20000 pixels is larger"},
+    {"gzip_declared_beyond_its_data",
+     [](const TempDir& d) {
+       write_raw_fits(d / "cut.fits.gz", image_cards(-32, 8000, 8000), 1 << 20);
+     },
+     with_light("@/cut.fits.gz"), "@/cut.fits.gz",
+     "is truncated: its 8000 x 8000 image needs 256000000 bytes of data, the file holds 1048576"},
+    {"gzip_not_fits",
+     [](const TempDir& d) {
+       gzFile gz = gzopen((d / "notes.gz").c_str(), "wb");
+       gzputs(gz, "clear skies\n");
+       gzclose(gz);
+     },
+     with_dark("@/notes.gz"), "@/notes.gz", "not a FITS file (it does not start with SIMPLE =)"},
+    {"max_pixels_option", nothing, good_with({"--max-pixels", "1919"}), "@/light.fits",
+     "image of 48 x 40 pixels is larger than --max-pixels 1919"},
+    {"max_pixels_zero", nothing, good_with({"--max-pixels=0"}), "--max-pixels",
+     "'0' is not a whole number from 1 to 2147483647"},
+    {"bscale_zero",
+     [](const TempDir& d) {
+       std::vector<std::string> cards = image_cards(16, 48, 40);
+       cards.push_back("BSCALE  =                    0");
+       write_raw_fits(d / "flat.fits", cards, 3840);
+     },
+     with_dark("@/flat.fits"), "@/flat.fits", "BSCALE is 0"},
+    {"fifo", [](const TempDir& d) { mkfifo((d / "pipe.fits").c_str(), 0600); },
+     with_light("@/pipe.fits"), "@/pipe.fits", "is a FIFO, not a regular file"},
+    {"device", nothing, with_dark("/dev/zero"), "/dev/zero",
+     "is a character device, not a regular file"},
+    // With or without --overwrite, an output never replaces an input.
+    {"output_is_an_input",
+     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "out/glow.fits").c_str()); },
+     good_with({"--overwrite"}), "@/out/glow.fits",
+     "is one of the input files; an output never replaces an input"},
     {"dark_size",
      [](const TempDir& d) {
        write_axes(d / "small.fits", {48, 39});

@@ -3,8 +3,11 @@
 // outputs were made with.
 #include <fitsio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -12,6 +15,9 @@
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
 #include "tools/tenvora_match/match_files.h"
+#include "tools/tenvora_match/preview_png.h"
+#include "tools/tenvora_match/staged_files.h"
+#include "tools/tenvora_match/tool_error.h"
 
 namespace {
 
@@ -141,6 +147,43 @@ INSTANTIATE_TEST_SUITE_P(Modes, Outputs,
                                            Mode{"bias_factor_0", true, 0, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+float from_bits(uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// Infinities, -0.0, subnormals and NaNs with payloads reach the plug-in as
+// stored, so the tool's outputs equal the plug-in's in the host.
+TEST(SpecialFloats, ReachThePluginAsStored) {
+  const float specials[] = {INFINITY,
+                            -INFINITY,
+                            -0.0f,
+                            from_bits(1),
+                            from_bits(0x807fffff),
+                            from_bits(0x7fc12345),
+                            from_bits(0xff800001),
+                            from_bits(0x7f800abc)};
+  TempDir dir;
+  DemoSet set = write_small_set(dir);
+  for (Frame* f : {&set.light, &set.dark})
+    for (size_t k = 0; k < std::size(specials); ++k) f->pixels[40 + 97 * k] = specials[k];
+  for (const char* name : {"light.fits", "dark.fits"}) unlink((dir / name).c_str());
+  write_fits(dir / "light.fits", set.light, {});
+  write_fits(dir / "dark.fits", set.dark, {});
+  ASSERT_EQ(run_cli({"--light", dir / "light.fits", "--dark", dir / "dark.fits", "--subtract",
+                     "--out-dir", dir / "out"})
+                .status,
+            0);
+  DirectRun direct;
+  run_directly(set, Mode{"special", false, 0, true}, direct);
+  ASSERT_EQ(direct.made.size(), 4u);
+  for (const testhost::HostImage* image : direct.made)
+    EXPECT_TRUE(
+        same_bits(read_fits(dir / ("out/" + output_name(image->title))).pixels, image->pixels))
+        << image->title;
+}
+
 std::string file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
@@ -164,6 +207,59 @@ TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
   EXPECT_EQ(Header(dir / "out/matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
   EXPECT_EQ(list_dir(dir / "out"),
             (std::set<std::string>{"glow.fits", "hot.fits", "matched.fits"}));
+}
+
+// Sets are placed without replacing what appeared meanwhile: the whole set
+// is withdrawn, and --overwrite replaces.
+TEST(Placement, NeverReplacesWithoutOverwrite) {
+  TempDir dir;
+  for (bool overwrite : {false, true}) {
+    StagedFiles staged(dir.path());
+    for (const char* name : {"a.fits", "b.fits"})
+      staged.write(name, [](const std::string& path) { std::ofstream(path) << "new"; });
+    std::ofstream(dir / "b.fits") << "theirs";
+    if (overwrite) {
+      staged.commit(true, {});
+      EXPECT_EQ(file_bytes(dir / "a.fits") + file_bytes(dir / "b.fits"), "newnew");
+    } else {
+      EXPECT_THROW(staged.commit(false, {}), ToolError);
+      EXPECT_EQ(file_bytes(dir / "b.fits"), "theirs");
+    }
+  }
+  EXPECT_EQ(list_dir(dir.path()), (std::set<std::string>{"a.fits", "b.fits"}));
+}
+
+// SIGTERM in the middle of a run removes its staged files.
+TEST(Placement, InterruptionRemovesStagedFiles) {
+  TempDir dir;
+  const pid_t child = fork();
+  if (child == 0) {
+    remove_staged_files_on_interrupt();
+    StagedFiles staged(dir.path());
+    staged.write("a.fits", [](const std::string& path) {
+      std::ofstream(path) << "partial";
+      kill(getpid(), SIGTERM);
+    });
+    pause();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(list_dir(dir.path()).empty());
+}
+
+// Frames wider than a PNG may be are shrunk to fit 2048 pixels.
+TEST(Previews, OfLargeFramesAreShrunk) {
+  TempDir dir;
+  write_preview_png(dir / "wide.png", ramp_frame(5000, 3, 0.0f, 1.0f));
+  const std::string png = file_bytes(dir / "wide.png");
+  auto be32 = [&png](size_t at) {
+    return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+           (uint32_t(uint8_t(png[at + 2])) << 8) | uint8_t(png[at + 3]);
+  };
+  EXPECT_EQ(be32(16), 1667u);  // 5000 / 3, rounded up
+  EXPECT_EQ(be32(20), 1u);
 }
 
 TEST(Previews, AreWrittenBesideEachOutput) {
@@ -191,7 +287,7 @@ TEST(Program, ExitsWithTheDocumentedStatus) {
   const std::string help = file_bytes(dir / "out.txt");
   for (const char* option :
        {"--light", "--dark", "--bias ", "--bias-factor", "--subtract", "--out-dir", "--json",
-        "--preview", "--overwrite", "--demo", "--help", "--version"})
+        "--preview", "--overwrite", "--max-pixels", "--demo", "--help", "--version"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_EQ(status("--light " + (dir / "none.fits") + " --dark x --out-dir " + dir.path()), 2);
   EXPECT_EQ(file_bytes(dir / "err.txt"),

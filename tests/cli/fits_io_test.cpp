@@ -3,8 +3,11 @@
 
 #include <fitsio.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
+#include <cstring>
+#include <fstream>
 
 #include "tests/cli/temp_dir.h"
 
@@ -97,6 +100,75 @@ TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {
   const Frame f = read_fits(dir / "blank.fits");
   EXPECT_TRUE(std::isnan(f.pixels[0]));
   EXPECT_EQ(f.pixels[1], 7.0f);
+}
+
+float from_bits(uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+std::vector<uint32_t> bits_of(const std::vector<float>& values) {
+  std::vector<uint32_t> bits(values.size());
+  std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
+  return bits;
+}
+
+// Floats come back as stored; doubles rounded to the nearest float, with
+// infinities and NaN kept.
+TEST(ReadFits, KeepsSpecialFloatValues) {
+  TempDir dir;
+  const Frame floats{4,
+                     2,
+                     {INFINITY, -INFINITY, -0.0f, from_bits(1), from_bits(0x807fffff),
+                      from_bits(0x7fc12345), from_bits(0xff800001), 1.5f}};
+  write_fits(dir / "f.fits", floats, {});
+  EXPECT_EQ(bits_of(read_fits(dir / "f.fits").pixels), bits_of(floats.pixels));
+
+  const double doubles[] = {1e300, -1e300, -0.0, 1e-320, 0.1, -INFINITY, NAN, 3.4028235e38};
+  fitsfile* file = nullptr;
+  int status = 0;
+  long axes[2] = {4, 2};
+  fits_create_diskfile(&file, (dir / "d.fits").c_str(), &status);
+  fits_create_img(file, DOUBLE_IMG, 2, axes, &status);
+  fits_write_img(file, TDOUBLE, 1, 8, const_cast<double*>(doubles), &status);
+  fits_close_file(file, &status);
+  std::vector<float> rounded;
+  for (double d : doubles) rounded.push_back(static_cast<float>(d));
+  EXPECT_EQ(bits_of(read_fits(dir / "d.fits").pixels), bits_of(rounded));
+}
+
+// Gzip files are read, and a file in memory without the padding of its last
+// record is read within its bytes (CFITSIO reads memory in whole records).
+TEST(ReadFits, GzipAndUnpaddedFiles) {
+  TempDir dir;
+  const Frame f = ramp_frame(4, 3, -2.0f, 0.5f);
+  write_fits(dir / "f.fits", f, {});
+  std::ifstream in(dir / "f.fits", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen((dir / "f.fits.gz").c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+  EXPECT_EQ(read_fits(dir / "f.fits.gz").pixels, f.pixels);
+  bytes.resize(2880 + 4 * 12);
+  EXPECT_EQ(read_fits_bytes("f", reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+                .pixels,
+            f.pixels);
+}
+
+// Header texts stay ASCII: other bytes are escaped.
+TEST(WriteFits, EscapesNonAsciiText) {
+  TempDir dir;
+  write_fits(dir / "t.fits", ramp_frame(2, 2, 0, 1), {text_key("LIGHT", "M\xc3\xa9\\1.fits", "")});
+  fitsfile* file = nullptr;
+  int status = 0;
+  char* value = nullptr;
+  fits_open_diskfile(&file, (dir / "t.fits").c_str(), READONLY, &status);
+  fits_read_key_longstr(file, "LIGHT", &value, nullptr, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_STREQ(value, "M\\xC3\\xA9\\\\1.fits");
+  fits_free_memory(value, &status);
+  fits_close_file(file, &status);
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "tools/tenvora_match/gzip_input.h"
 #include "tools/tenvora_match/tool_error.h"
 
 namespace {
@@ -30,15 +33,35 @@ struct FitsFile {
   }
 };
 
-// The open() check tells a missing or unreadable file apart from one that is
-// there but not FITS, which CFITSIO reports alike.
-void check_readable(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) throw ToolError(path, std::strerror(errno));
+// A descriptor that every way out closes.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Only regular files: a FIFO or a device would block or never end.
+void refuse_irregular(const std::string& path, const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return;
   if (S_ISDIR(st.st_mode)) throw ToolError(path, "is a directory, not a FITS file");
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
-  close(fd);
+  const char* kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+                     : S_ISCHR(st.st_mode)  ? "a character device"
+                     : S_ISBLK(st.st_mode)  ? "a block device"
+                     : S_ISSOCK(st.st_mode) ? "a socket"
+                                            : "a special file";
+  throw ToolError(path, std::string("is ") + kind + ", not a regular file");
+}
+
+// Opens a regular file for reading without blocking on special files, and
+// without following a swap of the name for something else after the checks.
+void open_regular(const std::string& path, Descriptor& d, struct stat& st) {
+  if (stat(path.c_str(), &st) != 0) throw ToolError(path, std::strerror(errno));
+  refuse_irregular(path, st);
+  d.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (d.fd < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
+  if (fstat(d.fd, &st) != 0) throw ToolError(path, std::strerror(errno));
+  refuse_irregular(path, st);
 }
 
 // Moves to the primary HDU if it holds an image, else to the first image
@@ -57,6 +80,194 @@ int move_to_image(const std::string& path, fitsfile* file) {
   throw ToolError(path, "holds no image, neither in the primary HDU nor in an extension");
 }
 
+struct ImageInfo {
+  int bitpix = 0;
+  int32_t width = 0, height = 0;
+  long long data_start = 0, data_bytes = 0;
+};
+
+// The image's shape and where its data lie, checked before anything is
+// allocated for it.
+ImageInfo locate_image(const std::string& path, fitsfile* file, long long max_pixels) {
+  const int naxis = move_to_image(path, file);
+  if (naxis == 1) throw ToolError(path, "holds a 1-D image, not a 2-D one");
+  long long axes[9] = {};
+  int status = 0;
+  if (naxis > 9 || fits_get_img_sizell(file, naxis, axes, &status) != 0)
+    throw ToolError(path, "unreadable image size");
+  for (int k = 2; k < naxis; ++k)
+    if (axes[k] != 1)
+      throw ToolError(path, "is a " + std::to_string(naxis) + "-D image with " +
+                                std::to_string(axes[k]) + " planes along axis " +
+                                std::to_string(k + 1) + "; only 2-D images are read");
+  if (axes[0] < 1 || axes[1] < 1) throw ToolError(path, "holds an empty image");
+  const std::string size = std::to_string(axes[0]) + " x " + std::to_string(axes[1]);
+  const long long limit = std::numeric_limits<int32_t>::max();
+  if (axes[0] > limit || axes[1] > limit || axes[0] > limit / axes[1])
+    throw ToolError(path, "image too large (" + size + ")");
+  if (axes[0] * axes[1] > max_pixels)
+    throw ToolError(path, "image of " + size + " pixels is larger than --max-pixels " +
+                              std::to_string(max_pixels));
+  ImageInfo info;
+  LONGLONG head = 0, data = 0, end = 0;
+  if (fits_get_img_type(file, &info.bitpix, &status) != 0 ||
+      fits_get_hduaddrll(file, &head, &data, &end, &status) != 0)
+    throw ToolError(path, "damaged FITS file (" + cfitsio_text(status) + ")");
+  info.width = static_cast<int32_t>(axes[0]);
+  info.height = static_cast<int32_t>(axes[1]);
+  info.data_start = data;
+  info.data_bytes = axes[0] * axes[1] * (std::abs(info.bitpix) / 8);
+  return info;
+}
+
+// BSCALE 0 would make every pixel BZERO; a scale or offset that is not a
+// finite number makes none.
+void check_scaling(const std::string& path, fitsfile* file) {
+  for (const char* key : {"BSCALE", "BZERO"}) {
+    double value = 0.0;
+    int status = 0;
+    fits_read_key(file, TDOUBLE, key, &value, nullptr, &status);
+    if (status == KEY_NO_EXIST) {
+      fits_clear_errmsg();
+      continue;
+    }
+    if (status != 0 || !std::isfinite(value))
+      throw ToolError(path, std::string(key) + " is not a finite number");
+    if (value == 0.0 && key[1] == 'S') throw ToolError(path, "BSCALE is 0");
+  }
+}
+
+// Float images are read exactly as stored (no blank checking, which would
+// turn infinities into NaN and -0.0 and subnormals into +0.0); doubles are
+// rounded to the nearest float; integers get BLANK pixels as NaN.
+Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info,
+                  long long available) {
+  if (info.data_start + info.data_bytes > available)
+    throw ToolError(path, "is truncated: its " + std::to_string(info.width) + " x " +
+                              std::to_string(info.height) + " image needs " +
+                              std::to_string(info.data_bytes) + " bytes of data, the file holds " +
+                              std::to_string(std::max(0LL, available - info.data_start)));
+  check_scaling(path, file);
+  Frame frame;
+  frame.width = info.width;
+  frame.height = info.height;
+  const LONGLONG count = static_cast<LONGLONG>(info.width) * info.height;
+  frame.pixels.resize(static_cast<size_t>(count));
+  int status = 0, any_blank = 0;
+  if (info.bitpix == DOUBLE_IMG) {
+    std::vector<double> chunk(static_cast<size_t>(std::min<LONGLONG>(count, 1 << 20)));
+    for (LONGLONG first = 0; first < count && status == 0; first += chunk.size()) {
+      const LONGLONG n = std::min<LONGLONG>(count - first, chunk.size());
+      fits_read_img(file, TDOUBLE, first + 1, n, nullptr, chunk.data(), &any_blank, &status);
+      std::transform(chunk.begin(), chunk.begin() + n, frame.pixels.begin() + first,
+                     [](double v) { return static_cast<float>(v); });
+    }
+  } else {
+    float blank = std::numeric_limits<float>::quiet_NaN();
+    fits_read_img(file, TFLOAT, 1, count, info.bitpix == FLOAT_IMG ? nullptr : &blank,
+                  frame.pixels.data(), &any_blank, &status);
+  }
+  if (status != 0) throw ToolError(path, "cannot read the image (" + cfitsio_text(status) + ")");
+  return frame;
+}
+
+// A FITS file in memory, opened by CFITSIO in place; it keeps pointers to
+// the buffer's address and size, so those live here. CFITSIO reads memory
+// files in whole 2880-byte records without checking the end of the buffer,
+// so the last record is padded with zeros (which no header card holds) while
+// the file is open; the image's data are checked against the real size.
+struct MemoryFits {
+  std::vector<unsigned char>& bytes;
+  const size_t real_size;
+  void* data = nullptr;
+  size_t size = 0;
+  FitsFile fits;
+
+  MemoryFits(const std::string& path, std::vector<unsigned char>& buffer)
+      : bytes(buffer), real_size(buffer.size()) {
+    bytes.resize((real_size + 2879) / 2880 * 2880);
+    data = bytes.data();
+    size = bytes.size();
+    int status = 0;
+    if (fits_open_memfile(&fits.file, "memory", READONLY, &data, &size, 0, nullptr, &status) != 0) {
+      fits.file = nullptr;
+      bytes.resize(real_size);
+      throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
+    }
+  }
+  ~MemoryFits() {
+    int status = 0;
+    fits_close_file(fits.file, &status);
+    fits.file = nullptr;
+    bytes.resize(real_size);
+  }
+  MemoryFits(const MemoryFits&) = delete;
+  MemoryFits& operator=(const MemoryFits&) = delete;
+};
+
+constexpr char kSimple[] = "SIMPLE  =";
+
+bool starts_as_fits(const unsigned char* bytes, size_t size) {
+  return size >= sizeof kSimple - 1 && std::memcmp(bytes, kSimple, sizeof kSimple - 1) == 0;
+}
+
+[[noreturn]] void refuse_not_fits(const std::string& path, size_t size) {
+  throw ToolError(path, size == 0 ? "not a FITS file (it is empty)"
+                                  : "not a FITS file (it does not start with SIMPLE =)");
+}
+
+Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes,
+                  long long max_pixels) {
+  if (!starts_as_fits(bytes.data(), bytes.size())) refuse_not_fits(path, bytes.size());
+  MemoryFits memory(path, bytes);
+  const ImageInfo info = locate_image(path, memory.fits.file, max_pixels);
+  return read_pixels(path, memory.fits.file, info, static_cast<long long>(memory.real_size));
+}
+
+// A compressed file is inflated only as far as its image's data reach: a
+// growing prefix until the image's header is found, then exactly up to the
+// end of its data, after the size is checked.
+constexpr size_t kGzipHeadLimit = size_t{64} << 20;
+
+Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels) {
+  GzipInput gz;
+  gzip_begin(gz, std::move(read));
+  struct Ender {
+    GzipInput& gz;
+    ~Ender() { gzip_end(gz); }
+  } ender{gz};
+  auto refuse_damaged = [&]() {
+    if (gz.damaged) throw ToolError(path, "damaged gzip data");
+  };
+  for (size_t want = size_t{1} << 16;; want *= 4) {
+    gzip_fill(gz, want);
+    if (!starts_as_fits(gz.out.data(), gz.out.size())) {
+      refuse_damaged();
+      refuse_not_fits(path, gz.out.size());
+    }
+    try {
+      MemoryFits memory(path, gz.out);
+      move_to_image(path, memory.fits.file);
+      break;
+    } catch (const ToolError&) {
+      // Perhaps only the prefix is too short.
+      if (gz.ended || want >= kGzipHeadLimit) {
+        refuse_damaged();
+        throw;
+      }
+    }
+  }
+  ImageInfo info;
+  {
+    MemoryFits memory(path, gz.out);
+    info = locate_image(path, memory.fits.file, max_pixels);
+  }
+  const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
+  gzip_fill(gz, end);
+  if (gz.out.size() < end) refuse_damaged();
+  return read_memory(path, gz.out, max_pixels);
+}
+
 }  // namespace
 
 FitsKey text_key(const std::string& name, const std::string& value, const std::string& comment) {
@@ -72,52 +283,85 @@ FitsKey double_key(const std::string& name, double value, const std::string& com
   return {name, FitsKey::DOUBLE, "", value, comment};
 }
 
-Frame read_fits(const std::string& path) {
-  check_readable(path);
+Frame read_fits(const std::string& path, long long max_pixels) {
+  Descriptor d;
+  struct stat st;
+  open_regular(path, d, st);
+  unsigned char start[sizeof kSimple - 1] = {};
+  const ssize_t got = pread(d.fd, start, sizeof start, 0);
+  if (got < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
+  if (is_gzip(start, static_cast<size_t>(got)))
+    return read_gzip(
+        path,
+        [&](unsigned char* to, size_t size) {
+          const ssize_t n = read(d.fd, to, size);
+          if (n < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
+          return static_cast<size_t>(n);
+        },
+        max_pixels);
+  if (!starts_as_fits(start, static_cast<size_t>(got)))
+    refuse_not_fits(path, static_cast<size_t>(st.st_size));
+
+  // CFITSIO opens the very file checked above through its descriptor, and
+  // takes the name literally (no filters or extended syntax).
+  const std::string self = "/proc/self/fd/" + std::to_string(d.fd);
+  struct stat same;
+  const bool by_descriptor =
+      stat(self.c_str(), &same) == 0 && same.st_dev == st.st_dev && same.st_ino == st.st_ino;
   FitsFile fits;
   int status = 0;
-  // The disk-file calls take the name literally: no CFITSIO filters or
-  // extended syntax in user file names.
-  if (fits_open_diskfile(&fits.file, path.c_str(), READONLY, &status) != 0) {
+  if (fits_open_diskfile(&fits.file, by_descriptor ? self.c_str() : path.c_str(), READONLY,
+                         &status) != 0) {
     fits.file = nullptr;
     throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
   }
-  const int naxis = move_to_image(path, fits.file);
-  if (naxis == 1) throw ToolError(path, "holds a 1-D image, not a 2-D one");
-  long long axes[9] = {};
-  if (naxis > 9 || fits_get_img_sizell(fits.file, naxis, axes, &status) != 0)
-    throw ToolError(path, "unreadable image size");
-  for (int k = 2; k < naxis; ++k)
-    if (axes[k] != 1)
-      throw ToolError(path, "is a " + std::to_string(naxis) + "-D image with " +
-                                std::to_string(axes[k]) + " planes along axis " +
-                                std::to_string(k + 1) + "; only 2-D images are read");
-  if (axes[0] < 1 || axes[1] < 1) throw ToolError(path, "holds an empty image");
-  const long long limit = std::numeric_limits<int32_t>::max();
-  if (axes[0] > limit || axes[1] > limit || axes[0] * axes[1] > limit)
-    throw ToolError(path, "image too large (" + std::to_string(axes[0]) + " x " +
-                              std::to_string(axes[1]) + ")");
+  const ImageInfo info = locate_image(path, fits.file, max_pixels);
+  return read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
+}
 
-  Frame frame;
-  frame.width = static_cast<int32_t>(axes[0]);
-  frame.height = static_cast<int32_t>(axes[1]);
-  frame.pixels.resize(static_cast<size_t>(axes[0] * axes[1]));
-  float blank = std::numeric_limits<float>::quiet_NaN();
-  int any_blank = 0;
-  if (fits_read_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()), &blank,
-                    frame.pixels.data(), &any_blank, &status) != 0)
-    throw ToolError(path, "cannot read the image (" + cfitsio_text(status) + ")");
-  return frame;
+Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t size,
+                      long long max_pixels) {
+  if (is_gzip(data, size)) {
+    size_t at = 0;
+    return read_gzip(
+        name,
+        [&](unsigned char* to, size_t room) {
+          const size_t n = std::min(room, size - at);
+          std::memcpy(to, data + at, n);
+          at += n;
+          return n;
+        },
+        max_pixels);
+  }
+  std::vector<unsigned char> bytes(data, data + size);
+  return read_memory(name, bytes, max_pixels);
 }
 
 namespace {
 
+// Header cards hold printable ASCII only; CFITSIO would blank the rest.
+std::string ascii_text(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      const char digits[] = "0123456789ABCDEF";
+      out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+    }
+  }
+  return out;
+}
+
 void write_key(fitsfile* file, const FitsKey& key, int* status) {
   char* name = const_cast<char*>(key.name.c_str());
-  const char* comment = key.comment.c_str();
+  const std::string ascii_comment = ascii_text(key.comment);
+  const char* comment = ascii_comment.c_str();
   if (key.kind == FitsKey::TEXT) {
     // Long names go on as CONTINUE cards.
-    fits_write_key_longstr(file, name, key.text.c_str(), comment, status);
+    fits_write_key_longstr(file, name, ascii_text(key.text).c_str(), comment, status);
   } else if (key.kind == FitsKey::INTEGER) {
     fits_write_key_lng(file, name, static_cast<LONGLONG>(key.number), comment, status);
   } else if (!std::isfinite(key.number)) {

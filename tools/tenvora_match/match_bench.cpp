@@ -64,8 +64,10 @@ void read_and_write_only(benchmark::State& state) {
     StagedFiles staged(f.out);
     const Frame* frames[] = {&light, &dark, &bias, &light};
     for (int k = 0; k < 4; ++k)
-      write_fits(staged.stage(names[k]), *frames[k], {text_key("OBJECT", names[k], "")});
-    staged.commit();
+      staged.write(names[k], [&](const std::string& path) {
+        write_fits(path, *frames[k], {text_key("OBJECT", names[k], "")});
+      });
+    staged.commit(true, {});
   }
 }
 

@@ -71,16 +71,16 @@ std::vector<std::string> output_names(bool subtract, bool preview) {
 }
 
 MatchOutcome match_files(const MatchJob& job) {
-  check_targets(job.out_dir, output_names(job.subtract, job.preview), job.overwrite);
-  StagedFiles staged(job.out_dir);
+  const std::vector<FileId> inputs = file_ids({job.light, job.dark, job.bias});
+  check_targets(job.out_dir, output_names(job.subtract, job.preview), job.overwrite, inputs);
 
   MatchOutcome outcome;
-  outcome.light = read_fits(job.light);
-  const Frame dark = read_fits(job.dark);
+  outcome.light = read_fits(job.light, job.max_pixels);
+  const Frame dark = read_fits(job.dark, job.max_pixels);
   check_size(job.dark, dark, outcome.light);
   Frame bias;
   if (!job.bias.empty()) {
-    bias = read_fits(job.bias);
+    bias = read_fits(job.bias, job.max_pixels);
     check_size(job.bias, bias, outcome.light);
   }
 
@@ -119,17 +119,27 @@ MatchOutcome match_files(const MatchJob& job) {
   s.bias_factor = job.bias_factor;
   s.subtract = job.subtract;
   s.levels = levels;
+  // Staged only now that the inputs are read: an interruption before this
+  // leaves nothing to clean up.
+  StagedFiles staged(job.out_dir);
   for (const OutputImage& image : outcome.images) {
     const std::string name = output_name(image.title);
-    OutputInfo info{join_path(job.out_dir, name), image.title, ""};
-    write_fits(staged.stage(name), image.frame, header(image.title, job, levels));
+    OutputInfo info{join_path(job.out_dir, name), image.title, "", ""};
+    staged.write(name, [&](const std::string& path) {
+      write_fits(path, image.frame, header(image.title, job, levels));
+    });
     if (job.preview) {
+      // A preview is a convenience: without it the run still stands.
       const std::string png = name.substr(0, name.size() - 5) + ".png";
-      write_preview_png(staged.stage(png), image.frame);
-      info.preview = join_path(job.out_dir, png);
+      try {
+        staged.write(png, [&](const std::string& path) { write_preview_png(path, image.frame); });
+        info.preview = join_path(job.out_dir, png);
+      } catch (const std::exception& e) {
+        info.preview_problem = e.what();
+      }
     }
     s.outputs.push_back(info);
   }
-  staged.commit();
+  staged.commit(job.overwrite, inputs);
   return outcome;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/tenvora_match/fits_io.h"
 #include "tools/tenvora_match/match_run.h"
 #include "tools/tenvora_match/summary.h"
 
@@ -12,6 +13,7 @@ struct MatchJob {
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
   std::string out_dir;
+  long long max_pixels = kDefaultMaxPixels;
 };
 
 struct MatchOutcome {

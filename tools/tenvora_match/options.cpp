@@ -1,5 +1,6 @@
 #include "tools/tenvora_match/options.h"
 
+#include <limits>
 #include <map>
 
 #include "tools/tenvora_match/tool_error.h"
@@ -15,6 +16,17 @@ int32_t parse_factor(const std::string& text) {
   return std::stoi(text);
 }
 
+// A whole number of pixels from 1 up to what one plane can hold.
+long long parse_max_pixels(const std::string& text) {
+  bool digits = !text.empty() && text.size() <= 10;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  const long long value = digits ? std::stoll(text) : 0;
+  if (value < 1 || value > std::numeric_limits<int32_t>::max())
+    throw ToolError("--max-pixels", "'" + text + "' is not a whole number from 1 to " +
+                                        std::to_string(std::numeric_limits<int32_t>::max()));
+  return value;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -28,7 +40,7 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
       {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
   std::map<std::string, bool> seen;
-  std::string factor;
+  std::string factor, max_pixels;
   for (size_t k = 0; k < args.size(); ++k) {
     std::string name = args[k], value;
     const size_t equals = name.find('=');
@@ -43,7 +55,7 @@ Options parse_options(const std::vector<std::string>& args) {
       *flags.at(name) = true;
       continue;
     }
-    if (!texts.count(name) && name != "--bias-factor")
+    if (!texts.count(name) && name != "--bias-factor" && name != "--max-pixels")
       throw ToolError(args[k], "unknown option (see --help)");
     if (!inline_value) {
       if (k + 1 == args.size()) throw ToolError(name, "needs a value");
@@ -52,11 +64,14 @@ Options parse_options(const std::vector<std::string>& args) {
     if (value.empty()) throw ToolError(name, "needs a value");
     if (name == "--bias-factor")
       factor = value;
+    else if (name == "--max-pixels")
+      max_pixels = value;
     else
       *texts.at(name) = value;
   }
   if (o.help || o.version) return o;
   if (!factor.empty()) o.bias_factor = parse_factor(factor);
+  if (!max_pixels.empty()) o.max_pixels = parse_max_pixels(max_pixels);
 
   if (!o.demo_dir.empty()) {
     for (const char* name :
@@ -75,6 +90,7 @@ std::string help_text() {
   return R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--json] [--preview] [--overwrite]
+                [--max-pixels N]
   tenvora-match --demo DIR [--json] [--preview] [--overwrite]
   tenvora-match --help | --version
 
@@ -100,6 +116,8 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --max-pixels N      refuse input frames of more than N pixels (default
+                      200000000, room for 150-megapixel sensors)
   --demo DIR          make a synthetic light, dark and bias with known glow and
                       hot-pixel scales in DIR (created if missing), match them
                       with bias factor 1 and --subtract, and print the known
@@ -107,11 +125,13 @@ Options:
                       in a star-free corner before and after correction
   --help, --version   this text; the version
 
-Input: FITS files, the primary image or else the first image extension, 2-D,
-BITPIX 8, 16, 32, -32 or -64, read as 32-bit floats with BSCALE and BZERO
-applied (so unsigned 16-bit camera files come out right); blank pixels become
-NaN. An image with a third axis of length 1 is taken as 2-D; cubes of more
-planes are refused. All frames must have the same size.
+Input: regular FITS files, plain or gzip-compressed, the primary image or
+else the first image extension, 2-D, BITPIX 8, 16, 32, -32 or -64, read as
+32-bit floats: -32 exactly as stored (infinities, -0.0, subnormals and NaN
+payloads kept), -64 rounded to the nearest float, integers with BSCALE and
+BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
+pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
+of more planes are refused. All frames must have the same size.
 
 Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
 matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
@@ -134,11 +154,15 @@ of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
 
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
-exit status 2 for bad input (missing, unreadable or non-FITS file, no 2-D
-image, a cube, sizes that differ, a bias factor outside 0-999, an output
-directory that is missing or not writable, existing outputs without
---overwrite); nothing is written then: the files are made under temporary
-names in DIR and renamed into place only when all are written. Exit status
-1 for a fault of the tool itself, 0 on success.
+exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
+device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
+than its header declares, BSCALE 0, sizes that differ, a bias factor outside
+0-999, an output directory that is missing or not writable, existing outputs
+without --overwrite, an output that is one of the input files); nothing is
+written then: the files are made under temporary names in DIR after the
+inputs are read and put in place only when all are written, never replacing
+a file without --overwrite. A preview that cannot be written is left out
+and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
+success.
 )";
 }

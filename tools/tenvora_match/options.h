@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/tenvora_match/fits_io.h"
+
 struct Options {
   std::string light, dark, bias, out_dir, demo_dir;
   int32_t bias_factor = 1;
+  long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
   bool subtract = false, json = false, preview = false, overwrite = false;
   bool help = false, version = false;
 };

@@ -4,7 +4,10 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "tools/tenvora_match/tool_error.h"
@@ -49,38 +52,84 @@ png_byte grey(const Stretch& s, float value) {
   return static_cast<png_byte>(std::lround(255.0 * std::clamp(y, 0.0, 1.0)));
 }
 
+// The preview's rows, top row first: block means of the non-NaN pixels of
+// factor x factor blocks, mapped to grey.
+struct PreviewRows {
+  const Frame& frame;
+  Stretch stretch;
+  int32_t factor, width, height;
+  int32_t next_block;
+  std::vector<png_byte> row;
+  std::vector<double> sums;
+  std::vector<int32_t> counts;
+
+  PreviewRows(const Frame& f, int32_t shrink)
+      : frame(f),
+        stretch(find_stretch(f)),
+        factor(shrink),
+        width((f.width + shrink - 1) / shrink),
+        height((f.height + shrink - 1) / shrink),
+        next_block(height - 1),
+        row(width),
+        sums(width),
+        counts(width) {}
+
+  const png_byte* next() {
+    const int32_t block = next_block--;
+    std::fill(sums.begin(), sums.end(), 0.0);
+    std::fill(counts.begin(), counts.end(), 0);
+    for (int32_t y = block * factor; y < std::min(frame.height, (block + 1) * factor); ++y) {
+      const float* source = frame.pixels.data() + static_cast<size_t>(y) * frame.width;
+      for (int32_t x = 0; x < frame.width; ++x)
+        if (!std::isnan(source[x])) {
+          sums[x / factor] += source[x];
+          ++counts[x / factor];
+        }
+    }
+    for (int32_t x = 0; x < width; ++x)
+      row[x] = grey(stretch, counts[x] ? static_cast<float>(sums[x] / counts[x]) : NAN);
+    return row.data();
+  }
+};
+
+void keep_message(png_structp png, png_const_charp text) {
+  *static_cast<std::string*>(png_get_error_ptr(png)) = text;
+  png_longjmp(png, 1);
+}
+
+void ignore_warning(png_structp, png_const_charp) {}
+
+// Holds libpng's jump point, so it makes no objects of its own; libpng's
+// messages go into problem, not to the terminal.
+bool encode(FILE* file, PreviewRows& rows, std::string* problem) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, problem, keep_message, ignore_warning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_compression_level(png, 1);
+  png_set_IHDR(png, info, rows.width, rows.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int32_t y = 0; y < rows.height; ++y) png_write_row(png, rows.next());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
 }  // namespace
 
 void write_preview_png(const std::string& path, const Frame& frame) {
-  const Stretch stretch = find_stretch(frame);
-  std::vector<png_byte> row(static_cast<size_t>(frame.width));
+  PreviewRows rows(frame, (std::max(frame.width, frame.height) + kPreviewSide - 1) / kPreviewSide);
   FILE* file = fopen(path.c_str(), "wb");
-  if (!file) throw ToolError(path, "cannot be created");
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  auto fail = [&]() {
-    png_destroy_write_struct(&png, &info);
-    fclose(file);
+  if (!file) throw ToolError(path, std::string("cannot be created: ") + std::strerror(errno));
+  std::string problem;
+  const bool encoded = encode(file, rows, &problem);
+  if (fclose(file) != 0 || !encoded) {
     remove(path.c_str());
-    throw ToolError(path, "cannot be written");
-  };
-  if (!png || !info) fail();
-  // libpng reports its errors by jumping back here.
-  if (setjmp(png_jmpbuf(png))) fail();
-  png_init_io(png, file);
-  png_set_compression_level(png, 1);
-  png_set_IHDR(png, info, frame.width, frame.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int32_t y = frame.height - 1; y >= 0; --y) {
-    const float* source = frame.pixels.data() + static_cast<size_t>(y) * frame.width;
-    for (int32_t x = 0; x < frame.width; ++x) row[x] = grey(stretch, source[x]);
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  if (fclose(file) != 0) {
-    remove(path.c_str());
-    throw ToolError(path, "cannot be written");
+    throw ToolError(path, "cannot be written" + (problem.empty() ? "" : " (" + problem + ")"));
   }
 }

@@ -1,23 +1,42 @@
 // Files that appear in a directory all together or not at all: each is
-// written under a temporary name and renamed into place by commit().
+// written under a temporary name and put in place by commit(). A run makes
+// one staged set per light; the sets of concurrent runs never mix.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
+
+// A file's identity: outputs must never be one of the inputs.
+struct FileId {
+  dev_t device;
+  ino_t inode;
+};
+
+// The identities of the paths that exist.
+std::vector<FileId> file_ids(const std::vector<std::string>& paths);
 
 class StagedFiles {
  public:
   // Reserves a unique prefix in dir; throws ToolError when dir is not a
   // directory the tool can write to.
   explicit StagedFiles(const std::string& dir);
+  // Removes every staged file not put in place.
   ~StagedFiles();
   StagedFiles(const StagedFiles&) = delete;
   StagedFiles& operator=(const StagedFiles&) = delete;
 
-  // The temporary path to write the file named name (in dir) to.
-  std::string stage(const std::string& name);
-  // Renames every staged file to its final name.
-  void commit();
+  // Has write make the file named name (in dir) at the temporary path it is
+  // given. An interruption (SIGINT, SIGTERM) waits for write to end and then
+  // removes the file. When write throws, the file is dropped from the set.
+  void write(const std::string& name, const std::function<void(const std::string&)>& write);
+  // Puts every written file in place, holding a lock on the directory so
+  // that the sets of concurrent runs do not interleave. Without overwrite an
+  // existing file is never replaced: the set is withdrawn and ToolError
+  // thrown. A target that is one of inputs is refused either way.
+  void commit(bool overwrite, const std::vector<FileId>& inputs);
 
  private:
   std::string dir_;
@@ -25,8 +44,15 @@ class StagedFiles {
   std::vector<std::string> names_;
 };
 
-// Refuses (ToolError) when dir is not an existing directory, or when one of
-// the names already exists in it and overwrite is false.
-void check_targets(const std::string& dir, const std::vector<std::string>& names, bool overwrite);
+// Refuses (ToolError) when dir is not an existing directory the tool can
+// write to, when one of the names in it is one of inputs, or when one of
+// them already exists and overwrite is false.
+void check_targets(const std::string& dir, const std::vector<std::string>& names, bool overwrite,
+                   const std::vector<FileId>& inputs);
+
+// From here on, SIGINT and SIGTERM remove every staged file of the process
+// and then end it as the signal would. Call from main before any thread
+// starts: the signals are handled by a thread of their own.
+void remove_staged_files_on_interrupt();
 
 std::string join_path(const std::string& dir, const std::string& name);

@@ -66,7 +66,8 @@ void print_text(std::ostream& out, const Summary& s) {
       << number(l.hot_dark, true) << ", ratio " << number(l.hot_ratio, true) << "\n";
   for (const OutputInfo& o : s.outputs)
     out << "wrote " << o.path << "  \"" << o.title << "\""
-        << (o.preview.empty() ? "" : "  and " + o.preview) << "\n";
+        << (o.preview.empty() ? "" : "  and " + o.preview)
+        << (o.preview_problem.empty() ? "" : "  (no preview: " + o.preview_problem + ")") << "\n";
   if (!s.demo) return;
   const DemoReport& d = *s.demo;
   out << "\ndemo: the light holds the dark's glow at scale " << number(d.params.glow_scale, true)
@@ -109,7 +110,10 @@ void print_json(std::ostream& out, const Summary& s) {
     const OutputInfo& o = s.outputs[k];
     out << (k ? ",\n    " : "\n    ") << "{\"file\": " << json_text(o.path)
         << ", \"title\": " << json_text(o.title)
-        << ", \"preview\": " << (o.preview.empty() ? "null" : json_text(o.preview)) << "}";
+        << ", \"preview\": " << (o.preview.empty() ? "null" : json_text(o.preview));
+    if (!o.preview_problem.empty())
+      out << ", \"preview_problem\": " << json_text(o.preview_problem);
+    out << "}";
   }
   out << "\n  ]";
   if (s.demo) {

@@ -16,6 +16,7 @@ struct InputInfo {
 
 struct OutputInfo {
   std::string path, title, preview;  // preview empty without --preview
+  std::string preview_problem;       // why a preview asked for was not written
 };
 
 struct DemoReport {

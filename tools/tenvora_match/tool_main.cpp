@@ -30,7 +30,7 @@ Summary run_demo(const Options& o) {
   const char* inputs[] = {"light.fits", "dark.fits", "bias.fits"};
   std::vector<std::string> names = output_names(true, o.preview);
   names.insert(names.end(), std::begin(inputs), std::end(inputs));
-  check_targets(o.demo_dir, names, o.overwrite);
+  check_targets(o.demo_dir, names, o.overwrite, {});
 
   DemoReport report{};
   const DemoSet set = make_demo_set(report.params);
@@ -38,11 +38,13 @@ Summary run_demo(const Options& o) {
     StagedFiles staged(o.demo_dir);
     const Frame* frames[] = {&set.light, &set.dark, &set.bias};
     for (int k = 0; k < 3; ++k)
-      write_fits(
-          staged.stage(inputs[k]), *frames[k],
-          {text_key("OBJECT", std::string("synthetic ") + inputs[k], "tenvora-match --demo")},
-          USHORT_IMG);
-    staged.commit();
+      staged.write(inputs[k], [&](const std::string& path) {
+        write_fits(
+            path, *frames[k],
+            {text_key("OBJECT", std::string("synthetic ") + inputs[k], "tenvora-match --demo")},
+            USHORT_IMG);
+      });
+    staged.commit(o.overwrite, {});
   }
 
   MatchJob job;
@@ -74,6 +76,7 @@ Summary run(const Options& o) {
   job.preview = o.preview;
   job.overwrite = o.overwrite;
   job.out_dir = o.out_dir;
+  job.max_pixels = o.max_pixels;
   return match_files(job).summary;
 }
 
