@@ -126,7 +126,7 @@ BENCHMARK(BM_in_place<add_plane_reference>)
 void BM_scale_and_sum(benchmark::State& state) {
   Frames& f = frames();
   for (auto _ : state) {
-    scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, nullptr, 0);
+    scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, 0);
     benchmark::ClobberMemory();
   }
 }

@@ -55,19 +55,19 @@ void split_dark_frame(const float* dark, const float* bias, float* glow, float* 
     split_dark_frame_sse2(dark, bias, glow, hot);
 }
 
-void subtract_plane_times(float* a, const float* b, int32_t times) {
+void subtract_plane_times(float* destination, const float* a, const float* b, int32_t times) {
   if (cpu_has_avx2())
-    subtract_plane_times_avx2(a, b, times);
+    subtract_plane_times_avx2(destination, a, b, times);
   else
-    subtract_plane_times_sse2(a, b, times);
+    subtract_plane_times_sse2(destination, a, b, times);
 }
 
 void scale_and_sum(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                   float* light, const float* bias, int32_t times) {
+                   const float* bias, int32_t times) {
   if (cpu_has_avx2())
-    scale_and_sum_avx2(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);
+    scale_and_sum_avx2(glow, glow_ratio, hot, hot_ratio, matched, bias, times);
   else
-    scale_and_sum_sse2(glow, glow_ratio, hot, hot_ratio, matched, light, bias, times);
+    scale_and_sum_sse2(glow, glow_ratio, hot, hot_ratio, matched, bias, times);
 }
 
 void difference_plane(float* destination, const float* a, const float* b) {

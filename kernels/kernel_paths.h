@@ -31,11 +31,11 @@ void add_plane_avx2(float* a, const float* b);
 // The pipeline's fused passes (kernels.h says what each does).
 void split_dark_frame_sse2(const float* dark, const float* bias, float* glow, float* hot);
 void split_dark_frame_avx2(const float* dark, const float* bias, float* glow, float* hot);
-void subtract_plane_times_sse2(float* a, const float* b, int32_t times);
-void subtract_plane_times_avx2(float* a, const float* b, int32_t times);
+void subtract_plane_times_sse2(float* destination, const float* a, const float* b, int32_t times);
+void subtract_plane_times_avx2(float* destination, const float* a, const float* b, int32_t times);
 void scale_and_sum_sse2(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                        float* light, const float* bias, int32_t times);
+                        const float* bias, int32_t times);
 void scale_and_sum_avx2(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                        float* light, const float* bias, int32_t times);
+                        const float* bias, int32_t times);
 void difference_plane_sse2(float* destination, const float* a, const float* b);
 void difference_plane_avx2(float* destination, const float* a, const float* b);
