@@ -92,8 +92,7 @@ const KernelRun kernel_runs[] = {
      [](const KernelTable& k, Frames& f) { k.add_plane(f.out2.data(), f.bias.data()); }},
     {"scale_and_sum", true,
      [](const KernelTable& k, Frames& f) {
-       k.scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, nullptr,
-                       0);
+       k.scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, 0);
      }},
     {"split_dark_frame/bias", true,
      [](const KernelTable& k, Frames& f) {

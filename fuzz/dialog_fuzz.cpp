@@ -6,9 +6,10 @@
 // failed new images). Checked: Go runs the work only with every frame the
 // mode needs chosen in this activation; nothing is written outside the planes
 // the host lent (guard zones around every plane, poisoned for
-// AddressSanitizer and checked for their canaries); the frames are left as
-// they were, the light image too unless a bias run completed; the dialog ends
-// only through Go or Cancel, with their results.
+// AddressSanitizer and checked for their canaries), not even when the host
+// lends a new image the plane of a chosen one; every image the user opened is
+// left as it was; the dialog ends only through Go or Cancel, with their
+// results.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sanitizer/asan_interface.h>
 
@@ -111,7 +112,6 @@ struct Session {
   bool bias_mode = false;      // Subtract Bias as shown when Go was sent
   bool in_go = false;
   bool run_started = false;
-  bool bias_run_done = false;
 
   Image* find(ImageHandle handle) {
     auto found = images.find(handle);
@@ -169,6 +169,11 @@ HostWord Session::command(HostWord code, HostWord p1, HostWord p2, HostWord p3) 
       const int supply = in.ConsumeIntegralInRange(0, 3);
       if (supply == 0) return result;
       if (image && supply > 1) lent = image->plane();
+      // Now and then a new image is lent the plane of a chosen one.
+      if (image && image->output && in.ConsumeIntegralInRange(0, 7) == 0) {
+        Image* over = find(chosen[in.ConsumeIntegralInRange(0, 2)]);
+        if (over) lent = over->plane();
+      }
       *reinterpret_cast<float**>(p2) = lent;
       if (choosing != kNoRole && p1 == selected && (result == 1 || result == 2) && lent)
         chosen[choosing] = p1;
@@ -205,7 +210,6 @@ HostWord Session::command(HostWord code, HostWord p1, HostWord p2, HostWord p3) 
     case HC_SET_TITLE: {
       check(p2 != 0, "HC_SET_TITLE without a title");
       const std::string title = reinterpret_cast<const char*>(p2);
-      if (title == "Matched Dark Frame + Bias" && image) bias_run_done = true;
       if (image) image->title = title;
       return image ? 1 : 0;
     }
@@ -291,7 +295,7 @@ void activation(Session& s, int32_t width, int32_t height) {
   }
   s.choosing = kNoRole;
   for (ImageHandle& handle : s.chosen) handle = 0;
-  s.run_started = s.bias_run_done = false;
+  s.run_started = false;
   const ImageHandle active = s.any_handle();
 
   int ended_by = 0;
@@ -315,14 +319,11 @@ void activation(Session& s, int32_t width, int32_t height) {
     check(box.owner != nullptr, "a message box without the dialog as owner");
   headless::reset();
 
-  // The light image of a completed bias run gets its bias back only up to
-  // rounding; every other image the user opened is read only.
-  const ImageHandle light = s.bias_run_done ? s.chosen[kLight] : 0;
+  // Every image the user opened, the chosen ones included, is only read.
   for (auto& entry : s.images) {
     Image& image = *entry.second;
     check(image.guards_intact(), "a write outside a plane the host lent");
-    check(image.output || entry.first == light || image.pixels() == image.opened,
-          "an image that is not an output changed");
+    check(image.output || image.pixels() == image.opened, "an image that is not an output changed");
   }
   // The images close: a plane pointer kept from this activation and used in
   // the next one is a use after free.

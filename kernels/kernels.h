@@ -23,13 +23,13 @@ struct KernelTable {
   // glow = S(dark - bias), hot = (dark - bias) - glow; without a bias (null)
   // glow = S(dark), hot = dark - glow. The planes must not overlap.
   void (*split_dark_frame)(const float* dark, const float* bias, float* glow, float* hot);
-  // subtract_plane(a, b), times times (none when times <= 0).
-  void (*subtract_plane_times)(float* a, const float* b, int32_t times);
+  // copy_plane(a, destination), then times times subtract_plane(destination, b)
+  // (a plain copy, b not read, when times <= 0).
+  void (*subtract_plane_times)(float* destination, const float* a, const float* b, int32_t times);
   // glow = glow_ratio * glow and hot = hot_ratio * hot; matched = glow + hot;
-  // then times times add_plane(light, bias) and add_plane(matched, bias).
-  // light and bias are not read when times <= 0.
+  // then times times add_plane(matched, bias). bias is not read when times <= 0.
   void (*scale_and_sum)(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                        float* light, const float* bias, int32_t times);
+                        const float* bias, int32_t times);
   // destination = a - b: copy_plane(a, destination), subtract_plane(destination, b).
   void (*difference_plane)(float* destination, const float* a, const float* b);
 };

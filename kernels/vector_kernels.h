@@ -340,25 +340,28 @@ void split_dark_frame_with(const float* dark, const float* bias, float* glow, fl
   for (; subtracted < height; ++subtracted) subtract_glow(subtracted);
 }
 
-// a = a - b, times times, each difference rounded: one pass.
+// destination = a - b, times times, each difference rounded: one pass. With
+// no repetition the values are moved unchanged (SSE loads and stores keep
+// every bit pattern).
 template <typename Ops>
-void subtract_plane_times_with(float* a, const float* b, int32_t times) {
-  if (times <= 0) return;
+void subtract_plane_times_with(float* destination, const float* a, const float* b, int32_t times) {
   for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
     auto value = O::load(a + i);
-    const auto subtrahend = O::load(b + i);
-    for (int32_t k = 0; k < times; ++k) value = O::subtract(value, subtrahend);
-    O::store(a + i, value);
+    if (times > 0) {
+      const auto subtrahend = O::load(b + i);
+      for (int32_t k = 0; k < times; ++k) value = O::subtract(value, subtrahend);
+    }
+    O::store(destination + i, value);
   });
 }
 
-// Scaling, sum and the bias given back, in one pass: glow = glow_ratio *
-// glow, hot = hot_ratio * hot, matched = glow + hot, then times times light +=
-// bias and matched += bias, alternating.
+// Scaling, sum and the bias added, in one pass: glow = glow_ratio * glow,
+// hot = hot_ratio * hot, matched = glow + hot, then times times matched +=
+// bias.
 template <typename Ops>
 void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                        float* light, const float* bias, int32_t times) {
+                        const float* bias, int32_t times) {
   for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
     const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
@@ -367,13 +370,8 @@ void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_rat
     O::store(hot + i, scaled_hot);
     auto sum = O::add(scaled_glow, scaled_hot);
     if (times > 0) {
-      auto restored = O::load(light + i);
       const auto bias_value = O::load(bias + i);
-      for (int32_t k = 0; k < times; ++k) {
-        restored = O::add(restored, bias_value);
-        sum = O::add(sum, bias_value);
-      }
-      O::store(light + i, restored);
+      for (int32_t k = 0; k < times; ++k) sum = O::add(sum, bias_value);
     }
     O::store(matched + i, sum);
   });

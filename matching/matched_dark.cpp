@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "kernels/kernels.h"
@@ -24,15 +25,32 @@ void warn(const char* text) {
   MessageBoxA(plugin_state.dialog_window, text, "Tenvora Plugin", MB_OK | MB_ICONWARNING);
 }
 
+// Whether a plane of the frame size shares pixels with the plane of a chosen
+// image. A bias plane counts once chosen in this activation, used or not:
+// before that it may be one lent in an earlier activation.
+bool overlaps_chosen_image(const float* plane) {
+  const PluginState& s = plugin_state;
+  const uint64_t bytes = uint64_t(s.frame_width) * uint64_t(s.frame_height) * sizeof(float);
+  auto overlaps = [plane, bytes](const float* chosen) {
+    const uint64_t start = reinterpret_cast<uintptr_t>(plane);
+    const uint64_t chosen_start = reinterpret_cast<uintptr_t>(chosen);
+    return start < chosen_start + bytes && chosen_start < start + bytes;
+  };
+  return overlaps(s.light_plane) || overlaps(s.dark_plane) ||
+         (s.bias_chosen == 1 && overlaps(s.bias_plane));
+}
+
 // Asks the host for a new image of the frame size and its plane. Returns
-// the handle, or 0 after telling the user when the host made no image or
-// lent no plane for it; the plane stays null unless the host set it.
+// the handle, or 0 after telling the user when the host made no image, lent
+// no plane for it or lent one over a chosen image's pixels (which the run
+// would then overwrite); the plane is null then.
 ImageHandle new_image(float** plane, const char* title) {
   *plane = nullptr;
   ImageHandle image =
       call_host(HC_NEW_IMAGE, plugin_state.frame_width, plugin_state.frame_height, 0);
   if (image != 0) call_host(HC_GET_PIXELS, image, address(plane), 0);
-  if (image != 0 && *plane != nullptr) return image;
+  if (image != 0 && *plane != nullptr && !overlaps_chosen_image(*plane)) return image;
+  *plane = nullptr;
   char text[96];
   std::snprintf(text, sizeof text, "The host could not create the image \"%s\".", title);
   warn(text);
@@ -109,15 +127,15 @@ void run_matched_dark() {
   const bool corrected = s.subtract_matched != 0;
   const char* const matched_name = bias ? matched_bias_title : matched_title;
   if (!frame_size_agrees(bias)) return;
-  // The light loses the bias in place and gets it back: were the bias frame
-  // the light image itself, both would end as zeros.
+  // The light is measured less the bias: less its own multiples, the light
+  // image as its bias frame would leave nothing to measure.
   if (bias && s.bias_factor > 0 && s.light_plane == s.bias_plane) {
     warn("The bias frame must be another image than the light image.");
     return;
   }
 
-  // The outputs are made before the light image is touched, so a host that
-  // cannot make one leaves every chosen image as it was.
+  // The chosen images are only read; every value the run writes goes into
+  // these outputs.
   const ImageHandle glow_image = new_image(&s.glow_plane, glow_title);
   if (glow_image == 0) return;
   const ImageHandle hot_image = new_image(&s.hot_plane, hot_title);
@@ -131,25 +149,31 @@ void run_matched_dark() {
   kernels().split_dark_frame(s.dark_plane, bias ? s.bias_plane : nullptr, s.glow_plane,
                              s.hot_plane);
   update(glow_image);
-  // The light is measured without its bias, in place.
-  if (bias) kernels().subtract_plane_times(s.light_plane, s.bias_plane, s.bias_factor);
+  // With a bias the light is measured less the bias, factor times, rounded
+  // at every step. Those values wait in the matched dark's plane, which the
+  // scaling writes only after the measurements, so the light stays as chosen.
+  const float* measured = s.light_plane;
+  if (bias && s.bias_factor > 0) {
+    kernels().subtract_plane_times(s.matched_plane, s.light_plane, s.bias_plane, s.bias_factor);
+    measured = s.matched_plane;
+  }
 
-  kernels().find_darkest_block(s.light_plane);
-  const float glow_light = float(glow_level(s.light_plane));
+  kernels().find_darkest_block(measured);
+  const float glow_light = float(glow_level(measured));
   const float glow_dark = float(glow_level(s.glow_plane));
 
   kernels().find_hot_pixels(s.hot_plane);
   const float hot_dark = float(double(float(mean_at_hot_pixels(s.hot_plane))) -
                                mean_background_at_hot_pixels(s.hot_plane));
-  const double hot_light = double(float(mean_at_hot_pixels(s.light_plane))) -
-                           mean_background_at_hot_pixels(s.light_plane);
+  const double hot_light =
+      double(float(mean_at_hot_pixels(measured))) - mean_background_at_hot_pixels(measured);
 
   const float glow_ratio = float(glow_light / divisor(glow_dark));
   const float hot_ratio = float(hot_light / divisor(hot_dark));
-  // Both components scaled, added into the matched dark, and, with a bias,
-  // the light given its bias back while the matched dark receives it, in turns.
+  // Both components scaled and added into the matched dark, with the bias
+  // factor times.
   kernels().scale_and_sum(s.glow_plane, glow_ratio, s.hot_plane, hot_ratio, s.matched_plane,
-                          s.light_plane, s.bias_plane, bias ? s.bias_factor : 0);
+                          s.bias_plane, bias ? s.bias_factor : 0);
 
   if (corrected && !bias) make_corrected_image();
   set_title(matched_image, matched_name);

@@ -91,7 +91,11 @@ INT_PTR on_go(HWND dialog) {
   // A Go command can arrive while the button is disabled (another program's
   // WM_COMMAND): with the bias on but no bias frame chosen in this
   // activation, the bias plane would be one lent in an earlier activation.
-  if (frames_ready()) run_matched_dark();
+  if (frames_ready()) {
+    s.run_in_progress = 1;
+    run_matched_dark();
+    s.run_in_progress = 0;
+  }
   return 1;
 }
 
@@ -111,6 +115,9 @@ FOREIGN_ENTRY INT_PTR CALLBACK plugin_dialog_proc(HWND dialog, UINT message, WPA
     return 0;
   }
   if (message != WM_COMMAND) return 0;
+  // A command delivered while the host runs one of the run's commands would
+  // start a second run or swap a plane under the first: none is taken then.
+  if (s.run_in_progress) return 0;
 
   // The notification code is not looked at: every command of a control runs
   // its action.

@@ -30,8 +30,13 @@ FOREIGN_ENTRY int32_t WINAPI pi_initialize(HostCallback host_callback, char* nam
 }
 
 // light_host is deliberately kept: a Light-edition host gets offset command
-// codes for as long as the plug-in is loaded.
+// codes for as long as the plug-in is loaded. The kernels' searches start
+// afresh, so the same frames give the same images in every activation.
 FOREIGN_ENTRY INT_PTR WINAPI pi_activate(ImageHandle active_image, HWND host_window) {
+  // An activation from inside the open dialog (a host calling back from one
+  // of its commands) ends as if cancelled and leaves the open one alone.
+  if (plugin_state.dialog_open) return 2;
+  plugin_state.dialog_open = 1;
   plugin_state.active_image = active_image;
   plugin_state.image_chosen = 0;
   plugin_state.dark_chosen = 0;
@@ -39,8 +44,11 @@ FOREIGN_ENTRY INT_PTR WINAPI pi_activate(ImageHandle active_image, HWND host_win
   plugin_state.use_bias = 0;
   plugin_state.subtract_matched = 0;
   plugin_state.darkest_block = {0, 0};
-  return DialogBoxParamA(plugin_state.module_instance, MAKEINTRESOURCEA(IDD_MAIN), host_window,
-                         plugin_dialog_proc, 0);
+  plugin_state.hot_pixels = HotPixelList{};
+  const INT_PTR result = DialogBoxParamA(plugin_state.module_instance, MAKEINTRESOURCEA(IDD_MAIN),
+                                         host_window, plugin_dialog_proc, 0);
+  plugin_state.dialog_open = 0;
+  return result;
 }
 
 FOREIGN_ENTRY void WINAPI pi_finalize(HostWord) {}

@@ -47,6 +47,12 @@ struct PluginState {
   // dialog initialises and meaningful only while it is open.
   HWND dialog_window;
 
+  // A host that pumps messages inside its commands can call back into the
+  // plug-in: 1 from the start of an activation until its dialog has ended,
+  // and while Go's run is under way.
+  int16_t dialog_open;
+  int16_t run_in_progress;
+
   // Dialog flags.
   int16_t image_chosen;
   int16_t dark_chosen;

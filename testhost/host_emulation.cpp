@@ -111,6 +111,7 @@ HostWord HostEmulation::command(HostWord code, HostWord p1, HostWord p2, HostWor
   }
   call.done = std::chrono::steady_clock::now();
   log_.push_back(call);
+  if (call_back_) call_back_(call);
   return call.result;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ class HostEmulation {
   void fail_new_image(int nth) { new_image_failures_.push_back(nth); }
   void fail_get_pixels(int nth, HostWord result, bool supply_plane);
 
+  // Runs `hook` inside every command once the host has carried it out and
+  // logged it, before it answers: a host that pumps messages there calls
+  // back into the plug-in.
+  void call_back(std::function<void(const HostCall&)> hook) { call_back_ = std::move(hook); }
+
   // Whether HC_UPDATE keeps a copy of the pixels (on by default); hosts of
   // large frames turn it off.
   void keep_shown(bool keep) { keep_shown_ = keep; }
@@ -99,6 +105,7 @@ class HostEmulation {
   int new_image_calls_ = 0;
   int get_pixels_calls_ = 0;
   std::vector<HostCall> log_;
+  std::function<void(const HostCall&)> call_back_;
 };
 
 }  // namespace testhost

@@ -33,7 +33,9 @@ Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
            std::vector<float>(count),
            std::vector<float>(count),
            in.light};
-  float* light = p.light.data();
+  // The light as measured: less the bias, factor times; the chosen one stays.
+  std::vector<float> measured = in.light;
+  float* light = measured.data();
   const float* dark = in.dark.data();
   const float* bias = in.bias.data();
   float* glow = p.glow.data();
@@ -66,13 +68,10 @@ Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
   }
   copy_plane(glow, p.matched.data());
   reference_kernels.add_plane(p.matched.data(), hot);
-  if (mode.use_bias) {
-    for (int32_t k = 0; k < mode.bias_factor; ++k) {
-      reference_kernels.add_plane(light, bias);
+  if (mode.use_bias)
+    for (int32_t k = 0; k < mode.bias_factor; ++k)
       reference_kernels.add_plane(p.matched.data(), bias);
-    }
-  }
-  copy_plane(light, p.corrected.data());
+  copy_plane(in.light.data(), p.corrected.data());
   reference_kernels.subtract_plane(p.corrected.data(), p.matched.data());
   return p;
 }

@@ -130,6 +130,7 @@ Outputs matched_dark(const Inputs& in) {
   Plane hot = source;
   subtract(hot, glow);
 
+  // The light as measured: less the bias, factor times.
   Plane light = in.light;
   for (int32_t i = 0; in.use_bias && i < in.bias_factor; ++i) subtract(light, in.bias);
 
@@ -151,16 +152,12 @@ Outputs matched_dark(const Inputs& in) {
 
   Plane matched = glow;
   add(matched, hot);
-  for (int32_t i = 0; in.use_bias && i < in.bias_factor; ++i) {
-    add(light, in.bias);
-    add(matched, in.bias);
-  }
-  out.corrected = light;
+  for (int32_t i = 0; in.use_bias && i < in.bias_factor; ++i) add(matched, in.bias);
+  out.corrected = in.light;
   subtract(out.corrected, matched);
   out.glow = glow;
   out.hot = hot;
   out.matched = matched;
-  out.light_after = light;
   return out;
 }
 

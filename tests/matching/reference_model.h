@@ -30,7 +30,6 @@ struct Inputs {
 struct Outputs {
   Plane glow_unscaled;  // the glow as first shown
   Plane glow, hot, matched, corrected;
-  Plane light_after;
   float glow_light = 0, glow_dark = 0, hot_dark = 0;
   double hot_light = 0;
   float glow_ratio = 0, hot_ratio = 0;

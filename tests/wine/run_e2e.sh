@@ -6,6 +6,8 @@
 # images, host-command log, control states, message boxes, results. A
 # scenario's .expect file names lines that the Windows run must show
 # ("FILE: LINE"), so that the dialog rules are checked on their own too.
+# Every image the scenario opens must come out of both runs as it was loaded,
+# since the plug-in only reads the frames it is given.
 # Prints "N passed, M failed" last; exits non-zero on a failure.
 set -uo pipefail
 source "$(dirname "$0")/wine_env.sh"
@@ -23,11 +25,23 @@ fail() {
   failed=$((failed + 1))
 }
 
+# run_loaded SCENARIO OUTDIR: the scenario's images as loaded, from the native
+# host on the same images with Cancel as the only step (raw files are reached
+# through links beside the copy).
+run_loaded() {
+  local dir=$work/loaded raw
+  mkdir -p "$dir"
+  for raw in "$(dirname "$1")"/*.f32; do [ -e "$raw" ] && ln -sf "$raw" "$dir/"; done
+  { grep -E '^[[:space:]]*(window|image|active)([[:space:]]|$)' "$1"; echo cancel; } >"$dir/${1##*/}"
+  run_native "$dir/${1##*/}" "$2"
+}
+
 for scenario in "$root"/tests/wine/scenarios/*.scn; do
   name=$(basename "$scenario" .scn)
   out=$work/out/$name
   run_native "$scenario" "$out/native" || { fail "$name" "native host: $(cat "$out/native.stdout")"; continue; }
   run_dll "$scenario" "$out/dll" || { fail "$name" "Windows host: $(cat "$out/dll.stdout")"; continue; }
+  run_loaded "$scenario" "$out/loaded" || { fail "$name" "images as loaded: $(cat "$out/loaded.stdout")"; continue; }
   problems=()
   # Same set of files, each the same bytes (the Go time aside).
   files_native=$(cd "$out/native" && ls | grep -v '^go_time.txt$')
@@ -40,6 +54,12 @@ for scenario in "$root"/tests/wine/scenarios/*.scn; do
       continue
     fi
     problems+=("$f differs: $(echo $("$compare_planes" "$out/native/$f" "$out/dll/$f"))")
+  done
+  for f in $(cd "$out/loaded" && ls image_*.f32); do
+    for host in native dll; do
+      cmp -s "$out/loaded/$f" "$out/$host/$f" ||
+        problems+=("$host: $f is not as loaded: $(echo $("$compare_planes" "$out/loaded/$f" "$out/$host/$f"))")
+    done
   done
   if [ -f "${scenario%.scn}.expect" ]; then
     while IFS= read -r line; do
