@@ -21,6 +21,7 @@ namespace {
 constexpr int32_t kWidth = 6000;
 constexpr int32_t kHeight = 4000;
 constexpr size_t kCount = size_t(kWidth) * kHeight;
+constexpr FrameGeometry kFrame = {kWidth, kHeight};
 
 std::vector<float> dark_like_frame(uint32_t seed, float level) {
   std::vector<float> plane(kCount);
@@ -48,8 +49,6 @@ struct Frames {
 
 Frames& frames() {
   static Frames f;
-  plugin_state.frame_width = kWidth;
-  plugin_state.frame_height = kHeight;
   return f;
 }
 
@@ -65,7 +64,7 @@ BENCHMARK(BM_memcpy)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 void BM_copy_plane(benchmark::State& state) {
   Frames& f = frames();
   for (auto _ : state) {
-    copy_plane(f.dark.data(), f.out1.data());
+    copy_plane(kFrame, f.dark.data(), f.out1.data());
     benchmark::ClobberMemory();
   }
 }
@@ -81,26 +80,44 @@ struct KernelRun {
 
 const KernelRun kernel_runs[] = {
     {"separate_hot_pixels", false,
-     [](const KernelTable& k, Frames& f) { k.separate_hot_pixels(f.dark.data(), f.out1.data()); }},
+     [](const KernelTable& k, Frames& f) {
+       k.separate_hot_pixels(kFrame, f.dark.data(), f.out1.data());
+     }},
     {"find_darkest_block", false,
-     [](const KernelTable& k, Frames& f) { k.find_darkest_block(f.light.data()); }},
+     [](const KernelTable& k, Frames& f) {
+       BlockAnchor anchor{};
+       k.find_darkest_block(kFrame, f.light.data(), &anchor);
+       benchmark::DoNotOptimize(anchor);
+     }},
     {"find_hot_pixels", false,
-     [](const KernelTable& k, Frames& f) { k.find_hot_pixels(f.light.data()); }},
+     [](const KernelTable& k, Frames& f) {
+       HotPixelList hot{};
+       benchmark::DoNotOptimize(k.find_hot_pixels(kFrame, f.light.data(), &hot));
+     }},
     {"subtract_plane", false,
-     [](const KernelTable& k, Frames& f) { k.subtract_plane(f.out2.data(), f.bias.data()); }},
+     [](const KernelTable& k, Frames& f) {
+       k.subtract_plane(kFrame, f.out2.data(), f.bias.data());
+     }},
     {"add_plane", false,
-     [](const KernelTable& k, Frames& f) { k.add_plane(f.out2.data(), f.bias.data()); }},
+     [](const KernelTable& k, Frames& f) { k.add_plane(kFrame, f.out2.data(), f.bias.data()); }},
     {"scale_and_sum", true,
      [](const KernelTable& k, Frames& f) {
-       k.scale_and_sum(f.out1.data(), 1.0f, f.out2.data(), 1.0f, f.out3.data(), nullptr, 0);
+       k.scale_and_sum(kFrame, f.out1.data(), 1.0f, f.out2.data(), 1.0f, nullptr, 0, f.out3.data(),
+                       f.out1.data(), f.out2.data());
+     }},
+    // The tool's use: shared components read, only the matched dark written.
+    {"scale_and_sum/matched only", true,
+     [](const KernelTable& k, Frames& f) {
+       k.scale_and_sum(kFrame, f.out1.data(), 1.0f, f.out2.data(), 1.0f, nullptr, 0, f.out3.data(),
+                       nullptr, nullptr);
      }},
     {"split_dark_frame/bias", true,
      [](const KernelTable& k, Frames& f) {
-       k.split_dark_frame(f.dark.data(), f.bias.data(), f.out1.data(), f.out2.data());
+       k.split_dark_frame(kFrame, f.dark.data(), f.bias.data(), f.out1.data(), f.out2.data());
      }},
     {"difference_plane", true,
      [](const KernelTable& k, Frames& f) {
-       k.difference_plane(f.out3.data(), f.light.data(), f.dark.data());
+       k.difference_plane(kFrame, f.out3.data(), f.light.data(), f.dark.data());
      }},
 };
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "kernels/force_inline.h"
+#include "kernels/frame_types.h"
 #include "kernels/median_networks.h"
-#include "plugin/plugin_state.h"
 
 // Candidates lie wholly inside the frame, so their pixels are read directly.
 // Column by column from the last, each column bottom up: with NaN in the
@@ -25,9 +25,9 @@ TENVORA_FORCE_INLINE float candidate_median(const float* plane, ptrdiff_t stride
 // smaller, or either is NaN. Of equal medians the first visited keeps the
 // anchor, which is the block's second column and second row.
 TENVORA_FORCE_INLINE void consider_candidate(float median, int32_t x0, int32_t y0,
-                                             float& best_median) {
+                                             float& best_median, BlockAnchor* anchor) {
   if (!(median >= best_median)) {
     best_median = median;
-    plugin_state.darkest_block = {x0 + 1, y0 + 1};
+    *anchor = {x0 + 1, y0 + 1};
   }
 }

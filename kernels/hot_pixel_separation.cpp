@@ -15,9 +15,9 @@ void copy_pixels(const float* source, float* destination, ptrdiff_t index, ptrdi
 
 }  // namespace
 
-void separate_hot_pixels_reference(const float* source, float* destination) {
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
+void separate_hot_pixels_reference(FrameGeometry frame, const float* source, float* destination) {
+  const int32_t width = frame.width;
+  const int32_t height = frame.height;
   if (width <= 0 || height <= 0) return;
   const ptrdiff_t stride = width;
 

@@ -3,11 +3,11 @@
 
 // The straightforward kernels, each defined beside the measurement or the
 // planes it belongs to.
-void subtract_plane_reference(float* a, const float* b);
-void add_plane_reference(float* a, const float* b);
-void separate_hot_pixels_reference(const float* source, float* destination);
-void find_darkest_block_reference(const float* plane);
-void find_hot_pixels_reference(const float* plane);
+void subtract_plane_reference(FrameGeometry frame, float* a, const float* b);
+void add_plane_reference(FrameGeometry frame, float* a, const float* b);
+void separate_hot_pixels_reference(FrameGeometry frame, const float* source, float* destination);
+void find_darkest_block_reference(FrameGeometry frame, const float* plane, BlockAnchor* anchor);
+uint32_t find_hot_pixels_reference(FrameGeometry frame, const float* plane, HotPixelList* hot);
 
 const KernelTable reference_kernels = {"reference",
                                        subtract_plane_reference,

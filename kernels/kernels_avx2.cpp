@@ -14,7 +14,6 @@
 #include "kernels/kernels.h"
 #include "kernels/median_networks.h"
 #include "kernels/planes.h"
-#include "plugin/plugin_state.h"
 
 // clang (the fuzz build) takes the target as an attribute on every function
 // that follows.

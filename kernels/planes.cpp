@@ -14,8 +14,8 @@ namespace {
 // a[i] = combine(a[i], b[i]), rounded to float when stored. a and b are one
 // plane or two planes that do not overlap.
 template <typename Combine>
-void combine_planes(float* a, const float* b, Combine combine) {
-  const ptrdiff_t count = pixel_count();
+void combine_planes(FrameGeometry frame, float* a, const float* b, Combine combine) {
+  const ptrdiff_t count = pixel_count(frame);
   for (ptrdiff_t i = 0; i < count; ++i) a[i] = combine(a[i], b[i]);
 }
 
@@ -23,18 +23,18 @@ void combine_planes(float* a, const float* b, Combine combine) {
 
 // Moves 32-bit patterns: NaN payloads, -0.0 and subnormals arrive unchanged.
 // memmove, because source and destination may be the same plane.
-void copy_plane(const float* source, float* destination) {
-  const ptrdiff_t count = pixel_count();
+void copy_plane(FrameGeometry frame, const float* source, float* destination) {
+  const ptrdiff_t count = pixel_count(frame);
   if (count == 0) return;
   std::memmove(destination, source, static_cast<size_t>(count) * sizeof(float));
 }
 
 // A single sum or difference of two floats rounds to the same value whether
 // it is formed in single or double precision.
-void subtract_plane_reference(float* a, const float* b) {
-  combine_planes(a, b, [](float x, float y) { return x - y; });
+void subtract_plane_reference(FrameGeometry frame, float* a, const float* b) {
+  combine_planes(frame, a, b, [](float x, float y) { return x - y; });
 }
 
-void add_plane_reference(float* a, const float* b) {
-  combine_planes(a, b, [](float x, float y) { return sum_of(x, y); });
+void add_plane_reference(FrameGeometry frame, float* a, const float* b) {
+  combine_planes(frame, a, b, [](float x, float y) { return sum_of(x, y); });
 }

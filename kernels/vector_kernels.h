@@ -18,7 +18,6 @@
 #include "kernels/median_networks.h"
 #include "kernels/nan_order.h"
 #include "kernels/planes.h"
-#include "plugin/plugin_state.h"
 
 namespace {
 
@@ -164,9 +163,9 @@ TENVORA_FORCE_INLINE void glow_rows(const float* source, float* destination, int
 }
 
 template <typename Ops>
-void separate_hot_pixels_with(const float* source, float* destination) {
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
+void separate_hot_pixels_with(FrameGeometry frame, const float* source, float* destination) {
+  const int32_t width = frame.width;
+  const int32_t height = frame.height;
   if (width <= 0 || height <= 0) return;
   for (int32_t y = 0, count; y < height; y += count) {
     count = glow_rows_at(y, width, height);
@@ -177,11 +176,11 @@ void separate_hot_pixels_with(const float* source, float* destination) {
 // Eight (four) neighbouring candidates of one band at a time, each gathered
 // in the scalar order, their medians then taken in visiting order.
 template <typename Ops>
-void find_darkest_block_with(const float* plane) {
+void find_darkest_block_with(FrameGeometry frame, const float* plane, BlockAnchor* anchor) {
   using Floats = typename Ops::Floats;
   constexpr int32_t lanes = Ops::lanes;
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
+  const int32_t width = frame.width;
+  const int32_t height = frame.height;
   if (width < 16 || height < 16) return;  // no candidate fits
   const ptrdiff_t stride = width;
   float best_median = 1e30f;
@@ -198,10 +197,10 @@ void find_darkest_block_with(const float* plane) {
       float medians[lanes];
       Ops::store(medians, vector_median_of_25<Ops>(v));
       for (int32_t lane = 0; lane < lanes; ++lane)
-        consider_candidate(medians[lane], x0 + 5 * lane, y0, best_median);
+        consider_candidate(medians[lane], x0 + 5 * lane, y0, best_median, anchor);
     }
     for (; x0 + 4 <= width - 9; x0 += 5)
-      consider_candidate(candidate_median(plane, stride, x0, y0), x0, y0, best_median);
+      consider_candidate(candidate_median(plane, stride, x0, y0), x0, y0, best_median, anchor);
   }
 }
 
@@ -235,13 +234,13 @@ TENVORA_FORCE_INLINE float row_maximum(const float* pixels, ptrdiff_t count) {
 // first pixel in scan order with that value is the one the running maximum of
 // the straightforward search ends on.
 template <typename Ops>
-void find_hot_pixels_with(const float* plane) {
-  const int32_t width = plugin_state.frame_width;
+uint32_t find_hot_pixels_with(FrameGeometry frame, const float* plane, HotPixelList* hot) {
+  const int32_t width = frame.width;
   const int32_t cell_width = width / 3;
-  const int32_t cell_height = plugin_state.frame_height / 3;
-  if (cell_width <= 0 || cell_height <= 0) return;
+  const int32_t cell_height = frame.height / 3;
+  uint32_t found = 0;
+  if (cell_width <= 0 || cell_height <= 0) return found;
   const ptrdiff_t stride = width;
-  HotPixelList& hot = plugin_state.hot_pixels;
   for (int32_t r = 0; r < 3; ++r) {
     float maximum[3] = {0.0f, 0.0f, 0.0f};
     int32_t maximum_row[3] = {-1, -1, -1};
@@ -259,10 +258,12 @@ void find_hot_pixels_with(const float* plane) {
       const float* row = plane + stride * maximum_row[c];
       int32_t x = c * cell_width;
       while (!(row[x] == maximum[c])) ++x;
-      hot.x[3 * r + c] = x;
-      hot.y[3 * r + c] = maximum_row[c];
+      hot->x[3 * r + c] = x;
+      hot->y[3 * r + c] = maximum_row[c];
+      found |= 1u << (3 * r + c);
     }
   }
+  return found;
 }
 
 // Single floats, for the pixels after the last whole vector of a row or a
@@ -298,13 +299,13 @@ TENVORA_FORCE_INLINE void difference_of(float* out, const float* a, const float*
 }
 
 template <typename Ops>
-void subtract_plane_with(float* a, const float* b) {
-  difference_of<Ops>(a, a, b, pixel_count());
+void subtract_plane_with(FrameGeometry frame, float* a, const float* b) {
+  difference_of<Ops>(a, a, b, pixel_count(frame));
 }
 
 template <typename Ops>
-void add_plane_with(float* a, const float* b) {
-  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+void add_plane_with(FrameGeometry frame, float* a, const float* b) {
+  for_each_lane_group<Ops>(pixel_count(frame), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
     O::store(a + i, O::add(O::load(a + i), O::load(b + i)));
   });
@@ -316,9 +317,10 @@ void add_plane_with(float* a, const float* b) {
 // the separation has no more use for that source row. Without a bias the
 // source is the dark frame itself.
 template <typename Ops>
-void split_dark_frame_with(const float* dark, const float* bias, float* glow, float* hot) {
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
+void split_dark_frame_with(FrameGeometry frame, const float* dark, const float* bias, float* glow,
+                           float* hot) {
+  const int32_t width = frame.width;
+  const int32_t height = frame.height;
   if (width <= 0 || height <= 0) return;
   const ptrdiff_t stride = width;
   const float* source = bias != nullptr ? hot : dark;
@@ -344,8 +346,9 @@ void split_dark_frame_with(const float* dark, const float* bias, float* glow, fl
 // no repetition the values are moved unchanged (SSE loads and stores keep
 // every bit pattern).
 template <typename Ops>
-void subtract_plane_times_with(float* destination, const float* a, const float* b, int32_t times) {
-  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+void subtract_plane_times_with(FrameGeometry frame, float* destination, const float* a,
+                               const float* b, int32_t times) {
+  for_each_lane_group<Ops>(pixel_count(frame), [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
     auto value = O::load(a + i);
     if (times > 0) {
@@ -356,30 +359,48 @@ void subtract_plane_times_with(float* destination, const float* a, const float* 
   });
 }
 
-// Scaling, sum and the bias added, in one pass: glow = glow_ratio * glow,
-// hot = hot_ratio * hot, matched = glow + hot, then times times matched +=
-// bias.
-template <typename Ops>
-void scale_and_sum_with(float* glow, float glow_ratio, float* hot, float hot_ratio, float* matched,
-                        const float* bias, int32_t times) {
-  for_each_lane_group<Ops>(pixel_count(), [=](auto ops, ptrdiff_t i) {
+// Scaling, sum and the bias added, in one pass: the scaled glow and hot
+// pixels, each stored where wanted, matched = their sum, then times times
+// matched += bias. The planes are read before anything is stored, so a
+// scaled plane may be its source.
+template <typename Ops, bool keep_glow, bool keep_hot>
+void scale_and_sum_pass(ptrdiff_t count, const float* glow, float glow_ratio, const float* hot,
+                        float hot_ratio, const float* bias, int32_t times, float* matched,
+                        float* scaled_glow, float* scaled_hot) {
+  for_each_lane_group<Ops>(count, [=](auto ops, ptrdiff_t i) {
     using O = decltype(ops);
-    const auto scaled_glow = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
-    const auto scaled_hot = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
-    O::store(glow + i, scaled_glow);
-    O::store(hot + i, scaled_hot);
-    auto sum = O::add(scaled_glow, scaled_hot);
+    const auto glow_value = O::multiply(O::broadcast(glow_ratio), O::load(glow + i));
+    const auto hot_value = O::multiply(O::broadcast(hot_ratio), O::load(hot + i));
+    auto sum = O::add(glow_value, hot_value);
     if (times > 0) {
       const auto bias_value = O::load(bias + i);
       for (int32_t k = 0; k < times; ++k) sum = O::add(sum, bias_value);
     }
+    if (keep_glow) O::store(scaled_glow + i, glow_value);
+    if (keep_hot) O::store(scaled_hot + i, hot_value);
     O::store(matched + i, sum);
   });
 }
 
+// The choice of kept planes is made once, outside the pixel loop.
 template <typename Ops>
-void difference_plane_with(float* destination, const float* a, const float* b) {
-  difference_of<Ops>(destination, a, b, pixel_count());
+void scale_and_sum_with(FrameGeometry frame, const float* glow, float glow_ratio, const float* hot,
+                        float hot_ratio, const float* bias, int32_t times, float* matched,
+                        float* scaled_glow, float* scaled_hot) {
+  using Pass = void (*)(ptrdiff_t, const float*, float, const float*, float, const float*, int32_t,
+                        float*, float*, float*);
+  const Pass passes[2][2] = {
+      {scale_and_sum_pass<Ops, false, false>, scale_and_sum_pass<Ops, false, true>},
+      {scale_and_sum_pass<Ops, true, false>, scale_and_sum_pass<Ops, true, true>}};
+  passes[scaled_glow != nullptr][scaled_hot != nullptr](pixel_count(frame), glow, glow_ratio, hot,
+                                                        hot_ratio, bias, times, matched,
+                                                        scaled_glow, scaled_hot);
+}
+
+template <typename Ops>
+void difference_plane_with(FrameGeometry frame, float* destination, const float* a,
+                           const float* b) {
+  difference_of<Ops>(destination, a, b, pixel_count(frame));
 }
 
 // The table of one instruction set.

@@ -3,6 +3,7 @@
 #include "matching/matched_dark.h"
 #include "plugin/host_commands.h"
 #include "plugin/plugin_state.h"
+#include "plugin/run_message.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -14,6 +15,10 @@ constexpr WPARAM kBiasFactorDigits = 3;
 
 void enable_control(HWND dialog, int id, BOOL enable) {
   EnableWindow(GetDlgItem(dialog, id), enable);
+}
+
+void warn(HWND dialog, const char* text) {
+  MessageBoxA(dialog, text, "Tenvora Plugin", MB_OK | MB_ICONWARNING);
 }
 
 // Asks the host for a frame and takes it only when the host lends its
@@ -79,8 +84,7 @@ INT_PTR on_go(HWND dialog) {
   if (s.use_bias == 1) {
     UINT factor = GetDlgItemInt(dialog, IDC_BIAS_FACTOR, nullptr, FALSE);
     if (factor > kMaxBiasFactor) {
-      MessageBoxA(dialog, "The bias multiplication factor must be a whole number from 0 to 999.",
-                  "Tenvora Plugin", MB_OK | MB_ICONWARNING);
+      warn(dialog, "The bias multiplication factor must be a whole number from 0 to 999.");
       return 1;
     }
     // Shown disabled while the pipeline runs inside this command.
@@ -93,8 +97,10 @@ INT_PTR on_go(HWND dialog) {
   // activation, the bias plane would be one lent in an earlier activation.
   if (frames_ready()) {
     s.run_in_progress = 1;
-    run_matched_dark();
+    const RunOutcome outcome = run_matched_dark();
     s.run_in_progress = 0;
+    char text[160];
+    if (run_message(outcome, text, sizeof text)) warn(dialog, text);
   }
   return 1;
 }
@@ -110,7 +116,6 @@ FOREIGN_ENTRY INT_PTR CALLBACK plugin_dialog_proc(HWND dialog, UINT message, WPA
   CheckDlgButton(dialog, IDC_SUBTRACT_BIAS, s.use_bias == 1 ? BST_CHECKED : BST_UNCHECKED);
 
   if (message == WM_INITDIALOG) {
-    s.dialog_window = dialog;
     SendMessageA(GetDlgItem(dialog, IDC_BIAS_FACTOR), EM_LIMITTEXT, kBiasFactorDigits, 0);
     return 0;
   }

@@ -17,7 +17,6 @@ PluginState plugin_state = {
     /*glow_plane=*/nullptr,
     /*hot_plane=*/nullptr,
     /*matched_plane=*/nullptr,
-    /*dialog_window=*/nullptr,
     /*dialog_open=*/0,
     /*run_in_progress=*/0,
     /*image_chosen=*/0,

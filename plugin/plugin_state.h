@@ -3,19 +3,9 @@
 
 #include <cstdint>
 
+#include "kernels/frame_types.h"
 #include "platform/win_api.h"
 #include "plugin/host_commands.h"
-
-struct BlockAnchor {
-  int32_t x;
-  int32_t y;
-};
-
-// Nine positions, one per cell of a 3x3 grid over the frame.
-struct HotPixelList {
-  int32_t x[9];
-  int32_t y[9];
-};
 
 struct PluginState {
   // Host link.
@@ -43,10 +33,6 @@ struct PluginState {
   float* hot_plane;
   float* matched_plane;
 
-  // The open dialog, which owns the plug-in's message boxes; set when the
-  // dialog initialises and meaningful only while it is open.
-  HWND dialog_window;
-
   // A host that pumps messages inside its commands can call back into the
   // plug-in: 1 from the start of an activation until its dialog has ended,
   // and while Go's run is under way.
@@ -61,7 +47,7 @@ struct PluginState {
   int32_t subtract_matched;
   int32_t bias_factor;
 
-  // Written by the kernels.
+  // The searches' records of the last run; every activation resets them.
   BlockAnchor darkest_block;
   HotPixelList hot_pixels;
 };

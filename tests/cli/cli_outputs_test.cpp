@@ -10,11 +10,13 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <random>
 
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
 #include "tools/tenvora_match/match_files.h"
+#include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_error.h"
@@ -35,6 +37,7 @@ struct DirectRun {
   testhost::HostEmulation host;
   std::vector<const testhost::HostImage*> made;
   BlockAnchor anchor;
+  HotPixelList hot_pixels;
 };
 
 void run_directly(const DemoSet& set, const Mode& m, DirectRun& run) {
@@ -57,6 +60,7 @@ void run_directly(const DemoSet& set, const Mode& m, DirectRun& run) {
   testhost::end_session(session);
   ASSERT_EQ(activation.result, 1);
   run.anchor = plugin_state.darkest_block;
+  run.hot_pixels = plugin_state.hot_pixels;
   for (size_t k = inputs; k < run.host.images().size(); ++k)
     run.made.push_back(&run.host.images()[k]);
 }
@@ -137,6 +141,55 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
     const float hot_component = dark - glow_component[i];
     ASSERT_EQ(glow.pixels[i], glow_ratio * glow_component[i]) << i;
     ASSERT_EQ(hot.pixels[i], hot_ratio * hot_component) << i;
+  }
+}
+
+// Frames of ordinary values with NaN of every payload, infinities, zeros of
+// either sign and subnormals among them, as bit patterns.
+Frame special_frame(int32_t width, int32_t height, std::mt19937& random) {
+  Frame frame{width, height, std::vector<float>(size_t(width) * size_t(height))};
+  for (float& pixel : frame.pixels) {
+    uint32_t bits = uint32_t(random());
+    if (random() % 4 != 0) {
+      const float value = float(random() % 2000) * 0.25f;
+      std::memcpy(&bits, &value, sizeof bits);
+    } else if (random() % 2 == 0) {
+      bits |= 0x7f800000u;  // infinity or NaN, any payload and sign
+    }
+    std::memcpy(&pixel, &bits, sizeof bits);
+  }
+  return frame;
+}
+
+// The tool's path in memory against the plug-in in the host, driven through
+// its entry points and dialog: the same images bit for bit, NaN payloads
+// included, and the same searches' records.
+TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
+  const Mode& m = GetParam();
+  std::mt19937 random(11);
+  for (const auto& [width, height] : {std::pair{48, 40}, std::pair{37, 29}, std::pair{5, 3}}) {
+    DemoSet set{special_frame(width, height, random), special_frame(width, height, random),
+                special_frame(width, height, random)};
+    MatchInput input;
+    input.light = &set.light;
+    input.dark = &set.dark;
+    input.bias = m.bias ? &set.bias : nullptr;
+    input.bias_factor = m.factor;
+    input.subtract = m.subtract;
+    const MatchedFrames tool = match_frames(input);
+
+    DirectRun direct;
+    run_directly(set, m, direct);
+    ASSERT_EQ(tool.images.size(), direct.made.size());
+    for (size_t k = 0; k < tool.images.size(); ++k) {
+      EXPECT_EQ(tool.images[k].title, direct.made[k]->title);
+      EXPECT_TRUE(same_bits(tool.images[k].frame.pixels, direct.made[k]->pixels))
+          << direct.made[k]->title << ", " << width << " x " << height;
+    }
+    EXPECT_EQ(tool.levels.darkest_block.x, direct.anchor.x);
+    EXPECT_EQ(tool.levels.darkest_block.y, direct.anchor.y);
+    EXPECT_EQ(std::memcmp(&tool.levels.hot_pixels, &direct.hot_pixels, sizeof direct.hot_pixels),
+              0);
   }
 }
 

@@ -1,5 +1,5 @@
-// Test frames: a plane of the given size whose geometry is made the current
-// one, and bit-level access to its pixels.
+// Test frames: a plane of the given size with its geometry, and bit-level
+// access to its pixels.
 #pragma once
 
 #include <cstddef>
@@ -31,10 +31,9 @@ constexpr uint32_t kSignallingNan = 0x7f800001u;
 
 struct Frame {
   Frame(int32_t width, int32_t height, float fill = 0.0f)
-      : width(width), height(height), pixels(static_cast<size_t>(width) * height, fill) {
-    plugin_state.frame_width = width;
-    plugin_state.frame_height = height;
-  }
+      : width(width), height(height), pixels(static_cast<size_t>(width) * height, fill) {}
+
+  FrameGeometry geometry() const { return {width, height}; }
 
   float& at(int32_t x, int32_t y) { return pixels[x + static_cast<size_t>(width) * y]; }
   float* data() { return pixels.data(); }

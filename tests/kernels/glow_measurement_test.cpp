@@ -31,10 +31,10 @@ TEST(FindDarkestBlock, VisitsTheGridThatFitsTheFrame) {
   for (const GridCase& c : cases) {
     Frame frame(c.width, c.height);
     fill_falling(frame);
-    plugin_state.darkest_block = kUntouched;
-    kernels().find_darkest_block(frame.data());
-    EXPECT_EQ(plugin_state.darkest_block.x, c.last.x) << c.width << "x" << c.height;
-    EXPECT_EQ(plugin_state.darkest_block.y, c.last.y) << c.width << "x" << c.height;
+    BlockAnchor anchor = kUntouched;
+    kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+    EXPECT_EQ(anchor.x, c.last.x) << c.width << "x" << c.height;
+    EXPECT_EQ(anchor.y, c.last.y) << c.width << "x" << c.height;
   }
 }
 
@@ -52,20 +52,20 @@ TEST(FindDarkestBlock, FirstOfEqualBlocksWins) {
     Frame frame(30, 30, 5.0f);
     frame.fill_block(c.first_x0, c.first_y0, 1.0f);
     frame.fill_block(c.second_x0, c.second_y0, 1.0f);
-    plugin_state.darkest_block = kUntouched;
-    kernels().find_darkest_block(frame.data());
-    EXPECT_EQ(plugin_state.darkest_block.x, c.first_x0 + 1);
-    EXPECT_EQ(plugin_state.darkest_block.y, c.first_y0 + 1);
+    BlockAnchor anchor = kUntouched;
+    kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+    EXPECT_EQ(anchor.x, c.first_x0 + 1);
+    EXPECT_EQ(anchor.y, c.first_y0 + 1);
   }
 }
 
 TEST(FindDarkestBlock, KeepsTheAnchorWhenNoMedianIsBelow1e30) {
   for (float value : {std::numeric_limits<float>::infinity(), 1e30f, 3e38f}) {
     Frame frame(30, 30, value);
-    plugin_state.darkest_block = kUntouched;
-    kernels().find_darkest_block(frame.data());
-    EXPECT_EQ(plugin_state.darkest_block.x, kUntouched.x) << value;
-    EXPECT_EQ(plugin_state.darkest_block.y, kUntouched.y) << value;
+    BlockAnchor anchor = kUntouched;
+    kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+    EXPECT_EQ(anchor.x, kUntouched.x) << value;
+    EXPECT_EQ(anchor.y, kUntouched.y) << value;
   }
 }
 
@@ -84,17 +84,18 @@ TEST(FindDarkestBlock, GathersColumnsFromTheLastOne) {
   Frame frame(30, 30, 100.0f);
   fill_block_with_nans(frame, 3, 3);
   frame.fill_block(8, 3, 12.5f);  // beats any other order's median, but not 12
-  kernels().find_darkest_block(frame.data());
-  EXPECT_EQ(plugin_state.darkest_block.x, 4);
-  EXPECT_EQ(plugin_state.darkest_block.y, 4);
+  BlockAnchor anchor = kUntouched;
+  kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+  EXPECT_EQ(anchor.x, 4);
+  EXPECT_EQ(anchor.y, 4);
 }
 
 TEST(FindDarkestBlock, NanMedianAlwaysReplacesTheBest) {
   Frame frame(26, 26, std::numeric_limits<float>::quiet_NaN());
-  plugin_state.darkest_block = kUntouched;
-  kernels().find_darkest_block(frame.data());
-  EXPECT_EQ(plugin_state.darkest_block.x, 14);
-  EXPECT_EQ(plugin_state.darkest_block.y, 14);
+  BlockAnchor anchor = kUntouched;
+  kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+  EXPECT_EQ(anchor.x, 14);
+  EXPECT_EQ(anchor.y, 14);
 }
 
 // Pixel values x + 100 y: the median of a 5x5 block is its centre pixel, which
@@ -119,30 +120,29 @@ TEST(GlowLevel, CornerMedianMinusMedianAtTheAnchor) {
     Frame frame(c.width, c.height);
     for (int32_t y = 0; y < c.height; ++y)
       for (int32_t x = 0; x < c.width; ++x) frame.at(x, y) = static_cast<float>(x + 100 * y);
-    plugin_state.darkest_block = c.anchor;
-    EXPECT_EQ(glow_level(frame.data()), c.expected) << c.width << "x" << c.height;
+    EXPECT_EQ(glow_level(frame.geometry(), frame.data(), c.anchor), c.expected)
+        << c.width << "x" << c.height;
   }
 }
 
 TEST(GlowLevel, GathersRowsInAscendingOrder) {
   Frame frame(30, 30, 100.0f);
   fill_block_with_nans(frame, 10, 4);
-  plugin_state.darkest_block = {10, 4};
-  EXPECT_EQ(glow_level(frame.data()), 100.0 - 13.0);
+  EXPECT_EQ(glow_level(frame.geometry(), frame.data(), {10, 4}), 100.0 - 13.0);
 }
 
 TEST(GlowLevel, ConstantPlaneHasNoGlow) {
   Frame frame(40, 30, 7.25f);
-  kernels().find_darkest_block(frame.data());
-  EXPECT_EQ(glow_level(frame.data()), 0.0);
+  BlockAnchor anchor = kUntouched;
+  kernels().find_darkest_block(frame.geometry(), frame.data(), &anchor);
+  EXPECT_EQ(glow_level(frame.geometry(), frame.data(), anchor), 0.0);
 }
 
 TEST(GlowLevel, DifferenceIsNotRoundedToFloat) {
   Frame frame(40, 40, 1.0f);
   const float tiny = std::ldexp(1.0f, -30);
   frame.fill_block(20, 10, tiny);
-  plugin_state.darkest_block = {20, 10};
-  EXPECT_EQ(glow_level(frame.data()), 1.0 - std::ldexp(1.0, -30));
+  EXPECT_EQ(glow_level(frame.geometry(), frame.data(), {20, 10}), 1.0 - std::ldexp(1.0, -30));
 }
 
 }  // namespace

@@ -7,16 +7,18 @@
 
 namespace {
 
-void set_hot_pixels(int32_t x, int32_t y) {
+HotPixelList all_at(int32_t x, int32_t y) {
+  HotPixelList hot;
   for (int k = 0; k < 9; ++k) {
-    plugin_state.hot_pixels.x[k] = x;
-    plugin_state.hot_pixels.y[k] = y;
+    hot.x[k] = x;
+    hot.y[k] = y;
   }
+  return hot;
 }
 
-void expect_entry(int k, int32_t x, int32_t y) {
-  EXPECT_EQ(plugin_state.hot_pixels.x[k], x) << "entry " << k;
-  EXPECT_EQ(plugin_state.hot_pixels.y[k], y) << "entry " << k;
+void expect_entry(const HotPixelList& hot, int k, int32_t x, int32_t y) {
+  EXPECT_EQ(hot.x[k], x) << "entry " << k;
+  EXPECT_EQ(hot.y[k], y) << "entry " << k;
 }
 
 TEST(FindHotPixels, OneEntryPerCellOfTheGrid) {
@@ -28,9 +30,9 @@ TEST(FindHotPixels, OneEntryPerCellOfTheGrid) {
   const int32_t hot[9][2] = {{2, 1}, {3, 0}, {8, 1}, {0, 2}, {4, 3},
                              {6, 2}, {1, 5}, {5, 4}, {8, 5}};
   for (int k = 0; k < 9; ++k) frame.at(hot[k][0], hot[k][1]) = static_cast<float>(10 + k);
-  set_hot_pixels(-1, -1);
-  kernels().find_hot_pixels(frame.data());
-  for (int k = 0; k < 9; ++k) expect_entry(k, hot[k][0], hot[k][1]);
+  HotPixelList found = all_at(-1, -1);
+  EXPECT_EQ(kernels().find_hot_pixels(frame.geometry(), frame.data(), &found), 0x1ffu);
+  for (int k = 0; k < 9; ++k) expect_entry(found, k, hot[k][0], hot[k][1]);
 }
 
 TEST(FindHotPixels, CellsWithoutAPositivePixelKeepTheirEntries) {
@@ -39,21 +41,21 @@ TEST(FindHotPixels, CellsWithoutAPositivePixelKeepTheirEntries) {
   frame.at(1, 1) = -5.0f;  // cell 0: nothing above 0
   frame.at(4, 1) = nan;    // cell 1: NaN never qualifies
   frame.at(7, 1) = 0.5f;   // cell 2 is found
-  set_hot_pixels(77, 88);
-  kernels().find_hot_pixels(frame.data());
-  expect_entry(0, 77, 88);
-  expect_entry(1, 77, 88);
-  expect_entry(2, 7, 1);
-  for (int k = 3; k < 9; ++k) expect_entry(k, 77, 88);
+  HotPixelList hot = all_at(77, 88);
+  EXPECT_EQ(kernels().find_hot_pixels(frame.geometry(), frame.data(), &hot), 1u << 2);
+  expect_entry(hot, 0, 77, 88);
+  expect_entry(hot, 1, 77, 88);
+  expect_entry(hot, 2, 7, 1);
+  for (int k = 3; k < 9; ++k) expect_entry(hot, k, 77, 88);
 }
 
 TEST(FindHotPixels, FramesWithEmptyCellsWriteNothing) {
   const std::pair<int32_t, int32_t> sizes[] = {{2, 9}, {9, 2}, {1, 1}};
   for (const auto& [width, height] : sizes) {
     Frame frame(width, height, 5.0f);
-    set_hot_pixels(77, 88);
-    kernels().find_hot_pixels(frame.data());
-    for (int k = 0; k < 9; ++k) expect_entry(k, 77, 88);
+    HotPixelList hot = all_at(77, 88);
+    EXPECT_EQ(kernels().find_hot_pixels(frame.geometry(), frame.data(), &hot), 0u);
+    for (int k = 0; k < 9; ++k) expect_entry(hot, k, 77, 88);
   }
 }
 
@@ -63,10 +65,11 @@ TEST(FindHotPixels, FirstOfEqualMaximaWins) {
   frame.at(0, 1) = 9.0f;
   frame.at(3, 1) = 9.0f;  // cell 1: earlier row wins
   frame.at(2, 0) = 9.0f;
-  kernels().find_hot_pixels(frame.data());
-  expect_entry(0, 0, 1);
-  expect_entry(1, 2, 0);
-  expect_entry(4, 2, 2);  // all equal: the cell's first pixel
+  HotPixelList hot = all_at(-1, -1);
+  kernels().find_hot_pixels(frame.geometry(), frame.data(), &hot);
+  expect_entry(hot, 0, 0, 1);
+  expect_entry(hot, 1, 2, 0);
+  expect_entry(hot, 4, 2, 2);  // all equal: the cell's first pixel
 }
 
 struct NeighbourCase {
@@ -89,7 +92,7 @@ TEST(NeighbourMedian, ReplacesTheCentreAndClampsAtTheEdges) {
       {2, 2, 21.0f},
   };
   for (const NeighbourCase& c : cases)
-    EXPECT_EQ(neighbour_median(frame.data(), c.x, c.y), c.expected)
+    EXPECT_EQ(neighbour_median(frame.geometry(), frame.data(), c.x, c.y), c.expected)
         << "at (" << c.x << ", " << c.y << ")";
 }
 
@@ -105,14 +108,15 @@ TEST(NeighbourMedian, GathersTheRowBelowFirst) {
     for (int32_t y = 0; y < 3; ++y)
       for (int32_t x = 0; x < 3; ++x) frame.at(x, y) = static_cast<float>(3 * y + x);
     frame.at(c.nan_x, c.nan_y) = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(neighbour_median(frame.data(), 1, 1), c.expected) << c.nan_x << ", " << c.nan_y;
+    EXPECT_EQ(neighbour_median(frame.geometry(), frame.data(), 1, 1), c.expected)
+        << c.nan_x << ", " << c.nan_y;
   }
 }
 
 TEST(NeighbourMedian, IsolatedPixelHasZeroBackground) {
   Frame frame(5, 5, 0.0f);
   frame.at(2, 2) = 50.0f;
-  EXPECT_EQ(neighbour_median(frame.data(), 2, 2), 0.0f);
+  EXPECT_EQ(neighbour_median(frame.geometry(), frame.data(), 2, 2), 0.0f);
 }
 
 TEST(NeighbourMedian, SubstituteIsSummedInDoubleAndRoundedOnce) {
@@ -123,15 +127,16 @@ TEST(NeighbourMedian, SubstituteIsSummedInDoubleAndRoundedOnce) {
   Frame frame(3, 3);
   const float values[9] = {0.0f, 1.0f, 2.0f, e, 99.0f, e, 2.0f, e, 2.0f};
   for (int i = 0; i < 9; ++i) frame.pixels[i] = values[i];
-  EXPECT_EQ(neighbour_median(frame.data(), 1, 1), 0.25f + e);
+  EXPECT_EQ(neighbour_median(frame.geometry(), frame.data(), 1, 1), 0.25f + e);
 }
 
 TEST(MeansAtHotPixels, ConstantOneGivesNineTimesTheFloatNinth) {
   Frame frame(12, 12, 1.0f);
-  kernels().find_hot_pixels(frame.data());
+  HotPixelList hot = all_at(-1, -1);
+  kernels().find_hot_pixels(frame.geometry(), frame.data(), &hot);
   const double expected = 9.0 * static_cast<double>(0.111111112f);
-  EXPECT_EQ(mean_at_hot_pixels(frame.data()), expected);
-  EXPECT_EQ(mean_background_at_hot_pixels(frame.data()), expected);
+  EXPECT_EQ(mean_at_hot_pixels(frame.geometry(), frame.data(), hot), expected);
+  EXPECT_EQ(mean_background_at_hot_pixels(frame.geometry(), frame.data(), hot), expected);
   EXPECT_NE(expected, 1.0);
   EXPECT_EQ(static_cast<float>(expected), 1.0f);
 }
@@ -140,18 +145,20 @@ TEST(MeansAtHotPixels, SumIsRoundedToFloatAfterEachAddition) {
   // 1 then eight times 2^-24: each addition is a tie that goes back to 1.
   Frame frame(9, 1, std::ldexp(1.0f, -24));
   frame.at(0, 0) = 1.0f;
+  HotPixelList hot;
   for (int k = 0; k < 9; ++k) {
-    plugin_state.hot_pixels.x[k] = k;
-    plugin_state.hot_pixels.y[k] = 0;
+    hot.x[k] = k;
+    hot.y[k] = 0;
   }
-  EXPECT_EQ(mean_at_hot_pixels(frame.data()), static_cast<double>(0.111111112f));
+  EXPECT_EQ(mean_at_hot_pixels(frame.geometry(), frame.data(), hot),
+            static_cast<double>(0.111111112f));
 }
 
 TEST(MeansAtHotPixels, PositionsFromALargerFrameReadTheEdge) {
   Frame frame(4, 4, 0.0f);
   frame.at(3, 3) = 9.0f;
-  set_hot_pixels(50, 60);
-  EXPECT_EQ(mean_at_hot_pixels(frame.data()), 81.0 * static_cast<double>(0.111111112f));
+  EXPECT_EQ(mean_at_hot_pixels(frame.geometry(), frame.data(), all_at(50, 60)),
+            81.0 * static_cast<double>(0.111111112f));
 }
 
 }  // namespace

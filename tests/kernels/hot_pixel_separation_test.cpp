@@ -31,7 +31,7 @@ TEST(SeparateHotPixels, DecidesOnTheSignedQuotientInDouble) {
   for (const CentreCase& c : cases) {
     Frame source(3, 3, c.neighbours), destination(3, 3, -7.0f);
     source.at(1, 1) = c.centre;
-    kernels().separate_hot_pixels(source.data(), destination.data());
+    kernels().separate_hot_pixels(source.geometry(), source.data(), destination.data());
     EXPECT_EQ(bits_of(destination.at(1, 1)), bits_of(c.written))
         << c.centre << " among " << c.neighbours;
     for (int i = 0; i < 9; ++i)
@@ -44,7 +44,7 @@ TEST(SeparateHotPixels, DecidesOnTheSignedQuotientInDouble) {
 TEST(SeparateHotPixels, NanCentreStaysNan) {
   Frame source(3, 3, 1.0f), destination(3, 3);
   source.at(1, 1) = std::numeric_limits<float>::quiet_NaN();
-  kernels().separate_hot_pixels(source.data(), destination.data());
+  kernels().separate_hot_pixels(source.geometry(), source.data(), destination.data());
   EXPECT_TRUE(std::isnan(destination.at(1, 1)));
 }
 
@@ -60,7 +60,7 @@ TEST(SeparateHotPixels, FiltersTheInteriorAndCopiesTheBorder) {
         Frame source(width, height, 1.0f), destination(width, height, -7.0f);
         source.at(hot_x, hot_y) = 10.0f;
         const Frame original = source;
-        kernels().separate_hot_pixels(source.data(), destination.data());
+        kernels().separate_hot_pixels(source.geometry(), source.data(), destination.data());
         const bool interior = hot_x > 0 && hot_y > 0 && hot_x < width - 1 && hot_y < height - 1;
         for (int32_t y = 0; y < height; ++y)
           for (int32_t x = 0; x < width; ++x) {

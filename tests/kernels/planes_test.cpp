@@ -25,38 +25,44 @@ TEST(PixelAt, ClampsEachCoordinateToTheFrame) {
       {4, 5, 4, 5},   {kMin, kMax, 0, 9}, {kMax, kMin, 9, 0}, {9, -1, 9, 0},
   };
   for (const ClampCase& c : cases)
-    EXPECT_EQ(pixel_at(frame.data(), c.x, c.y), frame.at(c.read_x, c.read_y))
+    EXPECT_EQ(pixel_at(frame.geometry(), frame.data(), c.x, c.y), frame.at(c.read_x, c.read_y))
         << "at (" << c.x << ", " << c.y << ")";
 }
 
 TEST(PixelAt, OnePixelFrameAnswersEveryCoordinate) {
   Frame frame(1, 1, 42.0f);
   for (int32_t x : {kMin, -1, 0, 1, kMax})
-    for (int32_t y : {kMin, -1, 0, 1, kMax}) EXPECT_EQ(pixel_at(frame.data(), x, y), 42.0f);
+    for (int32_t y : {kMin, -1, 0, 1, kMax})
+      EXPECT_EQ(pixel_at(frame.geometry(), frame.data(), x, y), 42.0f);
 }
 
 // A frame without pixels has no plane to read: null planes must not be touched.
 class EmptyFrame : public ::testing::TestWithParam<std::pair<int32_t, int32_t>> {};
 
 TEST_P(EmptyFrame, NoKernelReadsOrWritesAPlane) {
-  plugin_state.frame_width = GetParam().first;
-  plugin_state.frame_height = GetParam().second;
-  plugin_state.darkest_block = {1, 2};
-  plugin_state.hot_pixels = {{3}, {4}};
+  const FrameGeometry frame = {GetParam().first, GetParam().second};
+  BlockAnchor anchor = {1, 2};
+  HotPixelList hot = {{3}, {4}};
   float* none = nullptr;
-  EXPECT_EQ(pixel_at(none, 0, 0), 0.0f);
-  copy_plane(none, none);
-  kernels().subtract_plane(none, none);
-  kernels().add_plane(none, none);
-  kernels().separate_hot_pixels(none, none);
-  kernels().find_darkest_block(none);
-  kernels().find_hot_pixels(none);
-  EXPECT_EQ(glow_level(none), 0.0);
-  EXPECT_EQ(neighbour_median(none, 5, 5), 0.0f);
-  EXPECT_EQ(mean_at_hot_pixels(none), 0.0);
-  EXPECT_EQ(mean_background_at_hot_pixels(none), 0.0);
-  EXPECT_EQ(plugin_state.darkest_block.x, 1);
-  EXPECT_EQ(plugin_state.hot_pixels.y[0], 4);
+  EXPECT_EQ(pixel_at(frame, none, 0, 0), 0.0f);
+  copy_plane(frame, none, none);
+  for (const KernelTable* path : {&reference_kernels, &kernels()}) {
+    path->subtract_plane(frame, none, none);
+    path->add_plane(frame, none, none);
+    path->separate_hot_pixels(frame, none, none);
+    path->find_darkest_block(frame, none, &anchor);
+    EXPECT_EQ(path->find_hot_pixels(frame, none, &hot), 0u);
+  }
+  kernels().split_dark_frame(frame, none, none, none, none);
+  kernels().subtract_plane_times(frame, none, none, none, 2);
+  kernels().scale_and_sum(frame, none, 1.0f, none, 1.0f, none, 2, none, none, none);
+  kernels().difference_plane(frame, none, none, none);
+  EXPECT_EQ(glow_level(frame, none, anchor), 0.0);
+  EXPECT_EQ(neighbour_median(frame, none, 5, 5), 0.0f);
+  EXPECT_EQ(mean_at_hot_pixels(frame, none, hot), 0.0);
+  EXPECT_EQ(mean_background_at_hot_pixels(frame, none, hot), 0.0);
+  EXPECT_EQ(anchor.x, 1);
+  EXPECT_EQ(hot.y[0], 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EmptyFrame,
@@ -69,12 +75,12 @@ TEST(CopyPlane, MovesBitPatterns) {
                                0x00000001u, 0x807fffffu, 0x7f800000u,    0x3f800000u};
   Frame source(4, 2), destination(4, 2, 9.0f);
   for (int i = 0; i < 8; ++i) set_bits(&source.pixels[i], patterns[i]);
-  copy_plane(source.data(), destination.data());
+  copy_plane(source.geometry(), source.data(), destination.data());
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(bits_of(destination.pixels[i]), patterns[i]) << i;
     EXPECT_EQ(bits_of(source.pixels[i]), patterns[i]) << i;
   }
-  copy_plane(destination.data(), destination.data());
+  copy_plane(destination.geometry(), destination.data(), destination.data());
   for (int i = 0; i < 8; ++i) EXPECT_EQ(bits_of(destination.pixels[i]), patterns[i]) << i;
 }
 
@@ -103,9 +109,9 @@ TEST(PlaneArithmetic, RoundsEachResultToNearestEven) {
   for (const ArithmeticCase& c : cases) {
     Frame a(1, 1, c.a), b(1, 1, c.b);
     if (c.op == Op::kAdd)
-      kernels().add_plane(a.data(), b.data());
+      kernels().add_plane(a.geometry(), a.data(), b.data());
     else
-      kernels().subtract_plane(a.data(), b.data());
+      kernels().subtract_plane(a.geometry(), a.data(), b.data());
     if (std::isinf(c.a) && std::isinf(c.b))
       EXPECT_TRUE(std::isnan(a.pixels[0]));
     else
@@ -120,8 +126,8 @@ TEST(PlaneArithmetic, SamePlaneOnBothSides) {
   const float values[] = {1.5f, -3.0f, 0.0f, -0.0f, FLT_MAX, inf, -inf, std::nanf("")};
   Frame differences(4, 2), sums(4, 2);
   for (int i = 0; i < 8; ++i) differences.pixels[i] = sums.pixels[i] = values[i];
-  kernels().subtract_plane(differences.data(), differences.data());
-  kernels().add_plane(sums.data(), sums.data());
+  kernels().subtract_plane(differences.geometry(), differences.data(), differences.data());
+  kernels().add_plane(sums.geometry(), sums.data(), sums.data());
   for (int i = 0; i < 8; ++i) {
     if (std::isfinite(values[i])) {
       EXPECT_EQ(bits_of(differences.pixels[i]), 0u) << values[i];
@@ -137,8 +143,8 @@ TEST(PlaneArithmetic, SamePlaneOnBothSides) {
 
 TEST(PlaneArithmetic, RepeatedCallsRoundEveryTime) {
   Frame a(1, 1, 16777216.0f), one(1, 1, 1.0f);
-  kernels().add_plane(a.data(), one.data());
-  kernels().add_plane(a.data(), one.data());
+  kernels().add_plane(a.geometry(), a.data(), one.data());
+  kernels().add_plane(a.geometry(), a.data(), one.data());
   EXPECT_EQ(a.pixels[0], 16777216.0f);  // 2^24 + 2 if held wider between calls
 }
 

@@ -11,7 +11,7 @@ namespace {
 TEST(SignallingNan, SurvivesCopyPlane) {
   Frame source(3, 2, 1.0f), destination(3, 2);
   set_bits(&source.at(1, 1), kSignallingNan);
-  copy_plane(source.data(), destination.data());
+  copy_plane(source.geometry(), source.data(), destination.data());
   EXPECT_EQ(bits_of(destination.at(1, 1)), kSignallingNan);
 }
 
@@ -32,7 +32,7 @@ TEST(SignallingNan, SurvivesMedianOf25) {
 TEST(SignallingNan, SurvivesSeparationAsAnInteriorCentre) {
   Frame source(3, 3, 1.0f), destination(3, 3);
   set_bits(&source.at(1, 1), kSignallingNan);
-  kernels().separate_hot_pixels(source.data(), destination.data());
+  kernels().separate_hot_pixels(source.geometry(), source.data(), destination.data());
   EXPECT_EQ(bits_of(destination.at(1, 1)), kSignallingNan);
 }
 

@@ -46,8 +46,8 @@ TEST_P(VectorPath, SeparatesLikeTheReference) {
       for (int special : {50, 5, -90}) {
         Frame source(width, height), expected(width, height, -7.0f), actual(width, height, -7.0f);
         fill(source, random, special);
-        kReference.separate_hot_pixels(source.data(), expected.data());
-        GetParam()->separate_hot_pixels(source.data(), actual.data());
+        kReference.separate_hot_pixels(source.geometry(), source.data(), expected.data());
+        GetParam()->separate_hot_pixels(source.geometry(), source.data(), actual.data());
         ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, special);
       }
     }
@@ -82,8 +82,8 @@ TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
     for (float c : values) {
       Frame source(20, 3, m), expected(20, 3), actual(20, 3);
       for (int32_t x = 1; x <= 18; ++x) source.at(x, 1) = c;
-      kReference.separate_hot_pixels(source.data(), expected.data());
-      GetParam()->separate_hot_pixels(source.data(), actual.data());
+      kReference.separate_hot_pixels(source.geometry(), source.data(), expected.data());
+      GetParam()->separate_hot_pixels(source.geometry(), source.data(), actual.data());
       ASSERT_EQ(patterns(actual), patterns(expected)) << c << " among " << m;
     }
   }
@@ -91,8 +91,8 @@ TEST_P(VectorPath, DecidesHotPixelsAsTheQuotientDoes) {
   for (uint32_t bits : nan_bits) {
     Frame source(20, 3, 2.0f), expected(20, 3), actual(20, 3);
     for (int32_t x = 0; x < 20; x += 3) set_bits(&source.at(x, x % 3), bits);
-    kReference.separate_hot_pixels(source.data(), expected.data());
-    GetParam()->separate_hot_pixels(source.data(), actual.data());
+    kReference.separate_hot_pixels(source.geometry(), source.data(), expected.data());
+    GetParam()->separate_hot_pixels(source.geometry(), source.data(), actual.data());
     ASSERT_EQ(patterns(actual), patterns(expected)) << std::hex << bits;
   }
 }
@@ -104,13 +104,11 @@ TEST_P(VectorPath, FindsTheDarkestBlockLikeTheReference) {
       for (int special : {30, 2, 0, -90}) {
         Frame frame(width, height);
         fill(frame, random, special);
-        plugin_state.darkest_block = {-5, -6};
-        kReference.find_darkest_block(frame.data());
-        const BlockAnchor expected = plugin_state.darkest_block;
-        plugin_state.darkest_block = {-5, -6};
-        GetParam()->find_darkest_block(frame.data());
-        ASSERT_EQ(plugin_state.darkest_block.x, expected.x) << size_text(width, height, special);
-        ASSERT_EQ(plugin_state.darkest_block.y, expected.y) << size_text(width, height, special);
+        BlockAnchor expected = {-5, -6}, actual = expected;
+        kReference.find_darkest_block(frame.geometry(), frame.data(), &expected);
+        GetParam()->find_darkest_block(frame.geometry(), frame.data(), &actual);
+        ASSERT_EQ(actual.x, expected.x) << size_text(width, height, special);
+        ASSERT_EQ(actual.y, expected.y) << size_text(width, height, special);
       }
     }
   }
@@ -124,13 +122,11 @@ TEST_P(VectorPath, KeepsTheFirstOfEqualBlocksAndTakesNan) {
     if (nan_block >= 0)
       for (int32_t k = 0; k < 13; ++k)
         set_bits(&frame.at(3 + 5 * nan_block + k % 5, 3 + k / 5), 0x7fc00000u | nan_block);
-    plugin_state.darkest_block = {0, 0};
-    kReference.find_darkest_block(frame.data());
-    const BlockAnchor expected = plugin_state.darkest_block;
-    plugin_state.darkest_block = {0, 0};
-    GetParam()->find_darkest_block(frame.data());
-    EXPECT_EQ(plugin_state.darkest_block.x, expected.x) << nan_block;
-    EXPECT_EQ(plugin_state.darkest_block.y, expected.y) << nan_block;
+    BlockAnchor expected = {0, 0}, actual = expected;
+    kReference.find_darkest_block(frame.geometry(), frame.data(), &expected);
+    GetParam()->find_darkest_block(frame.geometry(), frame.data(), &actual);
+    EXPECT_EQ(actual.x, expected.x) << nan_block;
+    EXPECT_EQ(actual.y, expected.y) << nan_block;
   }
 }
 
@@ -146,16 +142,14 @@ TEST_P(VectorPath, FindsHotPixelsLikeTheReference) {
           for (float& pixel : frame.pixels) pixel = -std::fabs(pixel);
         HotPixelList before;
         for (int k = 0; k < 9; ++k) before.x[k] = before.y[k] = -k;
-        plugin_state.hot_pixels = before;
-        kReference.find_hot_pixels(frame.data());
-        const HotPixelList expected = plugin_state.hot_pixels;
-        plugin_state.hot_pixels = before;
-        GetParam()->find_hot_pixels(frame.data());
+        HotPixelList expected = before, actual = before;
+        const uint32_t found =
+            kReference.find_hot_pixels(frame.geometry(), frame.data(), &expected);
+        ASSERT_EQ(GetParam()->find_hot_pixels(frame.geometry(), frame.data(), &actual), found)
+            << size_text(width, height, special);
         for (int k = 0; k < 9; ++k) {
-          ASSERT_EQ(plugin_state.hot_pixels.x[k], expected.x[k])
-              << size_text(width, height, special);
-          ASSERT_EQ(plugin_state.hot_pixels.y[k], expected.y[k])
-              << size_text(width, height, special);
+          ASSERT_EQ(actual.x[k], expected.x[k]) << size_text(width, height, special);
+          ASSERT_EQ(actual.y[k], expected.y[k]) << size_text(width, height, special);
         }
       }
     }
@@ -164,7 +158,7 @@ TEST_P(VectorPath, FindsHotPixelsLikeTheReference) {
 
 TEST_P(VectorPath, SubtractsAndAddsLikeTheReference) {
   std::mt19937 random(4);
-  using Kernel = void (*)(float*, const float*);
+  using Kernel = void (*)(FrameGeometry, float*, const float*);
   const std::pair<Kernel, Kernel> pairs[] = {
       {kReference.subtract_plane, GetParam()->subtract_plane},
       {kReference.add_plane, GetParam()->add_plane}};
@@ -175,14 +169,14 @@ TEST_P(VectorPath, SubtractsAndAddsLikeTheReference) {
         fill_randomly(a, random, 40);
         fill_randomly(b, random, 40);
         Frame expected = a, actual = a;
-        reference(expected.data(), b.data());
-        path(actual.data(), b.data());
+        reference(expected.geometry(), expected.data(), b.data());
+        path(actual.geometry(), actual.data(), b.data());
         ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, 40);
         // One plane as both operands.
         expected = a;
         actual = a;
-        reference(expected.data(), expected.data());
-        path(actual.data(), actual.data());
+        reference(expected.geometry(), expected.data(), expected.data());
+        path(actual.geometry(), actual.data(), actual.data());
         ASSERT_EQ(patterns(actual), patterns(expected)) << size_text(width, height, 40);
       }
     }
@@ -209,7 +203,7 @@ TEST_P(VectorPath, SumsSettleWhichNanComesOut) {
         set_bits(&a.pixels[i], c.a);
         set_bits(&b.pixels[i], c.b);
       }
-      path->add_plane(a.data(), b.data());
+      path->add_plane(a.geometry(), a.data(), b.data());
       for (float pixel : a.pixels)
         ASSERT_EQ(bits_of(pixel), c.sum) << path->name << std::hex << ": " << c.a << " + " << c.b;
     }
@@ -266,22 +260,25 @@ TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
             hot_fused(width, height, -7.0f);
         const float* source = dark.data();
         if (subtrahend) {
-          copy_plane(dark.data(), hot.data());
-          kReference.subtract_plane(hot.data(), subtrahend);
+          copy_plane(dark.geometry(), dark.data(), hot.data());
+          kReference.subtract_plane(hot.geometry(), hot.data(), subtrahend);
           source = hot.data();
         }
-        kReference.separate_hot_pixels(source, glow.data());
-        if (!subtrahend) copy_plane(dark.data(), hot.data());
-        kReference.subtract_plane(hot.data(), glow.data());
-        path.split_dark_frame(dark.data(), subtrahend, glow_fused.data(), hot_fused.data());
+        kReference.separate_hot_pixels(dark.geometry(), source, glow.data());
+        if (!subtrahend) copy_plane(dark.geometry(), dark.data(), hot.data());
+        kReference.subtract_plane(hot.geometry(), hot.data(), glow.data());
+        path.split_dark_frame(dark.geometry(), dark.data(), subtrahend, glow_fused.data(),
+                              hot_fused.data());
         ASSERT_EQ(patterns(glow_fused), patterns(glow)) << where;
         ASSERT_EQ(patterns(hot_fused), patterns(hot)) << where;
       }
 
       for (int32_t times : {-1, 0, 1, 2}) {
         Frame less = light, less_fused(width, height, -7.0f);
-        for (int32_t k = 0; k < times; ++k) kReference.subtract_plane(less.data(), bias.data());
-        path.subtract_plane_times(less_fused.data(), light.data(), bias.data(), times);
+        for (int32_t k = 0; k < times; ++k)
+          kReference.subtract_plane(less.geometry(), less.data(), bias.data());
+        path.subtract_plane_times(less_fused.geometry(), less_fused.data(), light.data(),
+                                  bias.data(), times);
         ASSERT_EQ(patterns(less_fused), patterns(less)) << where << ", " << times << " times";
 
         for (const auto& ratio : ratios) {
@@ -291,21 +288,35 @@ TEST_P(VectorPath, FusedPassesGiveTheStepByStepPlanes) {
             glow.pixels[i] = product_of(ratio[0], glow.pixels[i]);
             hot.pixels[i] = product_of(ratio[1], hot.pixels[i]);
           }
-          copy_plane(glow.data(), matched.data());
-          kReference.add_plane(matched.data(), hot.data());
-          for (int32_t k = 0; k < times; ++k) kReference.add_plane(matched.data(), bias.data());
-          path.scale_and_sum(glow_fused.data(), ratio[0], hot_fused.data(), ratio[1],
-                             matched_fused.data(), bias.data(), times);
+          copy_plane(glow.geometry(), glow.data(), matched.data());
+          kReference.add_plane(matched.geometry(), matched.data(), hot.data());
+          for (int32_t k = 0; k < times; ++k)
+            kReference.add_plane(matched.geometry(), matched.data(), bias.data());
+          // In place, as the plug-in scales; into other planes from
+          // unchanged sources, or only the matched dark, as the tool may.
+          path.scale_and_sum(glow_fused.geometry(), glow_fused.data(), ratio[0], hot_fused.data(),
+                             ratio[1], bias.data(), times, matched_fused.data(), glow_fused.data(),
+                             hot_fused.data());
           for (auto [fused, expected] : {std::pair(&glow_fused, &glow), std::pair(&hot_fused, &hot),
                                          std::pair(&matched_fused, &matched)})
             ASSERT_EQ(patterns(*fused), patterns(*expected)) << where << ", " << times << " times";
+          for (bool keep : {true, false}) {
+            Frame glow_out(width, height, -7.0f), hot_out = glow_out, matched_out = glow_out;
+            path.scale_and_sum(dark.geometry(), dark.data(), ratio[0], bias.data(), ratio[1],
+                               bias.data(), times, matched_out.data(),
+                               keep ? glow_out.data() : nullptr, keep ? hot_out.data() : nullptr);
+            ASSERT_EQ(patterns(matched_out), patterns(matched)) << where << ", " << times;
+            ASSERT_EQ(patterns(glow_out), patterns(keep ? glow : Frame(width, height, -7.0f)));
+            ASSERT_EQ(patterns(hot_out), patterns(keep ? hot : Frame(width, height, -7.0f)));
+          }
         }
       }
 
       Frame difference(width, height), difference_fused(width, height, -7.0f);
-      copy_plane(light.data(), difference.data());
-      kReference.subtract_plane(difference.data(), dark.data());
-      path.difference_plane(difference_fused.data(), light.data(), dark.data());
+      copy_plane(light.geometry(), light.data(), difference.data());
+      kReference.subtract_plane(difference.geometry(), difference.data(), dark.data());
+      path.difference_plane(difference_fused.geometry(), difference_fused.data(), light.data(),
+                            dark.data());
       ASSERT_EQ(patterns(difference_fused), patterns(difference)) << where;
     }
   }

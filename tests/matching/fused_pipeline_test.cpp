@@ -3,7 +3,6 @@
 // signed zeros and subnormals, in both modes.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "kernels/nan_order.h"
 #include "matched_dark_fixture.h"
 #include "matching/matched_dark.h"
+#include "matching/stages.h"
 #include "tests/kernels/random_frames.h"
 
 namespace matching_test {
@@ -20,12 +20,10 @@ struct Planes {
   std::vector<float> glow_shown, glow, hot, matched, corrected, light;
 };
 
-double divisor(float level) {
-  return level == 0.0f || std::isnan(level) ? 1.0 : level;
-}
-
-// The run as a sequence of single kernels, on planes of its own.
+// The run as a sequence of single kernels, on planes of its own; the
+// measurement's searches take the reference kernels too.
 Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
+  const FrameGeometry frame = {in.width, in.height};
   const size_t count = in.light.size();
   Planes p{{},
            std::vector<float>(count),
@@ -41,38 +39,35 @@ Planes step_by_step(const reference::Inputs& in, const Mode& mode) {
   float* glow = p.glow.data();
   float* hot = p.hot.data();
   if (mode.use_bias) {
-    copy_plane(dark, hot);
-    reference_kernels.subtract_plane(hot, bias);
-    reference_kernels.separate_hot_pixels(hot, glow);
+    copy_plane(frame, dark, hot);
+    reference_kernels.subtract_plane(frame, hot, bias);
+    reference_kernels.separate_hot_pixels(frame, hot, glow);
   } else {
-    reference_kernels.separate_hot_pixels(dark, glow);
-    copy_plane(dark, hot);
+    reference_kernels.separate_hot_pixels(frame, dark, glow);
+    copy_plane(frame, dark, hot);
   }
   p.glow_shown = p.glow;
-  reference_kernels.subtract_plane(hot, glow);
-  if (mode.use_bias)
-    for (int32_t k = 0; k < mode.bias_factor; ++k) reference_kernels.subtract_plane(light, bias);
-  reference_kernels.find_darkest_block(light);
-  const float glow_light = float(glow_level(light));
-  const float glow_dark = float(glow_level(glow));
-  reference_kernels.find_hot_pixels(hot);
-  const float hot_dark =
-      float(double(float(mean_at_hot_pixels(hot))) - mean_background_at_hot_pixels(hot));
-  const double hot_light =
-      double(float(mean_at_hot_pixels(light))) - mean_background_at_hot_pixels(light);
-  const float glow_ratio = float(glow_light / divisor(glow_dark));
-  const float hot_ratio = float(hot_light / divisor(hot_dark));
-  for (size_t i = 0; i < count; ++i) {
-    glow[i] = product_of(glow_ratio, glow[i]);
-    hot[i] = product_of(hot_ratio, hot[i]);
-  }
-  copy_plane(glow, p.matched.data());
-  reference_kernels.add_plane(p.matched.data(), hot);
+  reference_kernels.subtract_plane(frame, hot, glow);
   if (mode.use_bias)
     for (int32_t k = 0; k < mode.bias_factor; ++k)
-      reference_kernels.add_plane(p.matched.data(), bias);
-  copy_plane(in.light.data(), p.corrected.data());
-  reference_kernels.subtract_plane(p.corrected.data(), p.matched.data());
+      reference_kernels.subtract_plane(frame, light, bias);
+  SearchStart start{{in.darkest_block.x, in.darkest_block.y}, {}};
+  for (int k = 0; k < 9; ++k) {
+    start.hot_pixels.x[k] = in.hot_pixels[k].x;
+    start.hot_pixels.y[k] = in.hot_pixels[k].y;
+  }
+  const Measurement m = measure(frame, light, glow, hot, start, reference_kernels);
+  for (size_t i = 0; i < count; ++i) {
+    glow[i] = product_of(m.glow_ratio, glow[i]);
+    hot[i] = product_of(m.hot_ratio, hot[i]);
+  }
+  copy_plane(frame, glow, p.matched.data());
+  reference_kernels.add_plane(frame, p.matched.data(), hot);
+  if (mode.use_bias)
+    for (int32_t k = 0; k < mode.bias_factor; ++k)
+      reference_kernels.add_plane(frame, p.matched.data(), bias);
+  copy_plane(frame, in.light.data(), p.corrected.data());
+  reference_kernels.subtract_plane(frame, p.corrected.data(), p.matched.data());
   return p;
 }
 
@@ -104,10 +99,6 @@ TEST_F(FusedPipeline, GivesTheStepByStepPlanesBitForBit) {
         const Planes fused{fused_glow_shown,       image(kGlow).pixels,      image(kHot).pixels,
                            image(kMatched).pixels, image(kCorrected).pixels, fused_light};
 
-        // The same searches start from the same kernel state.
-        open_images(in, width, height);
-        plugin_state.frame_width = width;
-        plugin_state.frame_height = height;
         const Planes expected = step_by_step(in, mode);
         const auto where = ::testing::Message()
                            << width << " x " << height << ", " << special << "% special, "

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "plugin/run_message.h"
 #include "winlayer/headless_user.h"
 
 namespace matching_test {
@@ -96,7 +97,6 @@ std::string expected_commands(const Mode& mode) {
 }
 
 void PipelineTest::TearDown() {
-  if (plugin_state.dialog_window) headless::destroy_window(plugin_state.dialog_window);
   headless::reset();
   plugin_state = saved_;
 }
@@ -137,18 +137,11 @@ void PipelineTest::open(const reference::Inputs& in, const Mode& mode, int32_t a
   s.use_bias = mode.use_bias;
   s.bias_factor = mode.bias_factor;
   s.subtract_matched = mode.subtract;
-  s.dialog_window = headless::create_window("Dialog");
 }
 
-std::vector<std::string> PipelineTest::shown_messages() {
-  std::vector<std::string> texts;
-  for (const headless::ShownMessageBox& box : headless::message_boxes()) {
-    EXPECT_EQ(box.owner, plugin_state.dialog_window);
-    EXPECT_EQ(box.caption, "Tenvora Plugin");
-    EXPECT_EQ(box.type, UINT(MB_OK | MB_ICONWARNING));
-    texts.push_back(box.text);
-  }
-  return texts;
+std::string PipelineTest::message_of(const RunOutcome& outcome) {
+  char text[160];
+  return run_message(outcome, text, sizeof text) ? text : "";
 }
 
 }  // namespace matching_test

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "matching/matched_dark.h"
 #include "plugin/plugin_state.h"
 #include "reference_model.h"
 #include "testhost/host_emulation.h"
@@ -53,9 +54,8 @@ class PipelineTest : public ::testing::Test {
   void open(const reference::Inputs& in, const Mode& mode, int32_t active_width = kWidth,
             int32_t active_height = kHeight);
 
-  // The texts of the message boxes shown since open(), each checked to be a
-  // warning owned by the dialog.
-  std::vector<std::string> shown_messages();
+  // What the dialog tells the user about a run; empty for a run that was done.
+  static std::string message_of(const RunOutcome& outcome);
 
   const testhost::HostImage& image(ImageHandle handle) { return *host_->find(handle); }
 

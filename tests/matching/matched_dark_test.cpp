@@ -32,7 +32,7 @@ void Modes::check_run(const Mode& mode, reference::Inputs in) {
   ASSERT_GT(std::fabs(want.glow_ratio - 1.0f), 0.1f);
   ASSERT_GT(std::fabs(want.hot_ratio - 1.0f), 0.1f);
 
-  run_matched_dark();
+  EXPECT_EQ(run_matched_dark().stop, RunStop::kDone);
 
   EXPECT_EQ(host_->log_text(), expected_commands(mode));
   ASSERT_EQ(host_->images().size(), mode.subtract ? 8u : 7u);

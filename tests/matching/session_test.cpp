@@ -123,8 +123,10 @@ struct CallBackCase {
 
 class CallsBack : public PipelineTest, public ::testing::WithParamInterface<CallBackCase> {};
 
+HWND open_dialog = nullptr;  // the dialog of the activation under way
+
 INT_PTR command_to_dialog(int id) {
-  return plugin_dialog_proc(plugin_state.dialog_window, WM_COMMAND, WPARAM(id), 0);
+  return plugin_dialog_proc(open_dialog, WM_COMMAND, WPARAM(id), 0);
 }
 
 TEST_P(CallsBack, ChangeNothingOfTheRunOrTheOpenDialog) {
@@ -153,7 +155,8 @@ TEST_P(CallsBack, ChangeNothingOfTheRunOrTheOpenDialog) {
   const testhost::Activation done = testhost::activate(
       session, *host_, kActive,
       steps_of("toggle-bias\nchoose light 2\nchoose dark 3\nchoose bias 4\ntype 2\n"
-               "subtract on\ngo\n"));
+               "subtract on\ngo\n"),
+      [](HWND dialog, size_t, bool) { open_dialog = dialog; });
   testhost::end_session(session);
 
   EXPECT_EQ(answer, c.answer);

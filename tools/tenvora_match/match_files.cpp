@@ -2,9 +2,7 @@
 
 #include <fitsio.h>
 
-#include <algorithm>
-
-#include "plugin/plugin_state.h"
+#include "matching/output_titles.h"
 #include "tools/tenvora_match/fits_io.h"
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
@@ -26,7 +24,7 @@ void check_size(const std::string& path, const Frame& frame, const Frame& light)
     throw ToolError(path, "is " + size_text(frame) + ", the light frame " + size_text(light));
 }
 
-std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const Levels& l) {
+std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const Measurement& l) {
   std::vector<FitsKey> keys = {
       text_key("OBJECT", title, "image title"),
       text_key("CREATOR", "tenvora-match " TENVORA_VERSION, "program that made this file"),
@@ -43,8 +41,8 @@ std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const
       double_key("HOTLGT", l.hot_light, "hot-pixel level of the light"),
       float_key("HOTDRK", l.hot_dark, "hot-pixel level of the dark's hot component"),
       float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
-      integer_key("DARKBLKX", l.darkest_x, "darkest 5x5 block of the light: column"),
-      integer_key("DARKBLKY", l.darkest_y, "darkest 5x5 block: row (0 = FITS row 1)")};
+      integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
+      integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)")};
   keys.insert(keys.end(), levels.begin(), levels.end());
   return keys;
 }
@@ -52,11 +50,11 @@ std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const
 }  // namespace
 
 std::string output_name(const std::string& title) {
-  if (title == "Glow Dark Frame") return "glow.fits";
-  if (title == "Hot Dark Frame") return "hot.fits";
-  if (title == "Matched Dark Frame" || title == "Matched Dark Frame + Bias") return "matched.fits";
-  if (title == "Corrected Image") return "corrected.fits";
-  throw InternalError("the plug-in made an image titled \"" + title + "\"");
+  if (title == kGlowTitle) return "glow.fits";
+  if (title == kHotTitle) return "hot.fits";
+  if (title == kMatchedTitle || title == kMatchedBiasTitle) return "matched.fits";
+  if (title == kCorrectedTitle) return "corrected.fits";
+  throw InternalError("the pipeline made an image titled \"" + title + "\"");
 }
 
 std::vector<std::string> output_names(bool subtract, bool preview) {
@@ -90,26 +88,9 @@ MatchOutcome match_files(const MatchJob& job) {
   input.bias = job.bias.empty() ? nullptr : &bias;
   input.bias_factor = job.bias_factor;
   input.subtract = job.subtract;
-  input.light_title = base_name(job.light);
-  input.dark_title = base_name(job.dark);
-  input.bias_title = base_name(job.bias);
-  MatchRun run = run_match(input);
-  if (run.glow_component.size() != outcome.light.pixels.size())
-    throw InternalError("the host was not shown the glow component");
+  MatchedFrames run = match_frames(input);
   outcome.images = std::move(run.images);
-  std::vector<std::string> made, expected = output_names(job.subtract, false);
-  for (const OutputImage& image : outcome.images) made.push_back(output_name(image.title));
-  std::sort(made.begin(), made.end());
-  std::sort(expected.begin(), expected.end());
-  if (made != expected)
-    throw InternalError("the plug-in made " + std::to_string(made.size()) + " images, not " +
-                        std::to_string(expected.size()));
-  // The pipeline leaves its darkest block in the state; the measurement
-  // below must find the same one.
-  const BlockAnchor run_anchor = plugin_state.darkest_block;
-  const Levels levels = measure_levels(input, run.glow_component);
-  if (levels.darkest_x != run_anchor.x || levels.darkest_y != run_anchor.y)
-    throw InternalError("the levels were measured at another darkest block than the run's");
+  const Measurement& levels = run.levels;
 
   Summary& s = outcome.summary;
   s.inputs.push_back({"light", job.light, outcome.light.width, outcome.light.height});

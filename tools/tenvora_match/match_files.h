@@ -1,11 +1,11 @@
-// Matching FITS files: read, run the plug-in, write the outputs.
+// Matching FITS files: read, run the pipeline, write the outputs.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "tools/tenvora_match/fits_io.h"
-#include "tools/tenvora_match/match_run.h"
+#include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/summary.h"
 
 struct MatchJob {
@@ -19,7 +19,7 @@ struct MatchJob {
 struct MatchOutcome {
   Summary summary;
   Frame light;
-  std::vector<OutputImage> images;  // in the order the plug-in made them
+  std::vector<OutputImage> images;  // in the order the plug-in makes them
 };
 
 // Throws ToolError for bad input; writes nothing then.

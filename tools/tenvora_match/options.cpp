@@ -95,9 +95,8 @@ std::string help_text() {
   tenvora-match --help | --version
 
 Builds a dark frame matched to a light frame, with the Tenvora plug-in's own
-code: the tool loads the frames into an in-process host and drives the
-plug-in through its entry points and its dialog, so the numbers are those of
-the plug-in inside the image-processing host, bit for bit.
+pipeline: the images are those the plug-in makes inside the image-processing
+host, bit for bit.
 
 The dark is split into a glow component (the dark with every hot pixel
 replaced by the median of its 3x3 neighbourhood) and a hot-pixel component
@@ -141,11 +140,8 @@ in OBJECT. Header keywords: LIGHT, DARK, BIAS (input file names), BIASFACT
 dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
 (hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
 5x5 block of the light, whose median the glow levels are taken against).
-The plug-in itself hands back images, not numbers: the tool measures the
-levels again after the run, with the plug-in's kernels called in the order
-and with the roundings of its pipeline, on copies of the planes (the glow
-component as the plug-in showed it to the host before scaling, the inputs),
-so the ratios are the scales the outputs were made with.
+The tool runs the plug-in's own pipeline, so these are the levels and the
+scales the outputs were made with.
 
 Rows: row 0 of the planes, as the plug-in sees them, is the first row stored
 in the file (FITS row 1, shown at the bottom by FITS viewers). The glow

@@ -58,10 +58,10 @@ void print_text(std::ostream& out, const Summary& s) {
     out << in.role << (in.role.size() < 5 ? std::string(5 - in.role.size(), ' ') : "") << "  "
         << in.path << "  (" << in.width << " x " << in.height << ")\n";
   if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-  const Levels& l = s.levels;
+  const Measurement& l = s.levels;
   out << "glow level   light " << number(l.glow_light, true) << ", dark "
       << number(l.glow_dark, true) << ", ratio " << number(l.glow_ratio, true)
-      << "  (darkest block at x " << l.darkest_x << ", row " << l.darkest_y << ")\n";
+      << "  (darkest block at x " << l.darkest_block.x << ", row " << l.darkest_block.y << ")\n";
   out << "hot level    light " << number(l.hot_light, false) << ", dark "
       << number(l.hot_dark, true) << ", ratio " << number(l.hot_ratio, true) << "\n";
   for (const OutputInfo& o : s.outputs)
@@ -91,7 +91,7 @@ void print_json(std::ostream& out, const Summary& s) {
         << ", \"file\": " << json_text(in.path) << ", \"width\": " << in.width
         << ", \"height\": " << in.height << "}";
   }
-  const Levels& l = s.levels;
+  const Measurement& l = s.levels;
   out << "],\n  \"bias_factor\": ";
   if (s.use_bias)
     out << s.bias_factor;
@@ -104,7 +104,8 @@ void print_json(std::ostream& out, const Summary& s) {
       << "  \"hot\": {\"light\": " << json_number(l.hot_light, false)
       << ", \"dark\": " << json_number(l.hot_dark, true)
       << ", \"ratio\": " << json_number(l.hot_ratio, true) << "},\n"
-      << "  \"darkest_block\": {\"x\": " << l.darkest_x << ", \"y\": " << l.darkest_y << "},\n"
+      << "  \"darkest_block\": {\"x\": " << l.darkest_block.x << ", \"y\": " << l.darkest_block.y
+      << "},\n"
       << "  \"outputs\": [";
   for (size_t k = 0; k < s.outputs.size(); ++k) {
     const OutputInfo& o = s.outputs[k];

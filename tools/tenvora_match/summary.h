@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "matching/stages.h"
 #include "tools/tenvora_match/demo_set.h"
-#include "tools/tenvora_match/levels.h"
 
 struct InputInfo {
   std::string role, path;
@@ -29,7 +29,7 @@ struct Summary {
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;
-  Levels levels{};
+  Measurement levels{};
   std::vector<OutputInfo> outputs;
   std::optional<DemoReport> demo;
 };

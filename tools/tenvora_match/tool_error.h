@@ -10,7 +10,7 @@ struct ToolError : std::runtime_error {
       : std::runtime_error(subject + ": " + problem) {}
 };
 
-// Thrown when the plug-in does not behave as the tool expects; a fault of the
+// Thrown when the pipeline does not behave as the tool expects; a fault of the
 // program, not of the input.
 struct InternalError : std::runtime_error {
   using std::runtime_error::runtime_error;
