@@ -23,9 +23,12 @@ namespace {
 
 typedef std::vector<float> Plane;
 
+// The frame of the kernels' checks, for the report of a failure.
+FrameGeometry current_frame;
+
 [[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "kernels_fuzz: %s (frame %d x %d)\n", what, int(plugin_state.frame_width),
-               int(plugin_state.frame_height));
+  std::fprintf(stderr, "kernels_fuzz: %s (frame %d x %d)\n", what, int(current_frame.width),
+               int(current_frame.height));
   std::abort();
 }
 
@@ -136,40 +139,42 @@ std::vector<const KernelTable*> vector_paths() {
 // one plane as both operands.
 void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
   Plane out = b;
-  copy_plane(a.data(), out.data());
+  copy_plane(current_frame, a.data(), out.data());
   check(same_pixels(a, out), "copy_plane");
 
   const struct {
     const char* name;
-    void (*KernelTable::*kernel)(float*, const float*);
+    void (*KernelTable::*kernel)(FrameGeometry, float*, const float*);
   } combinations[] = {{"subtract_plane", &KernelTable::subtract_plane},
                       {"add_plane", &KernelTable::add_plane}};
   for (const auto& combination : combinations) {
     const auto kernel = combination.kernel;
     Plane expected = a, expected_self = a;
-    (reference_kernels.*kernel)(expected.data(), b.data());
-    (reference_kernels.*kernel)(expected_self.data(), expected_self.data());
+    (reference_kernels.*kernel)(current_frame, expected.data(), b.data());
+    (reference_kernels.*kernel)(current_frame, expected_self.data(), expected_self.data());
     for (const KernelTable* path : vector_paths()) {
       Plane actual = a, self = a;
-      (path->*kernel)(actual.data(), b.data());
-      (path->*kernel)(self.data(), self.data());
+      (path->*kernel)(current_frame, actual.data(), b.data());
+      (path->*kernel)(current_frame, self.data(), self.data());
       check(same_pixels(expected, actual), combination.name);
       check(same_pixels(expected_self, self), combination.name);
     }
   }
 
   Plane expected = a;
-  for (int32_t k = 0; k < times; ++k) reference_kernels.subtract_plane(expected.data(), b.data());
+  for (int32_t k = 0; k < times; ++k)
+    reference_kernels.subtract_plane(current_frame, expected.data(), b.data());
   for (const KernelTable* path : vector_paths()) {
     Plane actual(a.size(), float_of(kCanary));
-    path->subtract_plane_times(actual.data(), a.data(), times > 0 ? b.data() : nullptr, times);
+    path->subtract_plane_times(current_frame, actual.data(), a.data(),
+                               times > 0 ? b.data() : nullptr, times);
     check(same_pixels(expected, actual), "subtract_plane_times");
   }
   expected = a;
-  reference_kernels.subtract_plane(expected.data(), b.data());
+  reference_kernels.subtract_plane(current_frame, expected.data(), b.data());
   for (const KernelTable* path : vector_paths()) {
     Plane difference(a.size(), float_of(kCanary));
-    path->difference_plane(difference.data(), a.data(), b.data());
+    path->difference_plane(current_frame, difference.data(), a.data(), b.data());
     check(same_pixels(expected, difference), "difference_plane");
   }
 }
@@ -180,21 +185,23 @@ void check_plane_arithmetic(const Plane& a, const Plane& b, int32_t times) {
 void check_separation(const Plane& dark, const Plane& bias) {
   const Plane canaries(dark.size(), float_of(kCanary));
   Plane expected = canaries;
-  reference_kernels.separate_hot_pixels(dark.data(), expected.data());
+  reference_kernels.separate_hot_pixels(current_frame, dark.data(), expected.data());
   for (const KernelTable* path : vector_paths()) {
     Plane actual = canaries;
-    path->separate_hot_pixels(dark.data(), actual.data());
+    path->separate_hot_pixels(current_frame, dark.data(), actual.data());
     check(same_pixels(expected, actual), "separate_hot_pixels");
   }
 
   for (const float* bias_plane : {static_cast<const float*>(nullptr), bias.data()}) {
     Plane source = dark, glow = canaries;
-    if (bias_plane) reference_kernels.subtract_plane(source.data(), bias_plane);
-    reference_kernels.separate_hot_pixels(source.data(), glow.data());
-    reference_kernels.subtract_plane(source.data(), glow.data());  // now the hot pixels
+    if (bias_plane) reference_kernels.subtract_plane(current_frame, source.data(), bias_plane);
+    reference_kernels.separate_hot_pixels(current_frame, source.data(), glow.data());
+    reference_kernels.subtract_plane(current_frame, source.data(),
+                                     glow.data());  // now the hot pixels
     for (const KernelTable* path : vector_paths()) {
       Plane split_glow = canaries, split_hot = canaries;
-      path->split_dark_frame(dark.data(), bias_plane, split_glow.data(), split_hot.data());
+      path->split_dark_frame(current_frame, dark.data(), bias_plane, split_glow.data(),
+                             split_hot.data());
       check(same_pixels(glow, split_glow), "split_dark_frame: glow");
       check(same_pixels(source, split_hot), "split_dark_frame: hot pixels");
     }
@@ -211,38 +218,45 @@ void check_scale_and_sum(FuzzedDataProvider& in, const Plane& a, const Plane& b,
     glow[i] = product_of(glow_ratio, glow[i]);
     hot[i] = product_of(hot_ratio, hot[i]);
   }
-  copy_plane(glow.data(), matched.data());
-  reference_kernels.add_plane(matched.data(), hot.data());
-  for (int32_t k = 0; k < times; ++k) reference_kernels.add_plane(matched.data(), bias.data());
+  copy_plane(current_frame, glow.data(), matched.data());
+  reference_kernels.add_plane(current_frame, matched.data(), hot.data());
+  for (int32_t k = 0; k < times; ++k)
+    reference_kernels.add_plane(current_frame, matched.data(), bias.data());
+  const float* bias_plane = times > 0 ? bias.data() : nullptr;
   for (const KernelTable* path : vector_paths()) {
+    // In place, then from the unchanged planes into others.
     Plane glow_out = a, hot_out = b, matched_out(a.size());
-    path->scale_and_sum(glow_out.data(), glow_ratio, hot_out.data(), hot_ratio, matched_out.data(),
-                        times > 0 ? bias.data() : nullptr, times);
+    path->scale_and_sum(current_frame, glow_out.data(), glow_ratio, hot_out.data(), hot_ratio,
+                        bias_plane, times, matched_out.data(), glow_out.data(), hot_out.data());
     check(same_pixels(glow, glow_out), "scale_and_sum: glow");
     check(same_pixels(hot, hot_out), "scale_and_sum: hot pixels");
     check(same_pixels(matched, matched_out), "scale_and_sum: matched");
+    Plane glow_apart(a.size()), hot_apart(a.size()), matched_apart(a.size());
+    path->scale_and_sum(current_frame, a.data(), glow_ratio, b.data(), hot_ratio, bias_plane, times,
+                        matched_apart.data(), glow_apart.data(), hot_apart.data());
+    check(same_pixels(glow, glow_apart) && same_pixels(hot, hot_apart) &&
+              same_pixels(matched, matched_apart),
+          "scale_and_sum into other planes");
   }
 }
 
 // The searches: every path records what the reference records, starting from
 // the same old records, and only positions its rules allow.
 void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
-  const int32_t width = plugin_state.frame_width;
-  const int32_t height = plugin_state.frame_height;
+  const int32_t width = current_frame.width;
+  const int32_t height = current_frame.height;
   const BlockAnchor old_anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
                                   in.ConsumeIntegralInRange<int32_t>(0, 70)};
-  plugin_state.darkest_block = old_anchor;
-  reference_kernels.find_darkest_block(a.data());
-  const BlockAnchor anchor = plugin_state.darkest_block;
+  BlockAnchor anchor = old_anchor;
+  reference_kernels.find_darkest_block(current_frame, a.data(), &anchor);
   check((anchor.x == old_anchor.x && anchor.y == old_anchor.y) ||
             (anchor.x >= 4 && anchor.y >= 4 && anchor.x + 3 <= width - 9 &&
              anchor.y + 3 <= height - 9 && (anchor.x - 4) % 5 == 0 && (anchor.y - 4) % 5 == 0),
         "find_darkest_block recorded a block off the grid");
   for (const KernelTable* path : vector_paths()) {
-    plugin_state.darkest_block = old_anchor;
-    path->find_darkest_block(a.data());
-    check(plugin_state.darkest_block.x == anchor.x && plugin_state.darkest_block.y == anchor.y,
-          "find_darkest_block");
+    BlockAnchor path_anchor = old_anchor;
+    path->find_darkest_block(current_frame, a.data(), &path_anchor);
+    check(path_anchor.x == anchor.x && path_anchor.y == anchor.y, "find_darkest_block");
   }
 
   HotPixelList old_hot;
@@ -250,28 +264,27 @@ void check_searches(FuzzedDataProvider& in, const Plane& a, const Plane& b) {
     old_hot.x[k] = old_position(in);
     old_hot.y[k] = old_position(in);
   }
-  plugin_state.hot_pixels = old_hot;
-  reference_kernels.find_hot_pixels(b.data());
-  const HotPixelList hot = plugin_state.hot_pixels;
+  HotPixelList hot = old_hot;
+  const uint32_t found = reference_kernels.find_hot_pixels(current_frame, b.data(), &hot);
   for (int k = 0; k < 9; ++k) {
     const int32_t x = hot.x[k], y = hot.y[k];
-    check((x == old_hot.x[k] && y == old_hot.y[k]) ||
-              (x < width && y < height && x >= (k % 3) * (width / 3) &&
-               y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f),
+    const bool in_cell = x < width && y < height && x >= (k % 3) * (width / 3) &&
+                         y >= (k / 3) * (height / 3) && b[x + size_t(width) * y] > 0.0f;
+    check((found >> k) & 1u ? in_cell : x == old_hot.x[k] && y == old_hot.y[k],
           "find_hot_pixels recorded a position outside its cell");
   }
   for (const KernelTable* path : vector_paths()) {
-    plugin_state.hot_pixels = old_hot;
-    path->find_hot_pixels(b.data());
-    check(std::memcmp(&plugin_state.hot_pixels, &hot, sizeof hot) == 0, "find_hot_pixels");
+    HotPixelList path_hot = old_hot;
+    check(path->find_hot_pixels(current_frame, b.data(), &path_hot) == found &&
+              std::memcmp(&path_hot, &hot, sizeof hot) == 0,
+          "find_hot_pixels");
   }
 }
 
 // Runs every kernel on planes of exactly the frame size: reads and writes
 // past them are AddressSanitizer's to find.
 void check_kernels(FuzzedDataProvider& in, int32_t width, int32_t height) {
-  plugin_state.frame_width = width;
-  plugin_state.frame_height = height;
+  current_frame = {width, height};
   const size_t count = pixel_count(width, height);
   const Plane a = random_plane(in, count);
   const Plane b = random_plane(in, count);
@@ -283,17 +296,21 @@ void check_kernels(FuzzedDataProvider& in, int32_t width, int32_t height) {
 
   // The measurements read through pixel_at, which answers without reading
   // on a frame without pixels.
+  const BlockAnchor anchor = {in.ConsumeIntegralInRange<int32_t>(0, 70),
+                              in.ConsumeIntegralInRange<int32_t>(0, 70)};
+  HotPixelList hot;
+  for (int k = 0; k < 9; ++k) hot.x[k] = hot.y[k] = old_position(in);
   for (const Plane* plane : {&a, &b}) {
-    glow_level(plane->data());
-    mean_at_hot_pixels(plane->data());
-    mean_background_at_hot_pixels(plane->data());
+    glow_level(current_frame, plane->data(), anchor);
+    mean_at_hot_pixels(current_frame, plane->data(), hot);
+    mean_background_at_hot_pixels(current_frame, plane->data(), hot);
   }
   const int32_t extreme[] = {INT32_MIN, -1, 0, 1, width, INT32_MAX};
   for (int32_t x : extreme)
     for (int32_t y : extreme) {
-      pixel_at(a.data(), x, y);
+      pixel_at(current_frame, a.data(), x, y);
       if (x != INT32_MIN && x != INT32_MAX && y != INT32_MIN && y != INT32_MAX)
-        neighbour_median(b.data(), x, y);
+        neighbour_median(current_frame, b.data(), x, y);
     }
 }
 
@@ -366,7 +383,7 @@ void check_pipeline(FuzzedDataProvider& in, int32_t width, int32_t height) {
     s.hot_pixels.y[k] = frames.hot_pixels[k].y;
   }
 
-  run_matched_dark();
+  const RunOutcome outcome = run_matched_dark();
   frames.width = s.frame_width;
   frames.height = s.frame_height;
 
@@ -388,8 +405,14 @@ void check_pipeline(FuzzedDataProvider& in, int32_t width, int32_t height) {
   check(same_pixels(host.find(dark)->pixels, frames.dark), "the dark frame changed");
   check(same_pixels(host.find(bias)->pixels, frames.bias), "the bias frame changed");
   check(same_pixels(host.find(light)->pixels, frames.light), "the light image changed");
+  // A run that stopped before the three images says so, and one that made
+  // them says done, or names the corrected image the host did not make.
+  const bool corrected_missing = subtract && !outputs[3];
+  check(
+      ran ? (corrected_missing ? outcome.stop == RunStop::kNoImage : outcome.stop == RunStop::kDone)
+          : outcome.stop != RunStop::kDone,
+      "the outcome does not tell what the run made");
   if (!ran) return;
-  // The corrected image may be missing only when the host could not make it.
   check(outputs[0] && outputs[1] && (subtract || !outputs[3]), "outputs other than asked for");
 
   if (shared != 0 || !reference_applies(frames)) return;
