@@ -53,23 +53,21 @@ uint32_t find_hot_pixels_reference(FrameGeometry frame, const float* plane, HotP
 // of its four edge neighbours (summed in double, rounded once), so that a hot
 // pixel does not count towards its own background.
 float neighbour_median(FrameGeometry frame, const float* plane, int32_t x, int32_t y) {
-  auto at = [frame, plane](int32_t column, int32_t row) {
-    return pixel_at(frame, plane, column, row);
-  };
   const double edge_sum =
-      sum_of(sum_of(sum_of(static_cast<double>(at(x, y - 1)), static_cast<double>(at(x + 1, y))),
-                    static_cast<double>(at(x - 1, y))),
-             static_cast<double>(at(x, y + 1)));
+      sum_of(sum_of(sum_of(static_cast<double>(pixel_at(frame, plane, x, y - 1)),
+                           static_cast<double>(pixel_at(frame, plane, x + 1, y))),
+                    static_cast<double>(pixel_at(frame, plane, x - 1, y))),
+             static_cast<double>(pixel_at(frame, plane, x, y + 1)));
   float values[9] = {
-      at(x - 1, y + 1),
-      at(x, y + 1),
-      at(x + 1, y + 1),
-      at(x - 1, y),
+      pixel_at(frame, plane, x - 1, y + 1),
+      pixel_at(frame, plane, x, y + 1),
+      pixel_at(frame, plane, x + 1, y + 1),
+      pixel_at(frame, plane, x - 1, y),
       static_cast<float>(edge_sum * static_cast<double>(0.25f)),
-      at(x + 1, y),
-      at(x - 1, y - 1),
-      at(x, y - 1),
-      at(x + 1, y - 1),
+      pixel_at(frame, plane, x + 1, y),
+      pixel_at(frame, plane, x - 1, y - 1),
+      pixel_at(frame, plane, x, y - 1),
+      pixel_at(frame, plane, x + 1, y - 1),
   };
   return median_of_9(values);
 }
