@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
@@ -163,33 +164,43 @@ Frame special_frame(int32_t width, int32_t height, std::mt19937& random) {
 
 // The tool's path in memory against the plug-in in the host, driven through
 // its entry points and dialog: the same images bit for bit, NaN payloads
-// included, and the same searches' records.
+// included, and the same searches' records. The tool matches its frames on
+// threads of their own, all at once, as a batch would.
 TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
   const Mode& m = GetParam();
   std::mt19937 random(11);
-  for (const auto& [width, height] : {std::pair{48, 40}, std::pair{37, 29}, std::pair{5, 3}}) {
-    DemoSet set{special_frame(width, height, random), special_frame(width, height, random),
-                special_frame(width, height, random)};
-    MatchInput input;
-    input.light = &set.light;
-    input.dark = &set.dark;
-    input.bias = m.bias ? &set.bias : nullptr;
-    input.bias_factor = m.factor;
-    input.subtract = m.subtract;
-    const MatchedFrames tool = match_frames(input);
+  std::vector<DemoSet> sets;
+  for (const auto& [width, height] : {std::pair{48, 40}, std::pair{37, 29}, std::pair{5, 3}})
+    sets.push_back({special_frame(width, height, random), special_frame(width, height, random),
+                    special_frame(width, height, random)});
+  std::vector<MatchedFrames> tool(sets.size());
+  std::vector<std::thread> threads;
+  for (size_t n = 0; n < sets.size(); ++n) {
+    threads.emplace_back([&, n] {
+      MatchInput input;
+      input.light = &sets[n].light;
+      input.dark = &sets[n].dark;
+      input.bias = m.bias ? &sets[n].bias : nullptr;
+      input.bias_factor = m.factor;
+      input.subtract = m.subtract;
+      tool[n] = match_frames(input);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
 
+  for (size_t n = 0; n < sets.size(); ++n) {
     DirectRun direct;
-    run_directly(set, m, direct);
-    ASSERT_EQ(tool.images.size(), direct.made.size());
-    for (size_t k = 0; k < tool.images.size(); ++k) {
-      EXPECT_EQ(tool.images[k].title, direct.made[k]->title);
-      EXPECT_TRUE(same_bits(tool.images[k].frame.pixels, direct.made[k]->pixels))
-          << direct.made[k]->title << ", " << width << " x " << height;
+    run_directly(sets[n], m, direct);
+    ASSERT_EQ(tool[n].images.size(), direct.made.size());
+    for (size_t k = 0; k < direct.made.size(); ++k) {
+      EXPECT_EQ(tool[n].images[k].title, direct.made[k]->title);
+      EXPECT_TRUE(same_bits(tool[n].images[k].frame.pixels, direct.made[k]->pixels))
+          << direct.made[k]->title << ", frame " << n;
     }
-    EXPECT_EQ(tool.levels.darkest_block.x, direct.anchor.x);
-    EXPECT_EQ(tool.levels.darkest_block.y, direct.anchor.y);
-    EXPECT_EQ(std::memcmp(&tool.levels.hot_pixels, &direct.hot_pixels, sizeof direct.hot_pixels),
-              0);
+    const Measurement& levels = tool[n].levels;
+    EXPECT_EQ(levels.darkest_block.x, direct.anchor.x);
+    EXPECT_EQ(levels.darkest_block.y, direct.anchor.y);
+    EXPECT_EQ(std::memcmp(&levels.hot_pixels, &direct.hot_pixels, sizeof direct.hot_pixels), 0);
   }
 }
 
