@@ -106,7 +106,7 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   ASSERT_EQ(direct.made.size(), m.subtract ? 4u : 3u);
   float glow_ratio = 0, hot_ratio = 0;
   for (const testhost::HostImage* image : direct.made) {
-    const std::string path = dir / ("out/" + output_name(image->title));
+    const std::string path = dir / ("out/" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
     EXPECT_EQ(h.text("OBJECT"), image->title);
@@ -179,8 +179,8 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
   run_directly(set, Mode{"special", false, 0, true}, direct);
   ASSERT_EQ(direct.made.size(), 4u);
   for (const testhost::HostImage* image : direct.made)
-    EXPECT_TRUE(
-        same_bits(read_fits(dir / ("out/" + output_name(image->title))).pixels, image->pixels))
+    EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + output_kind(image->title) + ".fits")).pixels,
+                          image->pixels))
         << image->title;
 }
 

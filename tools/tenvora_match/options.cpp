@@ -1,7 +1,9 @@
 #include "tools/tenvora_match/options.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <limits>
-#include <map>
+#include <set>
 
 #include "tools/tenvora_match/tool_error.h"
 
@@ -27,62 +29,81 @@ long long parse_max_pixels(const std::string& text) {
   return value;
 }
 
+// A comma-separated choice of output kinds, each once.
+std::vector<std::string> parse_outputs(const std::string& text, bool subtract) {
+  const std::set<std::string> kinds = {"glow", "hot", "matched", "corrected"};
+  std::vector<std::string> chosen;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string kind = text.substr(start, comma - start);
+    if (!kinds.count(kind))
+      throw ToolError("--outputs", "'" + kind + "' is not one of glow, hot, matched, corrected");
+    if (std::find(chosen.begin(), chosen.end(), kind) != chosen.end())
+      throw ToolError("--outputs", "'" + kind + "' given twice");
+    if (kind == "corrected" && !subtract)
+      throw ToolError("--outputs", "'corrected' needs --subtract");
+    chosen.push_back(kind);
+    start = comma + 1;
+  }
+  return chosen;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
-  const std::map<std::string, std::string*> texts = {{"--light", &o.light},
-                                                     {"--dark", &o.dark},
-                                                     {"--bias", &o.bias},
-                                                     {"--out-dir", &o.out_dir},
-                                                     {"--demo", &o.demo_dir}};
-  const std::map<std::string, bool*> flags = {
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  std::string factor, max_pixels, outputs;
+  const std::pair<const char*, std::string*> texts[] = {
+      {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
+      {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
+      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}};
+  for (const auto& text : texts) app.add_option(text.first, *text.second);
+  const std::pair<const char*, bool*> flags[] = {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
       {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
-  std::map<std::string, bool> seen;
-  std::string factor, max_pixels;
-  for (size_t k = 0; k < args.size(); ++k) {
-    std::string name = args[k], value;
-    const size_t equals = name.find('=');
-    const bool inline_value = name.rfind("--", 0) == 0 && equals != std::string::npos;
-    if (inline_value) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
-    }
-    if (seen[name]) throw ToolError(name, "given twice");
-    seen[name] = true;
-    if (flags.count(name) && !inline_value) {
-      *flags.at(name) = true;
-      continue;
-    }
-    if (!texts.count(name) && name != "--bias-factor" && name != "--max-pixels")
-      throw ToolError(args[k], "unknown option (see --help)");
-    if (!inline_value) {
-      if (k + 1 == args.size()) throw ToolError(name, "needs a value");
-      value = args[++k];
-    }
-    if (value.empty()) throw ToolError(name, "needs a value");
-    if (name == "--bias-factor")
-      factor = value;
-    else if (name == "--max-pixels")
-      max_pixels = value;
-    else
-      *texts.at(name) = value;
+  for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
+  app.add_option("LIGHT", o.lights);
+  try {
+    // CLI11 takes the arguments last first.
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string text = e.what();
+    const std::string name = text.substr(0, text.find(':'));
+    throw ToolError(name,
+                    text.find("missing") != std::string::npos ? "needs a value" : "given twice");
+  } catch (const CLI::ParseError& e) {
+    throw ToolError("command line", e.what());
   }
+  for (const std::string& extra : app.remaining())
+    if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
+  auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
+  for (const auto& flag : flags)
+    if (app.get_option(flag.first)->count() > 1) throw ToolError(flag.first, "given twice");
+  for (const auto& text : texts)
+    if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
+
   if (o.help || o.version) return o;
-  if (!factor.empty()) o.bias_factor = parse_factor(factor);
-  if (!max_pixels.empty()) o.max_pixels = parse_max_pixels(max_pixels);
+  if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
+  if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
+  if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
 
   if (!o.demo_dir.empty()) {
     for (const char* name :
-         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract"})
-      if (seen[name]) throw ToolError(name, "does not go with --demo, which makes its own frames");
+         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract", "--outputs"})
+      if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
+    if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
     return o;
   }
-  for (const char* name : {"--light", "--dark", "--out-dir"})
-    if (!seen[name]) throw ToolError(name, "missing (see --help)");
-  if (seen["--bias-factor"] && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
+  if (!o.light.empty() && !o.lights.empty())
+    throw ToolError("--light", "takes the one light; give several lights without --light");
+  if (o.light.empty() && o.lights.empty()) throw ToolError("--light", "missing (see --help)");
+  for (const char* name : {"--dark", "--out-dir"})
+    if (!seen(name)) throw ToolError(name, "missing (see --help)");
+  if (seen("--bias-factor") && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
   return o;
 }
 
