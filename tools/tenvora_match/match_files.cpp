@@ -60,7 +60,8 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
       integer_key("DARKBLKX", l.darkest_x, "darkest 5x5 block of the light: column"),
       integer_key("DARKBLKY", l.darkest_y, "darkest 5x5 block: row (0 = FITS row 1)"),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
-                  base_name(job.path) + ", from dark " + base_name(s.dark)),
+                  base_name(job.path)),
+      history_key("dark " + base_name(s.dark)),
       history_key(s.bias.empty()
                       ? std::string("no bias")
                       : "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)),
