@@ -110,8 +110,11 @@ Options parse_options(const std::vector<std::string>& args) {
 std::string help_text() {
   return R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
-                [--subtract] --out-dir DIR [--json] [--preview] [--overwrite]
-                [--max-pixels N]
+                [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
+                [--overwrite] [--max-pixels N]
+  tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
+                --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
+                [--max-pixels N] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite]
   tenvora-match --help | --version
 
@@ -126,7 +129,12 @@ replaced by the median of its 3x3 neighbourhood) and a hot-pixel component
 the two are added up: the matched dark.
 
 Options:
-  --light FILE        the light frame to calibrate
+  LIGHT               light frames to calibrate, each matched on its own: a
+                      FITS file, a directory (its .fits, .fit and .fts files,
+                      also gzip-compressed, sorted by name; hidden files, the
+                      dark, the bias and files this tool wrote left out) or
+                      @FILE, a list of such paths one a line (# comments)
+  --light FILE        the one light frame to calibrate
   --dark FILE         the dark frame to match to it
   --bias FILE         a bias frame: it is taken from the dark before the split,
                       taken N times from the light for the measurements, and
@@ -134,6 +142,9 @@ Options:
   --bias-factor N     N, a whole number from 0 to 999 (default 1)
   --subtract          also write the light minus the matched dark
   --out-dir DIR       existing directory for the outputs
+  --outputs LIST      the outputs to write, of glow,hot,matched,corrected
+                      (default: all with --light; with LIGHT arguments the
+                      corrected light with --subtract, else the matched dark)
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
@@ -156,8 +167,16 @@ of more planes are refused. All frames must have the same size.
 
 Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
 matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
-and, with --subtract, corrected.fits "Corrected Image"; BITPIX -32, the title
-in OBJECT. Header keywords: LIGHT, DARK, BIAS (input file names), BIASFACT
+and, with --subtract, corrected.fits "Corrected Image"; with LIGHT arguments
+named after each light: m42_0001.fits gives m42_0001_matched.fits and so on.
+Two lights whose outputs would take one name are refused before any work.
+BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
+DATE-OBS, HIERARCH cards, HISTORY and the rest) but SIMPLE, XTENSION, BITPIX,
+NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK, CHECKSUM, DATASUM,
+DATAMIN, DATAMAX and the keywords below; then OBJECT (the image title, unless
+the light names its target in OBJECT), CREATOR, IMAGETYP ("Light Frame" for
+the corrected light, else "Dark Frame"), HISTORY lines naming the dark, the
+bias, the factor and both ratios, and the keywords LIGHT, DARK, BIAS (input file names), BIASFACT
 (with a bias), GLOWLGT and GLOWDRK (glow levels of the light and of the
 dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
 (hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
@@ -173,6 +192,12 @@ in the file (FITS row 1, shown at the bottom by FITS viewers). The glow
 level is read near the first columns of the last rows: columns 3-7 (0-based)
 of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
+
+Progress of a run over LIGHT arguments goes to standard error: a bar with
+the count, the rate and the time left on a terminal, else one line per light
+with its two ratios. A light that cannot be read or matched gets its error
+line and is skipped, leaving no output; the others go on, the summary lists
+every failed light, and the exit status is 2.
 
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
