@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
@@ -346,6 +347,20 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
     Header h(dir / ("out/" + std::string(name)));
     EXPECT_EQ(h.text("IMAGETYP"), corrected ? "Light Frame" : "Dark Frame");
   }
+}
+
+// File names of any bytes: named outputs, and valid JSON.
+TEST(Batch, JsonIsValidWhateverBytesANameHolds) {
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  write_fits(dir / "m\xff.fits", set.light, {});
+  const CliRun run = run_cli(
+      {"--dark", dir / "dark.fits", "--out-dir", dir / "out", dir / "m\xff.fits", "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(list_dir(dir / "out"), std::set<std::string>{"m\xff_matched.fits"});
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  EXPECT_EQ(json["lights"][0]["outputs"][0]["title"], "Matched Dark Frame");
+  EXPECT_TRUE(json["failed"].empty());
 }
 
 // The program itself: exit statuses, help and version.
