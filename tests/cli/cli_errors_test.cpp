@@ -194,6 +194,34 @@ const BadCase kCases[] = {
      "--dark",
      "missing"},
     {"unknown_option", nothing, good_with({"--dakr", "x"}), "--dakr", "unknown option"},
+    // Batch runs refuse before any work lights whose outputs would collide,
+    // and outputs that would replace an input.
+    {"batch_name_collision",
+     [](const TempDir& d) {
+       mkdir((d / "sub").c_str(), 0777);
+       link((d / "light.fits").c_str(), (d / "sub/light.fits.gz").c_str());
+     },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/sub/light.fits.gz"},
+     "@/sub/light.fits.gz",
+     "its outputs would take the names of those of"},
+    {"batch_output_is_an_input",
+     [](const TempDir& d) {
+       link((d / "dark.fits").c_str(), (d / "out/light_matched.fits").c_str());
+     },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--overwrite", "@/light.fits"},
+     "@/out/light_matched.fits",
+     "is one of the input files"},
+    {"batch_existing_output",
+     [](const TempDir& d) { write_text(d / "out/light_corrected.fits", "mine"); },
+     {"--dark", "@/dark.fits", "--subtract", "--out-dir", "@/out", "@/light.fits"},
+     "@/out/light_corrected.fits",
+     "exists already"},
+    {"batch_and_light", nothing, good_with({"@/light.fits"}), "--light", "takes the one light"},
+    {"outputs_unknown", nothing, good_with({"--outputs", "matched,flat"}), "--outputs",
+     "'flat' is not one of"},
+    {"outputs_corrected_without_subtract", nothing, good_with({"--outputs=corrected"}), "--outputs",
+     "'corrected' needs --subtract"},
+    {"given_twice", nothing, good_with({"--dark", "@/dark.fits"}), "--dark", "given twice"},
     {"demo_with_inputs",
      nothing,
      {"--demo", "@/demo", "--light", "@/light.fits"},

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 
@@ -111,7 +112,7 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   ASSERT_EQ(direct.made.size(), m.subtract ? 4u : 3u);
   float glow_ratio = 0, hot_ratio = 0;
   for (const testhost::HostImage* image : direct.made) {
-    const std::string path = dir / ("out/" + output_name(image->title));
+    const std::string path = dir / ("out/" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
     EXPECT_EQ(h.text("OBJECT"), image->title);
@@ -177,13 +178,9 @@ TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
   std::vector<std::thread> threads;
   for (size_t n = 0; n < sets.size(); ++n) {
     threads.emplace_back([&, n] {
-      MatchInput input;
-      input.light = &sets[n].light;
-      input.dark = &sets[n].dark;
-      input.bias = m.bias ? &sets[n].bias : nullptr;
-      input.bias_factor = m.factor;
-      input.subtract = m.subtract;
-      tool[n] = match_frames(input);
+      const DarkSet set =
+          split_dark_set(sets[n].dark, m.bias ? sets[n].bias : Frame{}, m.factor, m.subtract);
+      tool[n] = match_light(sets[n].light, set);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -243,8 +240,8 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
   run_directly(set, Mode{"special", false, 0, true}, direct);
   ASSERT_EQ(direct.made.size(), 4u);
   for (const testhost::HostImage* image : direct.made)
-    EXPECT_TRUE(
-        same_bits(read_fits(dir / ("out/" + output_name(image->title))).pixels, image->pixels))
+    EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + output_kind(image->title) + ".fits")).pixels,
+                          image->pixels))
         << image->title;
 }
 
@@ -334,6 +331,96 @@ TEST(Previews, AreWrittenBesideEachOutput) {
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"glow", "hot", "matched", "corrected"})
     EXPECT_EQ(file_bytes(dir / ("out/" + std::string(name) + ".png")).substr(1, 3), "PNG");
+}
+
+// A light with a header as cameras write it, unsigned 16-bit.
+void write_camera_light(const std::string& path, const Frame& frame) {
+  write_fits(
+      path, frame,
+      {double_key("EXPTIME", 120.0, "exposure"), text_key("DATE-OBS", "2026-12-01T22:10:00", ""),
+       double_key("DATAMIN", 0, ""), history_key("taken at the observatory")},
+      USHORT_IMG);
+  fitsfile* file = nullptr;
+  int status = 0;
+  fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
+  fits_write_record(file, "HIERARCH CAMERA SENSOR TEMP = -10.5", &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0);
+}
+
+std::string header_text(const std::string& path) {
+  const std::string bytes = file_bytes(path);
+  return bytes.substr(0, bytes.find("END     "));
+}
+
+// A folder of lights in one run: outputs named after each light, equal bit
+// for bit to the one-light run's, with the light's own header cards; the
+// folder's dark and the tool's earlier outputs are not taken as lights, and
+// a light that fails is reported and skipped.
+TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
+  TempDir dir;
+  DemoSet set = write_small_set(dir);
+  mkdir((dir / "night").c_str(), 0777);
+  write_camera_light(dir / "night/m42_0001.fits", set.light);
+  for (float& p : set.light.pixels) p = std::round(p * 1.1f);
+  write_camera_light(dir / "night/m42_0002.fit", set.light);
+  write_fits(dir / "night/m42_0003.fits", ramp_frame(8, 8, 0, 1), {});  // another size
+  std::ofstream(dir / "night/m42_0004.fits") << "not a FITS file";
+  link((dir / "dark.fits").c_str(), (dir / "night/dark.fits").c_str());
+  ASSERT_EQ(run_cli({"--light", dir / "night/m42_0001.fits", "--dark", dir / "dark.fits", "--bias",
+                     dir / "bias.fits", "--subtract", "--out-dir", dir / "night"})
+                .status,
+            0);  // an earlier run's outputs in the folder
+  const std::string single = dir / "single";
+  rename((dir / "night/corrected.fits").c_str(), single.c_str());
+  std::ofstream(dir / "lights.txt") << "# tonight\n"
+                                    << dir / "night"
+                                    << "\n\n";
+
+  const CliRun run =
+      run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--subtract", "--outputs",
+               "corrected,matched", "--out-dir", dir / "out", "@" + dir / "lights.txt", "--json"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(list_dir(dir / "out"),
+            (std::set<std::string>{"m42_0001_corrected.fits", "m42_0001_matched.fits",
+                                   "m42_0002_corrected.fits", "m42_0002_matched.fits"}));
+  EXPECT_TRUE(
+      same_bits(read_fits(dir / "out/m42_0001_corrected.fits").pixels, read_fits(single).pixels));
+  for (const char* failed :
+       {"m42_0003.fits: is 8 x 8, the dark frame 48 x 40", "m42_0004.fits: not a FITS file"}) {
+    EXPECT_NE(run.err.find("tenvora-match: " + dir / "night/" + failed), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find(dir / "night/" + failed), std::string::npos) << run.out;
+  }
+  EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow ratio"), std::string::npos);
+
+  for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
+    const std::string header = header_text(dir / ("out/" + std::string(name)));
+    for (const char* kept :
+         {"EXPTIME =", "DATE-OBS= '2026-12-01T22:10:00'", "HIERARCH CAMERA SENSOR TEMP = -10.5",
+          "HISTORY taken at the observatory", "LIGHT   = 'm42_0002.fit'",
+          "HISTORY bias bias.fits, factor 1", "HISTORY glow ratio "})
+      EXPECT_NE(header.find(kept), std::string::npos) << name << ": " << kept;
+    for (const char* left_out : {"BZERO", "DATAMIN", "BITPIX  =                   16"})
+      EXPECT_EQ(header.find(left_out), std::string::npos) << name << ": " << left_out;
+    const bool corrected = std::string(name).find("corrected") != std::string::npos;
+    Header h(dir / ("out/" + std::string(name)));
+    EXPECT_EQ(h.text("IMAGETYP"), corrected ? "Light Frame" : "Dark Frame");
+  }
+}
+
+// File names of any bytes: named outputs, and valid JSON.
+TEST(Batch, JsonIsValidWhateverBytesANameHolds) {
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  write_fits(dir / "m\xff.fits", set.light, {});
+  const CliRun run = run_cli(
+      {"--dark", dir / "dark.fits", "--out-dir", dir / "out", dir / "m\xff.fits", "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(list_dir(dir / "out"), std::set<std::string>{"m\xff_matched.fits"});
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  EXPECT_EQ(json["lights"][0]["outputs"][0]["title"], "Matched Dark Frame");
+  EXPECT_TRUE(json["failed"].empty());
 }
 
 // The program itself: exit statuses, help and version.

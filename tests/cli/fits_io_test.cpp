@@ -171,4 +171,49 @@ TEST(WriteFits, EscapesNonAsciiText) {
   fits_close_file(file, &status);
 }
 
+std::vector<std::string> cards_of(const std::string& path) {
+  std::vector<std::string> cards;
+  read_fits(path, kDefaultMaxPixels, &cards);
+  return cards;
+}
+
+std::string all_cards(const std::vector<std::string>& cards) {
+  std::string text;
+  for (const std::string& card : cards) text += card + "|";
+  return text;
+}
+
+// A light's cards are copied as they are, but not those of its structure
+// (nor a tile-compressed image's table), nor a second value of a keyword
+// the tool sets (with its CONTINUE cards); bytes outside ASCII become '?'.
+TEST(HeaderCards, AreCopiedButStructureAndTheToolsOwnKeywords) {
+  TempDir dir;
+  const Frame f = ramp_frame(4, 3, 0, 1);
+  fitsfile* file = nullptr;
+  int status = 0;
+  long axes[2] = {4, 3};
+  fits_create_file(&file, ("!" + (dir / "c.fits") + "[compress]").c_str(), &status);
+  fits_create_img(file, SHORT_IMG, 2, axes, &status);
+  fits_write_key_longstr(file, "GLOWRAT", std::string(100, 'x').c_str(), "", &status);
+  fits_write_record(file, "HIERARCH CAMERA GAIN = 139", &status);
+  fits_write_record(file, "EXPTIME =                 30.0 / s", &status);
+  short pixels[12] = {};
+  fits_write_img(file, TSHORT, 1, 12, pixels, &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0);
+
+  std::vector<std::string> cards = cards_of(dir / "c.fits");
+  for (const char* left_out : {"ZIMAGE", "TFORM1", "XTENSION", "BITPIX", "NAXIS1", "PCOUNT"})
+    EXPECT_EQ(all_cards(cards).find(left_out), std::string::npos) << left_out;
+  cards.push_back("COMMENT caf\xe9");
+  write_fits(dir / "out.fits", f, {float_key("GLOWRAT", 0.5f, "")}, FLOAT_IMG, cards);
+  const std::string copied = all_cards(cards_of(dir / "out.fits"));
+  for (const char* kept : {"HIERARCH CAMERA GAIN = 139", "EXPTIME =                 30.0 / s",
+                           "COMMENT caf?", "GLOWRAT =                  0.5"})
+    EXPECT_NE(copied.find(kept), std::string::npos) << kept << " in " << copied;
+  for (const char* once : {"GLOWRAT", "COMMENT   FITS (Flexible"})
+    EXPECT_EQ(copied.find(once), copied.rfind(once)) << once;
+  EXPECT_EQ(copied.find("CONTINUE"), std::string::npos);
+}
+
 }  // namespace

@@ -4,13 +4,16 @@
 #include <fitsio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <set>
 
 #include "tools/tenvora_match/gzip_input.h"
 #include "tools/tenvora_match/tool_error.h"
@@ -171,6 +174,29 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
   return frame;
 }
 
+// The image's header cards but those of its structure and data, which a
+// file holding the same image in another form writes anew.
+std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
+  char* excluded[] = {
+      const_cast<char*>("SIMPLE"),  const_cast<char*>("XTENSION"), const_cast<char*>("BITPIX"),
+      const_cast<char*>("NAXIS"),   const_cast<char*>("NAXIS#"),   const_cast<char*>("EXTEND"),
+      const_cast<char*>("PCOUNT"),  const_cast<char*>("GCOUNT"),   const_cast<char*>("BZERO"),
+      const_cast<char*>("BSCALE"),  const_cast<char*>("BLANK"),    const_cast<char*>("CHECKSUM"),
+      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX")};
+  char* text = nullptr;
+  int count = 0, status = 0;
+  if (fits_convert_hdr2str(file, 0, excluded, static_cast<int>(std::size(excluded)), &text, &count,
+                           &status) != 0)
+    throw ToolError(path, "unreadable header (" + cfitsio_text(status) + ")");
+  std::vector<std::string> cards;
+  for (int k = 0; k < count; ++k) {
+    std::string card(text + 80 * k, 80);
+    if (card_keyword(card) != "END") cards.push_back(std::move(card));
+  }
+  fits_free_memory(text, &status);
+  return cards;
+}
+
 // A FITS file in memory, opened by CFITSIO in place; it keeps pointers to
 // the buffer's address and size, so those live here. CFITSIO reads memory
 // files in whole 2880-byte records without checking the end of the buffer,
@@ -216,12 +242,14 @@ bool starts_as_fits(const unsigned char* bytes, size_t size) {
                                   : "not a FITS file (it does not start with SIMPLE =)");
 }
 
-Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes,
-                  long long max_pixels) {
+Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, long long max_pixels,
+                  std::vector<std::string>* cards) {
   if (!starts_as_fits(bytes.data(), bytes.size())) refuse_not_fits(path, bytes.size());
   MemoryFits memory(path, bytes);
   const ImageInfo info = locate_image(path, memory.fits.file, max_pixels);
-  return read_pixels(path, memory.fits.file, info, static_cast<long long>(memory.real_size));
+  Frame frame = read_pixels(path, memory.fits.file, info, static_cast<long long>(memory.real_size));
+  if (cards) *cards = read_cards(path, memory.fits.file);
+  return frame;
 }
 
 // A compressed file is inflated only as far as its image's data reach: a
@@ -229,7 +257,8 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes,
 // end of its data, after the size is checked.
 constexpr size_t kGzipHeadLimit = size_t{64} << 20;
 
-Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels) {
+Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
+                std::vector<std::string>* cards) {
   GzipInput gz;
   gzip_begin(gz, std::move(read));
   struct Ender {
@@ -265,7 +294,7 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels) 
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);
   if (gz.out.size() < end) refuse_damaged();
-  return read_memory(path, gz.out, max_pixels);
+  return read_memory(path, gz.out, max_pixels, cards);
 }
 
 }  // namespace
@@ -282,8 +311,16 @@ FitsKey float_key(const std::string& name, float value, const std::string& comme
 FitsKey double_key(const std::string& name, double value, const std::string& comment) {
   return {name, FitsKey::DOUBLE, "", value, comment};
 }
+FitsKey history_key(const std::string& text) {
+  return {"HISTORY", FitsKey::HISTORY, text, 0.0, ""};
+}
 
-Frame read_fits(const std::string& path, long long max_pixels) {
+std::string card_keyword(const std::string& card) {
+  std::string name = card.substr(0, 8);
+  return name.erase(name.find_last_not_of(' ') + 1);
+}
+
+Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards) {
   Descriptor d;
   struct stat st;
   open_regular(path, d, st);
@@ -298,7 +335,7 @@ Frame read_fits(const std::string& path, long long max_pixels) {
           if (n < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
           return static_cast<size_t>(n);
         },
-        max_pixels);
+        max_pixels, cards);
   if (!starts_as_fits(start, static_cast<size_t>(got)))
     refuse_not_fits(path, static_cast<size_t>(st.st_size));
 
@@ -316,7 +353,36 @@ Frame read_fits(const std::string& path, long long max_pixels) {
     throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
   }
   const ImageInfo info = locate_image(path, fits.file, max_pixels);
-  return read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
+  Frame frame = read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
+  if (cards) *cards = read_cards(path, fits.file);
+  return frame;
+}
+
+std::string fits_creator(const std::string& path) {
+  Descriptor d;
+  struct stat st;
+  open_regular(path, d, st);
+  // zlib reads plain files as they are.
+  gzFile gz = gzdopen(dup(d.fd), "rb");
+  if (!gz) return "";
+  struct Closer {
+    gzFile gz;
+    ~Closer() { gzclose(gz); }
+  } closer{gz};
+  constexpr int kMaxCards = 36 * 1000;
+  char card[80];
+  for (int k = 0; k < kMaxCards && gzread(gz, card, sizeof card) == sizeof card; ++k) {
+    const std::string text(card, sizeof card);
+    if (k == 0 && text.compare(0, sizeof kSimple - 1, kSimple) != 0) return "";
+    const std::string name = card_keyword(text);
+    if (name == "END") return "";
+    if (name != "CREATOR" || text[8] != '=') continue;
+    const size_t open = text.find('\'', 9), close = text.find('\'', open + 1);
+    return open == std::string::npos || close == std::string::npos
+               ? ""
+               : text.substr(open + 1, close - open - 1);
+  }
+  return "";
 }
 
 Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t size,
@@ -331,10 +397,10 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
           at += n;
           return n;
         },
-        max_pixels);
+        max_pixels, nullptr);
   }
   std::vector<unsigned char> bytes(data, data + size);
-  return read_memory(name, bytes, max_pixels);
+  return read_memory(name, bytes, max_pixels, nullptr);
 }
 
 namespace {
@@ -359,7 +425,9 @@ void write_key(fitsfile* file, const FitsKey& key, int* status) {
   char* name = const_cast<char*>(key.name.c_str());
   const std::string ascii_comment = ascii_text(key.comment);
   const char* comment = ascii_comment.c_str();
-  if (key.kind == FitsKey::TEXT) {
+  if (key.kind == FitsKey::HISTORY) {
+    fits_write_history(file, ascii_text(key.text).c_str(), status);
+  } else if (key.kind == FitsKey::TEXT) {
     // Long names go on as CONTINUE cards.
     fits_write_key_longstr(file, name, ascii_text(key.text).c_str(), comment, status);
   } else if (key.kind == FitsKey::INTEGER) {
@@ -375,10 +443,37 @@ void write_key(fitsfile* file, const FitsKey& key, int* status) {
   }
 }
 
+// The copied cards go in unless the header holds the card already (the
+// ones CFITSIO writes into every new file) or the keys set its keyword.
+void write_cards(fitsfile* file, const std::vector<std::string>& cards,
+                 const std::vector<FitsKey>& keys, int* status) {
+  std::set<std::string> present, replaced;
+  for (const FitsKey& key : keys)
+    if (key.kind != FitsKey::HISTORY) replaced.insert(key.name);
+  int count = 0;
+  fits_get_hdrspace(file, &count, nullptr, status);
+  for (int k = 1; k <= count && *status == 0; ++k) {
+    char card[FLEN_CARD] = {};
+    fits_read_record(file, k, card, status);
+    present.insert((card + std::string(80, ' ')).substr(0, 80));
+  }
+  bool skipping = false;
+  for (const std::string& card : cards) {
+    std::string text = (card + std::string(80, ' ')).substr(0, 80);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
+    const std::string name = card_keyword(text);
+    if (name != "CONTINUE") skipping = present.count(text) || replaced.count(name);
+    if (skipping || *status != 0) continue;
+    int card_status = 0;
+    if (fits_write_record(file, text.c_str(), &card_status) != 0) fits_clear_errmsg();
+  }
+}
+
 }  // namespace
 
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
-                int image_type) {
+                int image_type, const std::vector<std::string>& cards) {
   FitsFile fits;
   int status = 0;
   long axes[2] = {frame.width, frame.height};
@@ -387,6 +482,7 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
     throw ToolError(path, "cannot be created (" + cfitsio_text(status) + ")");
   }
   fits_create_img(fits.file, image_type, 2, axes, &status);
+  write_cards(fits.file, cards, keys, &status);
   for (const FitsKey& key : keys) write_key(fits.file, key, &status);
   fits_write_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()),
                  const_cast<float*>(frame.pixels.data()), &status);

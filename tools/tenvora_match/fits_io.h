@@ -12,7 +12,7 @@
 // Texts and comments are written in ASCII: other bytes as \xHH, a backslash
 // as \\.
 struct FitsKey {
-  enum Kind { TEXT, INTEGER, FLOAT, DOUBLE };
+  enum Kind { TEXT, INTEGER, FLOAT, DOUBLE, HISTORY };
   std::string name;
   Kind kind;
   std::string text;
@@ -24,6 +24,12 @@ FitsKey text_key(const std::string& name, const std::string& value, const std::s
 FitsKey integer_key(const std::string& name, long long value, const std::string& comment);
 FitsKey float_key(const std::string& name, float value, const std::string& comment);
 FitsKey double_key(const std::string& name, double value, const std::string& comment);
+// A HISTORY card (or several, for a long text).
+FitsKey history_key(const std::string& text);
+
+// The keyword of an 80-character header card: its first eight characters
+// without trailing blanks ("HIERARCH" for a long-named card).
+std::string card_keyword(const std::string& card);
 
 // The default of --max-pixels: room for 150-megapixel sensors.
 constexpr long long kDefaultMaxPixels = 200000000;
@@ -35,7 +41,17 @@ constexpr long long kDefaultMaxPixels = 200000000;
 // Takes plain and gzip-compressed FITS; refuses images of more than
 // max_pixels pixels and images whose data the file does not hold before
 // allocating anything for them. Throws ToolError naming the path.
-Frame read_fits(const std::string& path, long long max_pixels = kDefaultMaxPixels);
+// With cards, also hands back the image's header cards (80 characters each,
+// in order) except the ones that describe its structure and data (SIMPLE,
+// XTENSION, BITPIX, NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK,
+// CHECKSUM, DATASUM, DATAMIN, DATAMAX); a tile-compressed image's header as
+// the image's own.
+Frame read_fits(const std::string& path, long long max_pixels = kDefaultMaxPixels,
+                std::vector<std::string>* cards = nullptr);
+
+// The CREATOR value of a file's primary header, "" when there is none or the
+// file is not a FITS file (plain or gzip-compressed). Reads the header only.
+std::string fits_creator(const std::string& path);
 
 // The same on the bytes of a file held in memory; name stands in messages.
 Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t size,
@@ -43,7 +59,11 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 
 // Writes a new file (it must not exist) holding the frame as a primary image
 // of the given CFITSIO image type (FLOAT_IMG, BITPIX -32, unless told
-// otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768) and the keywords.
+// otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768), the header cards
+// copied from another file, then the keywords. A copied card is left out
+// when the new header holds it already or one of keys sets its keyword (a
+// CONTINUE card goes with the card it continues); bytes outside printable
+// ASCII become '?', and a card CFITSIO refuses as malformed is left out.
 // Throws ToolError naming the path.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
-                int image_type = -32);
+                int image_type = -32, const std::vector<std::string>& cards = {});

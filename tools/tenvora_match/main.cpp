@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 
 #include "tools/tenvora_match/staged_files.h"
@@ -5,5 +7,6 @@
 
 int main(int argc, char** argv) {
   remove_staged_files_on_interrupt();
-  return tool_main(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  return tool_main(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                   isatty(STDERR_FILENO) == 1);
 }

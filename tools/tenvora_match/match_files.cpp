@@ -2,8 +2,8 @@
 
 #include <fitsio.h>
 
-#include "matching/output_titles.h"
-#include "tools/tenvora_match/fits_io.h"
+#include <algorithm>
+
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_error.h"
@@ -19,20 +19,36 @@ std::string size_text(const Frame& frame) {
   return std::to_string(frame.width) + " x " + std::to_string(frame.height);
 }
 
-void check_size(const std::string& path, const Frame& frame, const Frame& light) {
-  if (frame.width != light.width || frame.height != light.height)
-    throw ToolError(path, "is " + size_text(frame) + ", the light frame " + size_text(light));
+void check_size(const std::string& path, const Frame& frame, const Frame& reference,
+                const char* reference_name) {
+  if (frame.width != reference.width || frame.height != reference.height)
+    throw ToolError(path,
+                    "is " + size_text(frame) + ", " + reference_name + " " + size_text(reference));
 }
 
-std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const Measurement& l) {
-  std::vector<FitsKey> keys = {
-      text_key("OBJECT", title, "image title"),
+bool wanted(const RunSettings& s, const std::string& kind) {
+  return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
+}
+
+// Ours, after the light's own cards: the light's target name in OBJECT
+// outlives the image title.
+std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
+                            const std::vector<std::string>& light_cards, const Measurement& l) {
+  const bool light_object =
+      std::any_of(light_cards.begin(), light_cards.end(),
+                  [](const std::string& card) { return card_keyword(card) == "OBJECT"; });
+  std::vector<FitsKey> keys;
+  if (!light_object) keys.push_back(text_key("OBJECT", title, "image title"));
+  const std::vector<FitsKey> names = {
       text_key("CREATOR", "tenvora-match " TENVORA_VERSION, "program that made this file"),
-      text_key("LIGHT", base_name(job.light), "light frame"),
-      text_key("DARK", base_name(job.dark), "dark frame")};
-  if (!job.bias.empty()) {
-    keys.push_back(text_key("BIAS", base_name(job.bias), "bias frame"));
-    keys.push_back(integer_key("BIASFACT", job.bias_factor, "bias multiplication factor"));
+      text_key("IMAGETYP", title == "Corrected Image" ? "Light Frame" : "Dark Frame",
+               "type of image"),
+      text_key("LIGHT", base_name(job.path), "light frame"),
+      text_key("DARK", base_name(s.dark), "dark frame")};
+  keys.insert(keys.end(), names.begin(), names.end());
+  if (!s.bias.empty()) {
+    keys.push_back(text_key("BIAS", base_name(s.bias), "bias frame"));
+    keys.push_back(integer_key("BIASFACT", s.bias_factor, "bias multiplication factor"));
   }
   const std::vector<FitsKey> levels = {
       float_key("GLOWLGT", l.glow_light, "glow level of the light"),
@@ -42,85 +58,111 @@ std::vector<FitsKey> header(const std::string& title, const MatchJob& job, const
       float_key("HOTDRK", l.hot_dark, "hot-pixel level of the dark's hot component"),
       float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
       integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
-      integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)")};
+      integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)"),
+      history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
+                  base_name(job.path)),
+      history_key("dark " + base_name(s.dark)),
+      history_key(s.bias.empty()
+                      ? std::string("no bias")
+                      : "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)),
+      history_key("glow ratio " + number_text(l.glow_ratio, true) + ", hot ratio " +
+                  number_text(l.hot_ratio, true))};
   keys.insert(keys.end(), levels.begin(), levels.end());
   return keys;
 }
 
-}  // namespace
+// Matches the light, then writes the outputs asked for, all of them or none.
+LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
+                          Frame light, const std::vector<std::string>& cards,
+                          const std::vector<FileId>& inputs) {
+  // The scaled components are made only when one of them is written.
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"));
 
-std::string output_name(const std::string& title) {
-  if (title == kGlowTitle) return "glow.fits";
-  if (title == kHotTitle) return "hot.fits";
-  if (title == kMatchedTitle || title == kMatchedBiasTitle) return "matched.fits";
-  if (title == kCorrectedTitle) return "corrected.fits";
-  throw InternalError("the pipeline made an image titled \"" + title + "\"");
-}
-
-std::vector<std::string> output_names(bool subtract, bool preview) {
-  std::vector<std::string> names = {"glow", "hot", "matched"};
-  if (subtract) names.push_back("corrected");
-  std::vector<std::string> files;
-  for (const std::string& name : names) {
-    files.push_back(name + ".fits");
-    if (preview) files.push_back(name + ".png");
-  }
-  return files;
-}
-
-MatchOutcome match_files(const MatchJob& job) {
-  const std::vector<FileId> inputs = file_ids({job.light, job.dark, job.bias});
-  check_targets(job.out_dir, output_names(job.subtract, job.preview), job.overwrite, inputs);
-
-  MatchOutcome outcome;
-  outcome.light = read_fits(job.light, job.max_pixels);
-  const Frame dark = read_fits(job.dark, job.max_pixels);
-  check_size(job.dark, dark, outcome.light);
-  Frame bias;
-  if (!job.bias.empty()) {
-    bias = read_fits(job.bias, job.max_pixels);
-    check_size(job.bias, bias, outcome.light);
-  }
-
-  MatchInput input;
-  input.light = &outcome.light;
-  input.dark = &dark;
-  input.bias = job.bias.empty() ? nullptr : &bias;
-  input.bias_factor = job.bias_factor;
-  input.subtract = job.subtract;
-  MatchedFrames run = match_frames(input);
-  outcome.images = std::move(run.images);
-  const Measurement& levels = run.levels;
-
-  Summary& s = outcome.summary;
-  s.inputs.push_back({"light", job.light, outcome.light.width, outcome.light.height});
-  s.inputs.push_back({"dark", job.dark, dark.width, dark.height});
-  if (input.bias) s.inputs.push_back({"bias", job.bias, bias.width, bias.height});
-  s.use_bias = input.bias != nullptr;
-  s.bias_factor = job.bias_factor;
-  s.subtract = job.subtract;
-  s.levels = levels;
+  LightOutcome outcome;
+  outcome.summary.light = {"light", job.path, light.width, light.height};
+  outcome.summary.levels = matched.levels;
   // Staged only now that the inputs are read: an interruption before this
   // leaves nothing to clean up.
-  StagedFiles staged(job.out_dir);
-  for (const OutputImage& image : outcome.images) {
-    const std::string name = output_name(image.title);
-    OutputInfo info{join_path(job.out_dir, name), image.title, "", ""};
+  StagedFiles staged(s.out_dir);
+  for (const OutputImage& image : matched.images) {
+    const std::string kind = output_kind(image.title);
+    if (!wanted(s, kind)) continue;
+    const std::string name = job.prefix + kind + ".fits";
+    OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame, header(image.title, job, levels));
+      write_fits(path, image.frame, header(image.title, s, job, cards, matched.levels), FLOAT_IMG,
+                 cards);
     });
-    if (job.preview) {
+    if (s.preview) {
       // A preview is a convenience: without it the run still stands.
-      const std::string png = name.substr(0, name.size() - 5) + ".png";
+      const std::string png = job.prefix + kind + ".png";
       try {
         staged.write(png, [&](const std::string& path) { write_preview_png(path, image.frame); });
-        info.preview = join_path(job.out_dir, png);
+        info.preview = join_path(s.out_dir, png);
       } catch (const std::exception& e) {
         info.preview_problem = e.what();
       }
     }
-    s.outputs.push_back(info);
+    outcome.summary.outputs.push_back(info);
   }
-  staged.commit(job.overwrite, inputs);
+  staged.commit(s.overwrite, inputs);
+  outcome.light = std::move(light);
+  outcome.images = std::move(matched.images);
   return outcome;
+}
+
+Frame read_bias(const RunSettings& s, const Frame& reference, const char* reference_name) {
+  Frame bias = read_fits(s.bias, s.max_pixels);
+  check_size(s.bias, bias, reference, reference_name);
+  return bias;
+}
+
+DarkSet dark_set(const RunSettings& s, const Frame& dark, Frame bias) {
+  return split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+}
+
+}  // namespace
+
+std::string output_kind(const std::string& title) {
+  if (title == "Glow Dark Frame") return "glow";
+  if (title == "Hot Dark Frame") return "hot";
+  if (title == "Matched Dark Frame" || title == "Matched Dark Frame + Bias") return "matched";
+  if (title == "Corrected Image") return "corrected";
+  throw InternalError("the plug-in made an image titled \"" + title + "\"");
+}
+
+std::vector<std::string> output_names(const RunSettings& s, const std::string& prefix) {
+  std::vector<std::string> files;
+  for (const std::string& kind : s.kinds) {
+    files.push_back(prefix + kind + ".fits");
+    if (s.preview) files.push_back(prefix + kind + ".png");
+  }
+  return files;
+}
+
+LightOutcome match_files(const RunSettings& s, const LightJob& job,
+                         const std::vector<FileId>& inputs) {
+  check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
+  std::vector<std::string> cards;
+  Frame light = read_fits(job.path, s.max_pixels, &cards);
+  Frame dark = read_fits(s.dark, s.max_pixels);
+  check_size(s.dark, dark, light, "the light frame");
+  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
+  DarkSet set = dark_set(s, dark, std::move(bias));
+  dark = Frame{};  // split: only its glow and hot planes are needed now
+  return finish_light(s, set, job, std::move(light), cards, inputs);
+}
+
+DarkSet read_dark_set(const RunSettings& s) {
+  Frame dark = read_fits(s.dark, s.max_pixels);
+  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
+  return dark_set(s, dark, std::move(bias));
+}
+
+LightSummary match_light_file(const RunSettings& s, const DarkSet& set, const LightJob& job,
+                              const std::vector<FileId>& inputs) {
+  std::vector<std::string> cards;
+  Frame light = read_fits(job.path, s.max_pixels, &cards);
+  check_size(job.path, light, Frame{set.frame.width, set.frame.height, {}}, "the dark frame");
+  return finish_light(s, set, job, std::move(light), cards, inputs).summary;
 }

@@ -6,27 +6,48 @@
 
 #include "tools/tenvora_match/fits_io.h"
 #include "tools/tenvora_match/match_frames.h"
+#include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/summary.h"
 
-struct MatchJob {
-  std::string light, dark, bias;  // bias empty: no bias
+// What a run does with every light.
+struct RunSettings {
+  std::string dark, bias;  // bias empty: no bias
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
   std::string out_dir;
   long long max_pixels = kDefaultMaxPixels;
+  // The outputs written, of "glow", "hot", "matched" and "corrected".
+  std::vector<std::string> kinds = {"glow", "hot", "matched"};
 };
 
-struct MatchOutcome {
-  Summary summary;
+// One light and the start of its output names ("" gives glow.fits and so
+// on; "m42_" gives m42_glow.fits).
+struct LightJob {
+  std::string path, prefix;
+};
+
+struct LightOutcome {
+  LightSummary summary;
   Frame light;
-  std::vector<OutputImage> images;  // in the order the plug-in makes them
+  std::vector<OutputImage> images;  // the images made, in the plug-in's order
 };
 
-// Throws ToolError for bad input; writes nothing then.
-MatchOutcome match_files(const MatchJob& job);
+// The one-light run: the light is read first, and the dark and bias must
+// have its size. Throws ToolError for bad input; writes nothing then.
+LightOutcome match_files(const RunSettings& settings, const LightJob& job,
+                         const std::vector<FileId>& inputs);
 
-// The file names a job writes in its output directory.
-std::vector<std::string> output_names(bool subtract, bool preview);
+// The dark and bias of a run, read once; the bias must have the dark's size.
+DarkSet read_dark_set(const RunSettings& settings);
 
-// The output file name for an image title.
-std::string output_name(const std::string& title);
+// One light of a batch against the dark set: read, matched, written (all
+// its outputs or none). Throws ToolError for a light that cannot be read or
+// matched; InternalError for a fault of the tool.
+LightSummary match_light_file(const RunSettings& settings, const DarkSet& set, const LightJob& job,
+                              const std::vector<FileId>& inputs);
+
+// The file names a light's outputs take in the output directory.
+std::vector<std::string> output_names(const RunSettings& settings, const std::string& prefix);
+
+// The kind of output ("glow", "hot", "matched", "corrected") of an image title.
+std::string output_kind(const std::string& title);

@@ -4,34 +4,49 @@
 
 namespace {
 
-OutputImage output(const char* title, const Frame& like) {
-  return {title, {like.width, like.height, std::vector<float>(like.pixels.size())}};
+OutputImage output(const char* title, FrameGeometry frame) {
+  return {
+      title,
+      {frame.width, frame.height, std::vector<float>(size_t(frame.width) * size_t(frame.height))}};
 }
 
 }  // namespace
 
-MatchedFrames match_frames(const MatchInput& in) {
-  const Frame& light = *in.light;
-  const FrameGeometry frame{light.width, light.height};
-  const float* bias = in.bias ? in.bias->pixels.data() : nullptr;
-  const int32_t bias_factor = in.bias ? in.bias_factor : 0;
+DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool subtract) {
+  DarkSet set;
+  set.frame = {dark.width, dark.height};
+  set.bias = std::move(bias);
+  set.bias_factor = bias_factor;
+  set.subtract = subtract;
+  set.glow.resize(dark.pixels.size());
+  set.hot.resize(dark.pixels.size());
+  split_dark(set.frame, dark.pixels.data(),
+             set.bias.pixels.empty() ? nullptr : set.bias.pixels.data(), set.glow.data(),
+             set.hot.data());
+  return set;
+}
+
+MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components) {
+  const FrameGeometry frame = set.frame;
+  const bool use_bias = !set.bias.pixels.empty();
+  const float* bias = use_bias ? set.bias.pixels.data() : nullptr;
+  const int32_t bias_factor = use_bias ? set.bias_factor : 0;
 
   MatchedFrames run;
-  run.images = {output(kGlowTitle, light), output(kHotTitle, light),
-                output(in.bias ? kMatchedBiasTitle : kMatchedTitle, light)};
-  float* glow = run.images[0].frame.pixels.data();
-  float* hot = run.images[1].frame.pixels.data();
-  float* matched = run.images[2].frame.pixels.data();
+  if (components) run.images = {output(kGlowTitle, frame), output(kHotTitle, frame)};
+  run.images.push_back(output(use_bias ? kMatchedBiasTitle : kMatchedTitle, frame));
+  float* matched = run.images.back().frame.pixels.data();
+  float* scaled_glow = components ? run.images[0].frame.pixels.data() : nullptr;
+  float* scaled_hot = components ? run.images[1].frame.pixels.data() : nullptr;
 
-  split_dark(frame, in.dark->pixels.data(), bias, glow, hot);
   // The matched plane holds the light less the bias until the scaling.
   const float* measured = light_to_measure(frame, light.pixels.data(), bias, bias_factor, matched);
-  run.levels = measure(frame, measured, glow, hot);
-  scale_and_sum(frame, glow, run.levels.glow_ratio, hot, run.levels.hot_ratio, bias, bias_factor,
-                matched, glow, hot);
-  if (in.subtract) {
-    run.images.push_back(output(kCorrectedTitle, light));
-    correct_light(frame, light.pixels.data(), matched, run.images[3].frame.pixels.data());
+  run.levels = measure(frame, measured, set.glow.data(), set.hot.data());
+  scale_and_sum(frame, set.glow.data(), run.levels.glow_ratio, set.hot.data(), run.levels.hot_ratio,
+                bias, bias_factor, matched, scaled_glow, scaled_hot);
+  if (set.subtract) {
+    run.images.push_back(output(kCorrectedTitle, frame));
+    correct_light(frame, light.pixels.data(), matched, run.images.back().frame.pixels.data());
   }
   return run;
 }

@@ -1,6 +1,6 @@
-// One light matched against its dark (and bias) in memory, through the
-// pipeline's stages: the plug-in's images, bit for bit, and the levels they
-// were made with.
+// Lights matched against a dark (and bias) in memory, through the pipeline's
+// stages: the plug-in's images, bit for bit, and the levels they were made
+// with. The dark is split once; every light of a run is matched against it.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,18 @@
 #include "matching/stages.h"
 #include "tools/tenvora_match/frame.h"
 
-struct MatchInput {
-  const Frame* light = nullptr;
-  const Frame* dark = nullptr;
-  const Frame* bias = nullptr;  // null: no bias
-  int32_t bias_factor = 1;      // 0 to 999
-  bool subtract = false;        // also make the corrected image
+// What every light of a run is matched against; made once, then only read,
+// so lights may be matched against it on several threads at once.
+struct DarkSet {
+  FrameGeometry frame{};
+  Frame bias;                    // no pixels: no bias
+  int32_t bias_factor = 0;       // 0 to 999; applies only with a bias
+  bool subtract = false;         // also make the corrected image
+  std::vector<float> glow, hot;  // the dark (less the bias) split, unscaled
 };
+
+// Splits the dark; the bias, when it has pixels, must have the dark's size.
+DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool subtract);
 
 struct OutputImage {
   std::string title;
@@ -25,9 +30,10 @@ struct OutputImage {
 
 struct MatchedFrames {
   Measurement levels;
-  std::vector<OutputImage> images;  // glow, hot, matched and maybe corrected
+  std::vector<OutputImage> images;  // in the plug-in's order
 };
 
-// The frames must have one size. Besides the inputs it holds only the three
-// or four output planes.
-MatchedFrames match_frames(const MatchInput& input);
+// The light must have the set's size. Besides the light and the set it holds
+// only the output planes: the matched dark, the corrected image when the set
+// asks for it and, with components, the scaled glow and hot images.
+MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true);

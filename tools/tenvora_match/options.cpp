@@ -1,7 +1,9 @@
 #include "tools/tenvora_match/options.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <limits>
-#include <map>
+#include <set>
 
 #include "tools/tenvora_match/tool_error.h"
 
@@ -27,70 +29,92 @@ long long parse_max_pixels(const std::string& text) {
   return value;
 }
 
+// A comma-separated choice of output kinds, each once.
+std::vector<std::string> parse_outputs(const std::string& text, bool subtract) {
+  const std::set<std::string> kinds = {"glow", "hot", "matched", "corrected"};
+  std::vector<std::string> chosen;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string kind = text.substr(start, comma - start);
+    if (!kinds.count(kind))
+      throw ToolError("--outputs", "'" + kind + "' is not one of glow, hot, matched, corrected");
+    if (std::find(chosen.begin(), chosen.end(), kind) != chosen.end())
+      throw ToolError("--outputs", "'" + kind + "' given twice");
+    if (kind == "corrected" && !subtract)
+      throw ToolError("--outputs", "'corrected' needs --subtract");
+    chosen.push_back(kind);
+    start = comma + 1;
+  }
+  return chosen;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
-  const std::map<std::string, std::string*> texts = {{"--light", &o.light},
-                                                     {"--dark", &o.dark},
-                                                     {"--bias", &o.bias},
-                                                     {"--out-dir", &o.out_dir},
-                                                     {"--demo", &o.demo_dir}};
-  const std::map<std::string, bool*> flags = {
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  std::string factor, max_pixels, outputs;
+  const std::pair<const char*, std::string*> texts[] = {
+      {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
+      {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
+      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}};
+  for (const auto& text : texts) app.add_option(text.first, *text.second);
+  const std::pair<const char*, bool*> flags[] = {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
       {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
-  std::map<std::string, bool> seen;
-  std::string factor, max_pixels;
-  for (size_t k = 0; k < args.size(); ++k) {
-    std::string name = args[k], value;
-    const size_t equals = name.find('=');
-    const bool inline_value = name.rfind("--", 0) == 0 && equals != std::string::npos;
-    if (inline_value) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
-    }
-    if (seen[name]) throw ToolError(name, "given twice");
-    seen[name] = true;
-    if (flags.count(name) && !inline_value) {
-      *flags.at(name) = true;
-      continue;
-    }
-    if (!texts.count(name) && name != "--bias-factor" && name != "--max-pixels")
-      throw ToolError(args[k], "unknown option (see --help)");
-    if (!inline_value) {
-      if (k + 1 == args.size()) throw ToolError(name, "needs a value");
-      value = args[++k];
-    }
-    if (value.empty()) throw ToolError(name, "needs a value");
-    if (name == "--bias-factor")
-      factor = value;
-    else if (name == "--max-pixels")
-      max_pixels = value;
-    else
-      *texts.at(name) = value;
+  for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
+  app.add_option("LIGHT", o.lights);
+  try {
+    // CLI11 takes the arguments last first.
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string text = e.what();
+    const std::string name = text.substr(0, text.find(':'));
+    throw ToolError(name,
+                    text.find("missing") != std::string::npos ? "needs a value" : "given twice");
+  } catch (const CLI::ParseError& e) {
+    throw ToolError("command line", e.what());
   }
+  for (const std::string& extra : app.remaining())
+    if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
+  auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
+  for (const auto& flag : flags)
+    if (app.get_option(flag.first)->count() > 1) throw ToolError(flag.first, "given twice");
+  for (const auto& text : texts)
+    if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
+
   if (o.help || o.version) return o;
-  if (!factor.empty()) o.bias_factor = parse_factor(factor);
-  if (!max_pixels.empty()) o.max_pixels = parse_max_pixels(max_pixels);
+  if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
+  if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
+  if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
 
   if (!o.demo_dir.empty()) {
     for (const char* name :
-         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract"})
-      if (seen[name]) throw ToolError(name, "does not go with --demo, which makes its own frames");
+         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract", "--outputs"})
+      if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
+    if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
     return o;
   }
-  for (const char* name : {"--light", "--dark", "--out-dir"})
-    if (!seen[name]) throw ToolError(name, "missing (see --help)");
-  if (seen["--bias-factor"] && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
+  if (!o.light.empty() && !o.lights.empty())
+    throw ToolError("--light", "takes the one light; give several lights without --light");
+  if (o.light.empty() && o.lights.empty()) throw ToolError("--light", "missing (see --help)");
+  for (const char* name : {"--dark", "--out-dir"})
+    if (!seen(name)) throw ToolError(name, "missing (see --help)");
+  if (seen("--bias-factor") && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
   return o;
 }
 
 std::string help_text() {
   return R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
-                [--subtract] --out-dir DIR [--json] [--preview] [--overwrite]
-                [--max-pixels N]
+                [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
+                [--overwrite] [--max-pixels N]
+  tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
+                --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
+                [--max-pixels N] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite]
   tenvora-match --help | --version
 
@@ -104,7 +128,12 @@ replaced by the median of its 3x3 neighbourhood) and a hot-pixel component
 the two are added up: the matched dark.
 
 Options:
-  --light FILE        the light frame to calibrate
+  LIGHT               light frames to calibrate, each matched on its own: a
+                      FITS file, a directory (its .fits, .fit and .fts files,
+                      also gzip-compressed, sorted by name; hidden files, the
+                      dark, the bias and files this tool wrote left out) or
+                      @FILE, a list of such paths one a line (# comments)
+  --light FILE        the one light frame to calibrate
   --dark FILE         the dark frame to match to it
   --bias FILE         a bias frame: it is taken from the dark before the split,
                       taken N times from the light for the measurements, and
@@ -112,6 +141,9 @@ Options:
   --bias-factor N     N, a whole number from 0 to 999 (default 1)
   --subtract          also write the light minus the matched dark
   --out-dir DIR       existing directory for the outputs
+  --outputs LIST      the outputs to write, of glow,hot,matched,corrected
+                      (default: all with --light; with LIGHT arguments the
+                      corrected light with --subtract, else the matched dark)
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
@@ -134,8 +166,16 @@ of more planes are refused. All frames must have the same size.
 
 Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
 matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
-and, with --subtract, corrected.fits "Corrected Image"; BITPIX -32, the title
-in OBJECT. Header keywords: LIGHT, DARK, BIAS (input file names), BIASFACT
+and, with --subtract, corrected.fits "Corrected Image"; with LIGHT arguments
+named after each light: m42_0001.fits gives m42_0001_matched.fits and so on.
+Two lights whose outputs would take one name are refused before any work.
+BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
+DATE-OBS, HIERARCH cards, HISTORY and the rest) but SIMPLE, XTENSION, BITPIX,
+NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK, CHECKSUM, DATASUM,
+DATAMIN, DATAMAX and the keywords below; then OBJECT (the image title, unless
+the light names its target in OBJECT), CREATOR, IMAGETYP ("Light Frame" for
+the corrected light, else "Dark Frame"), HISTORY lines naming the dark, the
+bias, the factor and both ratios, and the keywords LIGHT, DARK, BIAS (input file names), BIASFACT
 (with a bias), GLOWLGT and GLOWDRK (glow levels of the light and of the
 dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
 (hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
@@ -148,6 +188,12 @@ in the file (FITS row 1, shown at the bottom by FITS viewers). The glow
 level is read near the first columns of the last rows: columns 3-7 (0-based)
 of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
+
+Progress of a run over LIGHT arguments goes to standard error: a bar with
+the count, the rate and the time left on a terminal, else one line per light
+with its two ratios. A light that cannot be read or matched gets its error
+line and is skipped, leaving no output; the others go on, the summary lists
+every failed light, and the exit status is 2.
 
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or

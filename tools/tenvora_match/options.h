@@ -9,6 +9,10 @@
 
 struct Options {
   std::string light, dark, bias, out_dir, demo_dir;
+  // LIGHT arguments: files, directories and @lists, as given.
+  std::vector<std::string> lights;
+  // --outputs: of "glow", "hot", "matched", "corrected"; empty when not given.
+  std::vector<std::string> outputs;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
   bool subtract = false, json = false, preview = false, overwrite = false;

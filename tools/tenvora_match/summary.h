@@ -24,15 +24,33 @@ struct DemoReport {
   NoiseStats before, after;
 };
 
+struct LightSummary {
+  InputInfo light;
+  Measurement levels{};
+  std::vector<OutputInfo> outputs;
+};
+
+// A light that could not be read or matched.
+struct Failure {
+  std::string path;
+  std::string problem;  // the error line, naming its subject
+};
+
 struct Summary {
-  std::vector<InputInfo> inputs;  // light, dark and maybe bias
+  std::vector<InputInfo> inputs;  // the dark and maybe the bias
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;
-  Measurement levels{};
-  std::vector<OutputInfo> outputs;
+  bool batch = false;  // a run over LIGHT arguments: shown light by light
+  std::vector<LightSummary> lights;
+  std::vector<Failure> failures;
   std::optional<DemoReport> demo;
 };
 
 void print_text(std::ostream& out, const Summary& summary);
+// Valid JSON whatever bytes the file names hold (others than UTF-8 become
+// U+FFFD).
 void print_json(std::ostream& out, const Summary& summary);
+
+// Shortest text that reads back as the same float (is_float) or double.
+std::string number_text(double value, bool is_float);

@@ -1,0 +1,14 @@
+// A run over many lights against one dark (and bias).
+#pragma once
+
+#include <ostream>
+
+#include "tools/tenvora_match/match_files.h"
+#include "tools/tenvora_match/options.h"
+
+// Refuses (ToolError) before any work a bad dark or bias, lights whose
+// outputs would collide and outputs that exist or would replace an input;
+// then matches light after light, reporting progress on err. A light that
+// fails is reported and skipped: the summary lists it.
+Summary run_batch(const Options& options, const RunSettings& settings, std::ostream& err,
+                  bool err_is_terminal);
