@@ -17,7 +17,9 @@ if ! command -v siril-cli >/dev/null; then
   echo "siril-cli not found: installing the siril package" >&2
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  if ! { $sudo apt-get update && $sudo apt-get install -y --no-install-recommends siril; } >&2 ||
+  # A mirror half-way through a sync fails the update; the old lists may do.
+  $sudo apt-get update >&2 || echo "apt-get update failed; trying the package lists there are" >&2
+  if ! $sudo apt-get install -y --no-install-recommends siril >&2 ||
     ! command -v siril-cli >/dev/null; then
     shout "CANNOT INSTALL siril: no comparison made (apt-get install siril failed)"
     exit 1
@@ -86,6 +88,7 @@ start=$(seconds)
 siril-cli -s "$dir/preprocess.ssf" >"$dir/siril-preprocess.log" 2>&1 ||
   { cat "$dir/siril-preprocess.log" >&2; shout "siril-cli preprocess failed"; exit 1; }
 siril=$(/usr/bin/python3 -c "import time; print(time.monotonic() - $start)")
+echo "siril-cli's last lines:" && tail -n 4 "$dir/siril-preprocess.log" && echo
 
 start=$(seconds)
 "$tool" --dark "$dir/dark.fits" --bias "$dir/bias.fits" --bias-factor 1 --subtract --jobs 1 \
