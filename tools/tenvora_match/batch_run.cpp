@@ -61,7 +61,7 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   // summary lists them in the order given, whichever finishes first.
   std::vector<LightSummary> matched(jobs.size());
   std::vector<std::string> problems(jobs.size());
-  std::vector<bool> failed(jobs.size(), false);
+  std::vector<char> failed(jobs.size(), 0);  // a byte each: no bits shared between lights
   std::atomic<size_t> next{0};
   std::mutex report;
   std::exception_ptr fault;  // an exception no light should throw: ends the run
