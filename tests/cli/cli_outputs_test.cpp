@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "plugin/plugin_state.h"
@@ -356,7 +357,8 @@ std::string header_text(const std::string& path) {
 // A folder of lights in one run: outputs named after each light, equal bit
 // for bit to the one-light run's, with the light's own header cards; the
 // folder's dark and the tool's earlier outputs are not taken as lights, and
-// a light that fails is reported and skipped.
+// a light that fails is reported and skipped. Matched several at once, the
+// lights give the same files and the same summary, in the order given.
 TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   TempDir dir;
   DemoSet set = write_small_set(dir);
@@ -377,10 +379,22 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
                                     << dir / "night"
                                     << "\n\n";
 
-  const CliRun run =
-      run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--subtract", "--outputs",
-               "corrected,matched", "--out-dir", dir / "out", "@" + dir / "lights.txt", "--json"});
+  auto batch = [&](const std::string& out, const char* jobs) {
+    mkdir(out.c_str(), 0777);
+    return run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--subtract",
+                    "--outputs", "corrected,matched", "--out-dir", out, "@" + dir / "lights.txt",
+                    "--json", "--jobs", jobs});
+  };
+  const CliRun run = batch(dir / "out", "1");
   EXPECT_EQ(run.status, 2);
+  const CliRun parallel = batch(dir / "out3", "3");
+  EXPECT_EQ(parallel.status, 2);
+  EXPECT_EQ(nlohmann::json::parse(std::regex_replace(parallel.out, std::regex("/out3/"), "/out/")),
+            nlohmann::json::parse(run.out));
+  for (const std::string& name : list_dir(dir / "out"))
+    EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + name)).pixels,
+                          read_fits(dir / ("out3/" + name)).pixels))
+        << name;
   EXPECT_EQ(list_dir(dir / "out"),
             (std::set<std::string>{"m42_0001_corrected.fits", "m42_0001_matched.fits",
                                    "m42_0002_corrected.fits", "m42_0002_matched.fits"}));

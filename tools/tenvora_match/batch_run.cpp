@@ -1,7 +1,13 @@
 #include "tools/tenvora_match/batch_run.h"
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
+#include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
 #include "tools/tenvora_match/tool_error.h"
@@ -44,17 +50,58 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
     summary.inputs.push_back({"bias", s.bias, set.frame.width, set.frame.height});
   summary.bias_factor = s.bias_factor;
   summary.subtract = s.subtract;
+  const long long plane_bytes =
+      static_cast<long long>(set.frame.width) * set.frame.height * sizeof(float);
+  const int shared_planes = 2 + (summary.use_bias ? 1 : 0);
+  const int workers =
+      o.jobs > 0 ? std::min<int>(o.jobs, static_cast<int>(std::max<size_t>(jobs.size(), 1)))
+                 : machine_jobs(plane_bytes, shared_planes, planes_per_job(s), jobs.size());
+
+  // Each worker takes the next light; outcomes are kept by light so the
+  // summary lists them in the order given, whichever finishes first.
+  std::vector<LightSummary> matched(jobs.size());
+  std::vector<std::string> problems(jobs.size());
+  std::vector<char> failed(jobs.size(), 0);  // a byte each: no bits shared between lights
+  std::atomic<size_t> next{0};
+  std::mutex report;
+  std::exception_ptr fault;  // an exception no light should throw: ends the run
   Progress progress{err, terminal, jobs.size()};
   progress_start(progress);
-  for (const LightJob& job : jobs) {
-    try {
-      summary.lights.push_back(match_light_file(s, set, job, inputs));
-      progress_matched(progress, summary.lights.back());
-    } catch (...) {
-      summary.failures.push_back({job.path, failure_line(std::current_exception())});
-      progress_failed(progress, summary.failures.back().problem);
+  auto work = [&]() {
+    for (size_t k = next++; k < jobs.size(); k = next++) {
+      try {
+        matched[k] = match_light_file(s, set, jobs[k], inputs);
+        const std::lock_guard<std::mutex> lock(report);
+        progress_matched(progress, matched[k]);
+      } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        const std::lock_guard<std::mutex> lock(report);
+        try {
+          problems[k] = failure_line(error);
+        } catch (...) {
+          if (!fault) fault = std::current_exception();
+          next = jobs.size();
+          return;
+        }
+        failed[k] = true;
+        progress_failed(progress, problems[k]);
+      }
     }
+  };
+  std::vector<std::thread> threads;
+  try {
+    for (int t = 1; t < workers; ++t) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Too few threads is no reason to stop: the ones made do the work.
   }
+  work();
+  for (std::thread& thread : threads) thread.join();
+  if (fault) std::rethrow_exception(fault);
+  for (size_t k = 0; k < jobs.size(); ++k)
+    if (failed[k])
+      summary.failures.push_back({jobs[k].path, problems[k]});
+    else
+      summary.lights.push_back(std::move(matched[k]));
   progress_end(progress);
   return summary;
 }

@@ -2,10 +2,12 @@
 
 #include <iostream>
 
+#include "tools/tenvora_match/plane_memory.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_main.h"
 
 int main(int argc, char** argv) {
+  keep_freed_planes();
   remove_staged_files_on_interrupt();
   return tool_main(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
                    isatty(STDERR_FILENO) == 1);

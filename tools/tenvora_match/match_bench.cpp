@@ -1,6 +1,8 @@
-// A full run of the tool on 4000 x 3000 unsigned 16-bit frames, with a bias
+// A full run of the tool on 6000 x 4000 unsigned 16-bit frames, with a bias
 // and the corrected image, against reading the same three files and writing
-// four outputs of the same size without processing them.
+// four outputs of the same size without processing them; and a run over 8
+// lights, one job, writing each corrected light, against reading one light
+// and writing one output.
 #include <benchmark/benchmark.h>
 #include <fitsio.h>
 #include <stdlib.h>
@@ -10,13 +12,17 @@
 
 #include "tools/tenvora_match/demo_set.h"
 #include "tools/tenvora_match/fits_io.h"
+#include "tools/tenvora_match/plane_memory.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_main.h"
 
 namespace {
 
+constexpr int kBatchLights = 8;
+
 struct Files {
   std::string dir, light, dark, bias, out;
+  std::vector<std::string> lights;
   Files() {
     std::string pattern = "/tmp/tenvora-bench-XXXXXX";
     dir = mkdtemp(pattern.data());
@@ -26,14 +32,18 @@ struct Files {
     out = dir + "/out";
     mkdir(out.c_str(), 0777);
     DemoParams p;
-    p.width = 4000;
-    p.height = 3000;
-    p.hot_count = 3000;
-    p.star_count = 4000;
+    p.width = 6000;
+    p.height = 4000;
+    p.hot_count = 6000;
+    p.star_count = 8000;
     const DemoSet set = make_demo_set(p);
     write_fits(light, set.light, {}, USHORT_IMG);
     write_fits(dark, set.dark, {}, USHORT_IMG);
     write_fits(bias, set.bias, {}, USHORT_IMG);
+    for (int k = 1; k <= kBatchLights; ++k) {
+      lights.push_back(dir + "/light_" + std::to_string(k) + ".fits");
+      write_fits(lights.back(), set.light, {}, USHORT_IMG);
+    }
   }
   ~Files() { std::system(("rm -rf '" + dir + "'").c_str()); }
 };
@@ -71,9 +81,42 @@ void read_and_write_only(benchmark::State& state) {
   }
 }
 
+void batch_run(benchmark::State& state) {
+  const Files& f = files();
+  std::vector<std::string> args = {"--dark", f.dark, "--bias",      f.bias,      "--subtract",
+                                   "--jobs", "1",    "--overwrite", "--out-dir", f.out};
+  args.insert(args.end(), f.lights.begin(), f.lights.end());
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (tool_main(args, out, err) != 0) state.SkipWithError(err.str().c_str());
+  }
+}
+
+void one_light_read_and_write_only(benchmark::State& state) {
+  const Files& f = files();
+  for (auto _ : state) {
+    const Frame light = read_fits(f.light);
+    StagedFiles staged(f.out);
+    staged.write("light_corrected.fits", [&](const std::string& path) {
+      write_fits(path, light, {text_key("OBJECT", "corrected", "")});
+    });
+    staged.commit(true, {});
+  }
+}
+
 BENCHMARK(full_run)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(read_and_write_only)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(batch_run)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(one_light_read_and_write_only)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // As the program does, unless the first argument is --fresh-planes.
+  if (argc < 2 || std::string(argv[1]) != "--fresh-planes")
+    keep_freed_planes();
+  else
+    --argc, ++argv;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+}

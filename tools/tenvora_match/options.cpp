@@ -29,6 +29,16 @@ long long parse_max_pixels(const std::string& text) {
   return value;
 }
 
+// Lights matched at once: 1 to 256.
+int parse_jobs(const std::string& text) {
+  bool digits = !text.empty() && text.size() <= 3;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  const int value = digits ? std::stoi(text) : 0;
+  if (value < 1 || value > 256)
+    throw ToolError("--jobs", "'" + text + "' is not a whole number from 1 to 256");
+  return value;
+}
+
 // A comma-separated choice of output kinds, each once.
 std::vector<std::string> parse_outputs(const std::string& text, bool subtract) {
   const std::set<std::string> kinds = {"glow", "hot", "matched", "corrected"};
@@ -55,11 +65,11 @@ Options parse_options(const std::vector<std::string>& args) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  std::string factor, max_pixels, outputs;
+  std::string factor, max_pixels, outputs, jobs;
   const std::pair<const char*, std::string*> texts[] = {
       {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
       {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
-      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}};
+      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
@@ -88,11 +98,12 @@ Options parse_options(const std::vector<std::string>& args) {
   if (o.help || o.version) return o;
   if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
+  if (seen("--jobs")) o.jobs = parse_jobs(jobs);
   if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
 
   if (!o.demo_dir.empty()) {
-    for (const char* name :
-         {"--light", "--dark", "--bias", "--bias-factor", "--out-dir", "--subtract", "--outputs"})
+    for (const char* name : {"--light", "--dark", "--bias", "--bias-factor", "--out-dir",
+                             "--subtract", "--outputs", "--jobs"})
       if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
     if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
@@ -104,6 +115,8 @@ Options parse_options(const std::vector<std::string>& args) {
   for (const char* name : {"--dark", "--out-dir"})
     if (!seen(name)) throw ToolError(name, "missing (see --help)");
   if (seen("--bias-factor") && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
+  if (seen("--jobs") && o.lights.empty())
+    throw ToolError("--jobs", "goes with LIGHT arguments; --light is the one light");
   return o;
 }
 
@@ -114,7 +127,7 @@ std::string help_text() {
                 [--overwrite] [--max-pixels N]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
                 --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--max-pixels N] LIGHT...
+                [--max-pixels N] [--jobs N] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite]
   tenvora-match --help | --version
 
@@ -147,6 +160,13 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
+                      the reading and writing of one light overlap the work
+                      on another. Default: one per core, fewer where the run
+                      would take more than half of the machine's memory (a
+                      job holds the light and its output planes, up to 5
+                      planes of 4 bytes a pixel; the dark's glow and hot
+                      planes and the bias are held once)
   --max-pixels N      refuse input frames of more than N pixels (default
                       200000000, room for 150-megapixel sensors)
   --demo DIR          make a synthetic light, dark and bias with known glow and

@@ -15,6 +15,7 @@ struct Options {
   std::vector<std::string> outputs;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
+  int jobs = 0;  // lights matched at once; 0: as many as cores and memory allow
   bool subtract = false, json = false, preview = false, overwrite = false;
   bool help = false, version = false;
 };
