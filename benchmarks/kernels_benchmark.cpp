@@ -13,8 +13,10 @@
 
 #include "kernels/kernels.h"
 #include "matching/matched_dark.h"
+#include "matching/stages.h"
 #include "plugin/plugin_state.h"
 #include "testhost/host_emulation.h"
+#include "tools/tenvora_match/match_frames.h"
 
 namespace {
 
@@ -202,6 +204,43 @@ BENCHMARK(BM_run_matched_dark)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
+
+// One light matched against a dark split once, bias factor 1, with the
+// corrected image, through the stages as tenvora-match and the Python module
+// compose them, into planes allocated once: the core's own time for a light
+// (benchmarks/python_match.py sets the module's time, allocation included,
+// against it).
+void BM_match_light_stages(benchmark::State& state) {
+  Frames& f = frames();
+  const DarkSet set = split_dark_set({kWidth, kHeight, f.dark}, {kWidth, kHeight, f.bias}, 1, true);
+  std::vector<float> corrected(kCount);
+  for (auto _ : state) {
+    const float* measured =
+        light_to_measure(kFrame, f.light.data(), f.bias.data(), 1, f.out3.data());
+    const Measurement m = measure(kFrame, measured, set.glow.data(), set.hot.data());
+    scale_and_sum(kFrame, set.glow.data(), m.glow_ratio, set.hot.data(), m.hot_ratio, f.bias.data(),
+                  1, f.out3.data(), f.out1.data(), f.out2.data());
+    correct_light(kFrame, f.light.data(), f.out3.data(), corrected.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_match_light_stages)
+    ->Name("match_light/stages")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+
+// The same through match_light, which allocates its four (zeroed) output
+// planes in each run.
+void BM_match_light(benchmark::State& state) {
+  Frames& f = frames();
+  const Frame light{kWidth, kHeight, f.light};
+  const DarkSet set = split_dark_set({kWidth, kHeight, f.dark}, {kWidth, kHeight, f.bias}, 1, true);
+  for (auto _ : state) benchmark::DoNotOptimize(match_light(light, set));
+}
+BENCHMARK(BM_match_light)
+    ->Name("match_light/allocating")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 }  // namespace
 

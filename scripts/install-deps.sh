@@ -22,6 +22,8 @@ test_group=(
   clang-format clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   xvfb x11-apps
+  # The Python module and its tests, for Debian's /usr/bin/python3.
+  pybind11-dev python3-dev python3-numpy python3-pytest
 )
 win32_group=(wine wine32:i386)
 

@@ -1,0 +1,207 @@
+// The Python module `tenvora`: the pipeline's stages on 2-D numpy arrays,
+// composed as tenvora-match composes them (the dark split once, each light
+// matched against the parts), so the outputs are the tool's bit for bit.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "matching/stages.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using Plane = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+std::string shape_text(FrameGeometry frame) {
+  return "(" + std::to_string(frame.height) + ", " + std::to_string(frame.width) + ")";
+}
+
+// A numpy array of real numbers as native-endian C-contiguous float32: the
+// array itself when it is one already, else one converted copy.
+Plane plane_of(const py::handle& value, const char* name) {
+  if (!py::isinstance<py::array>(value))
+    throw py::type_error(std::string(name) + " must be a numpy array, not " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
+  const py::array array = py::reinterpret_borrow<py::array>(value);
+  const char kind = array.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u')
+    throw py::type_error(std::string(name) + " must hold real numbers, not " +
+                         std::string(py::str(array.dtype())));
+  if (array.ndim() != 2)
+    throw py::value_error(std::string(name) + " must be 2-D, not " + std::to_string(array.ndim()) +
+                          "-D");
+  if (array.size() == 0) throw py::value_error(std::string(name) + " is empty");
+  if (array.shape(0) > std::numeric_limits<int32_t>::max() ||
+      array.shape(1) > std::numeric_limits<int32_t>::max())
+    throw py::value_error(std::string(name) + " is too large");
+  Plane plane = Plane::ensure(array);
+  if (!plane) throw py::error_already_set();
+  return plane;
+}
+
+FrameGeometry frame_of(const Plane& plane) {
+  return {int32_t(plane.shape(1)), int32_t(plane.shape(0))};
+}
+
+void check_shape(FrameGeometry frame, const Plane& plane, const char* name) {
+  const FrameGeometry other = frame_of(plane);
+  if (other.width != frame.width || other.height != frame.height)
+    throw py::value_error(std::string(name) + " has shape " + shape_text(other) + ", the light " +
+                          shape_text(frame) + ": the shapes differ");
+}
+
+Plane new_plane(FrameGeometry frame) {
+  return Plane({frame.height, frame.width});
+}
+
+void check_factor(long long bias_factor) {
+  if (bias_factor < 0 || bias_factor > 999)
+    throw py::value_error("bias_factor must be from 0 to 999, not " + std::to_string(bias_factor));
+}
+
+// The bias as a plane of the frame's size, or none.
+std::optional<Plane> bias_of(const py::object& bias, FrameGeometry frame) {
+  if (bias.is_none()) return std::nullopt;
+  Plane plane = plane_of(bias, "bias");
+  check_shape(frame, plane, "bias");
+  return plane;
+}
+
+const float* data_or_null(const std::optional<Plane>& plane) {
+  return plane ? plane->data() : nullptr;
+}
+
+py::tuple split(FrameGeometry frame, const Plane& dark, const std::optional<Plane>& bias) {
+  Plane glow = new_plane(frame), hot = new_plane(frame);
+  float* glow_out = glow.mutable_data();
+  float* hot_out = hot.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    split_dark(frame, dark.data(), data_or_null(bias), glow_out, hot_out);
+  }
+  return py::make_tuple(glow, hot);
+}
+
+py::tuple split_dark_py(const py::object& dark, const py::object& bias, long long bias_factor) {
+  check_factor(bias_factor);
+  const Plane dark_plane = plane_of(dark, "dark");
+  const FrameGeometry frame = frame_of(dark_plane);
+  return split(frame, dark_plane, bias_of(bias, frame));
+}
+
+// Floats go to Python as the exact values of the float32s.
+py::dict levels_of(const Measurement& m) {
+  py::list hot_pixels, found, light_at, hot_at;
+  for (int k = 0; k < 9; ++k) {
+    hot_pixels.append(py::make_tuple(m.hot_pixels.x[k], m.hot_pixels.y[k]));
+    found.append(m.hot_pixel_found[k]);
+    light_at.append(double(m.light_at_hot_pixels[k]));
+    hot_at.append(double(m.hot_at_hot_pixels[k]));
+  }
+  py::dict levels;
+  levels["glow_light"] = double(m.glow_light);
+  levels["glow_dark"] = double(m.glow_dark);
+  levels["glow_ratio"] = double(m.glow_ratio);
+  levels["hot_light"] = m.hot_light;
+  levels["hot_dark"] = double(m.hot_dark);
+  levels["hot_ratio"] = double(m.hot_ratio);
+  levels["darkest_block"] = py::make_tuple(m.darkest_block.x, m.darkest_block.y);
+  levels["hot_pixels"] = hot_pixels;
+  levels["hot_pixel_found"] = found;
+  levels["light_at_hot_pixels"] = light_at;
+  levels["hot_at_hot_pixels"] = hot_at;
+  return levels;
+}
+
+struct MatchResult {
+  py::object glow, hot, matched, corrected;
+  py::dict levels;
+};
+
+MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
+                     long long bias_factor, bool subtract, const py::object& dark_parts) {
+  check_factor(bias_factor);
+  const Plane light_plane = plane_of(light, "light");
+  const FrameGeometry frame = frame_of(light_plane);
+  const std::optional<Plane> bias_plane = bias_of(bias, frame);
+
+  py::tuple parts;
+  if (dark_parts.is_none()) {
+    if (dark.is_none()) throw py::type_error("match needs a dark or dark_parts");
+    const Plane dark_plane = plane_of(dark, "dark");
+    check_shape(frame, dark_plane, "dark");
+    parts = split(frame, dark_plane, bias_plane);
+  } else {
+    if (!py::isinstance<py::tuple>(dark_parts) || py::len(dark_parts) != 2)
+      throw py::type_error("dark_parts must be the (glow, hot) pair split_dark returns");
+    if (!dark.is_none()) check_shape(frame, plane_of(dark, "dark"), "dark");
+    const py::tuple given = dark_parts;
+    parts =
+        py::make_tuple(plane_of(given[0], "dark_parts glow"), plane_of(given[1], "dark_parts hot"));
+  }
+  const Plane glow = parts[0].cast<Plane>(), hot = parts[1].cast<Plane>();
+  check_shape(frame, glow, "dark_parts glow");
+  check_shape(frame, hot, "dark_parts hot");
+
+  // As the tool: without a bias the factor means nothing.
+  const float* bias_data = data_or_null(bias_plane);
+  const int32_t factor = bias_data ? int32_t(bias_factor) : 0;
+  MatchResult result;
+  Plane scaled_glow = new_plane(frame), scaled_hot = new_plane(frame), matched = new_plane(frame);
+  std::optional<Plane> corrected;
+  if (subtract) corrected = new_plane(frame);
+  float* matched_out = matched.mutable_data();
+  float* scaled_glow_out = scaled_glow.mutable_data();
+  float* scaled_hot_out = scaled_hot.mutable_data();
+  float* corrected_out = corrected ? corrected->mutable_data() : nullptr;
+  Measurement levels;
+  {
+    py::gil_scoped_release unlocked;
+    // The matched plane holds the light less the bias until the scaling.
+    const float* measured =
+        light_to_measure(frame, light_plane.data(), bias_data, factor, matched_out);
+    levels = measure(frame, measured, glow.data(), hot.data());
+    scale_and_sum(frame, glow.data(), levels.glow_ratio, hot.data(), levels.hot_ratio, bias_data,
+                  factor, matched_out, scaled_glow_out, scaled_hot_out);
+    if (corrected_out) correct_light(frame, light_plane.data(), matched_out, corrected_out);
+  }
+  result.glow = scaled_glow;
+  result.hot = scaled_hot;
+  result.matched = matched;
+  result.corrected = corrected ? py::object(*corrected) : py::none();
+  result.levels = levels_of(levels);
+  return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tenvora, m) {
+  m.doc() =
+      "Matched-dark calibration: a dark frame split into glow and hot pixels, each scaled "
+      "to the level measured in the light.";
+
+  py::class_<MatchResult>(m, "MatchResult")
+      .def_readonly("glow", &MatchResult::glow, "the dark's glow, scaled to the light")
+      .def_readonly("hot", &MatchResult::hot, "the dark's hot pixels, scaled to the light")
+      .def_readonly("matched", &MatchResult::matched, "the matched dark (with the bias)")
+      .def_readonly("corrected", &MatchResult::corrected, "light - matched, or None")
+      .def_readonly("levels", &MatchResult::levels, "the levels the ratios were measured from")
+      .def("__repr__", [](const MatchResult& r) {
+        return "<tenvora.MatchResult glow_ratio=" + std::string(py::repr(r.levels["glow_ratio"])) +
+               " hot_ratio=" + std::string(py::repr(r.levels["hot_ratio"])) + ">";
+      });
+
+  m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
+        py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
+        "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
+        "split_dark gave for this dark and bias, the dark is not split again (it may be None).");
+  m.def("split_dark", &split_dark_py, py::arg("dark"), py::arg("bias") = py::none(),
+        py::arg("bias_factor") = 1,
+        "The dark, less the bias, split into its (glow, hot) planes, for match(dark_parts=...).");
+}

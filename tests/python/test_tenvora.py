@@ -1,0 +1,168 @@
+"""The Python module against tenvora-match on its demo frames, and its handling of input."""
+
+import json
+import os
+import pickle
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import tenvora
+
+TOOL = os.environ.get("TENVORA_MATCH", "tenvora-match")
+BLOCK = 2880
+
+
+def read_fits(path):
+    """The primary image of a simple FITS file (BITPIX -32, or 16 with BZERO) as float32."""
+    with open(path, "rb") as f:
+        data = f.read()
+    cards, offset = {}, 0
+    while "END" not in cards:
+        block = data[offset : offset + BLOCK].decode("ascii")
+        offset += BLOCK
+        for k in range(0, BLOCK, 80):
+            key = block[k : k + 8].strip()
+            if key == "END":
+                cards["END"] = None
+                break
+            if block[k + 8 : k + 10] == "= ":
+                cards[key] = block[k + 10 : k + 80].split("/")[0].strip()
+    shape = (int(cards["NAXIS2"]), int(cards["NAXIS1"]))
+    dtype = {"-32": ">f4", "16": ">i2"}[cards["BITPIX"]]
+    pixels = np.frombuffer(data, dtype, shape[0] * shape[1], offset).reshape(shape)
+    return (pixels.astype(np.float32) + np.float32(cards.get("BZERO", 0))).astype(np.float32)
+
+
+@pytest.fixture(scope="module")
+def demo(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("demo")
+    subprocess.run([TOOL, "--demo", str(folder), "--overwrite"], check=True, capture_output=True)
+    return folder, {name: read_fits(folder / f"{name}.fits") for name in ("light", "dark", "bias")}
+
+
+def same_bits(a, b):
+    return a.dtype == b.dtype == np.float32 and np.array_equal(a.view(np.uint32), b.view(np.uint32))
+
+
+@pytest.mark.parametrize("bias_factor", [None, 0, 1, 3])
+def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
+    folder, frames = demo
+    args = [TOOL, "--light", str(folder / "light.fits"), "--dark", str(folder / "dark.fits")]
+    if bias_factor is not None:
+        args += ["--bias", str(folder / "bias.fits"), "--bias-factor", str(bias_factor)]
+    args += ["--subtract", "--out-dir", str(tmp_path), "--json"]
+    run = json.loads(subprocess.run(args, check=True, capture_output=True).stdout)
+
+    bias = None if bias_factor is None else frames["bias"]
+    result = tenvora.match(frames["light"], frames["dark"], bias, bias_factor or 0, subtract=True)
+    for name in ("glow", "hot", "matched", "corrected"):
+        assert same_bits(getattr(result, name), read_fits(tmp_path / f"{name}.fits")), name
+    levels = result.levels
+    for part in ("glow", "hot"):
+        for level in ("light", "dark", "ratio"):
+            value = levels[f"{part}_{level}"]
+            expected = run[part][level] if (part, level) == ("hot", "light") else np.float32(run[part][level])
+            assert value == expected, (part, level)
+    assert levels["darkest_block"] == (run["darkest_block"]["x"], run["darkest_block"]["y"])
+    assert len(levels["hot_pixels"]) == len(levels["hot_pixel_found"]) == 9
+
+
+def test_split_dark_parts_pickled_match_as_the_dark(demo):
+    frames = demo[1]
+    light, dark, bias = frames["light"], frames["dark"], frames["bias"]
+    whole = tenvora.match(light, dark, bias, 2, subtract=True)
+    parts = pickle.loads(pickle.dumps(tenvora.split_dark(dark, bias)))
+    for given_dark in (dark, None):
+        split = tenvora.match(light, given_dark, bias, 2, subtract=True, dark_parts=parts)
+        for name in ("glow", "hot", "matched", "corrected"):
+            assert same_bits(getattr(split, name), getattr(whole, name)), name
+        assert split.levels == whole.levels
+    assert tenvora.match(light, dark).corrected is None
+
+
+@pytest.mark.parametrize("dtype", ["<f4", ">f4", "<f8", ">u2", "<i4"])
+def test_inputs_are_never_written(demo, dtype):
+    frames = demo[1]
+    inputs = [np.array(frames[name], dtype=dtype) for name in ("light", "dark", "bias")]
+    # A Fortran-ordered light is converted too.
+    inputs[0] = np.asfortranarray(inputs[0])
+    before = [a.copy() for a in inputs]
+    result = tenvora.match(*inputs, bias_factor=2, subtract=True)
+    tenvora.split_dark(*inputs[1:])
+    for a, b in zip(inputs, before):
+        assert a.dtype == b.dtype and a.tobytes() == b.tobytes()
+    as_float = tenvora.match(*(a.astype(np.float32) for a in before), bias_factor=2, subtract=True)
+    assert same_bits(result.corrected, as_float.corrected)
+
+
+def frame(shape=(8, 10), dtype=np.float32):
+    return np.zeros(shape, dtype)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: tenvora.match(frame(), frame((10, 8))), ValueError, "shapes differ"),
+        (lambda: tenvora.match(frame(), frame(), frame((8, 11))), ValueError, "bias has shape (8, 11)"),
+        (lambda: tenvora.match(frame((8,)), frame((8,))), ValueError, "2-D"),
+        (lambda: tenvora.match(frame((2, 3, 4)), frame((2, 3, 4))), ValueError, "2-D"),
+        (lambda: tenvora.match(frame((0, 10)), frame((0, 10))), ValueError, "empty"),
+        (lambda: tenvora.match(frame(), frame(), frame(), 1000), ValueError, "0 to 999"),
+        (lambda: tenvora.match(frame(), frame(), frame(), -1), ValueError, "0 to 999"),
+        (lambda: tenvora.split_dark(frame(), None, 1000), ValueError, "0 to 999"),
+        (lambda: tenvora.match(frame(), None), TypeError, "dark"),
+        (lambda: tenvora.match(frame(dtype=complex), frame()), TypeError, "real numbers"),
+        (lambda: tenvora.match(frame(dtype=object), frame()), TypeError, "real numbers"),
+        (lambda: tenvora.match([[1.0]], [[1.0]]), TypeError, "numpy array"),
+        (lambda: tenvora.match(frame(), None, dark_parts=frame()), TypeError, "(glow, hot)"),
+        (
+            lambda: tenvora.match(frame(), None, dark_parts=tenvora.split_dark(frame((8, 9)))),
+            ValueError,
+            "dark_parts glow has shape (8, 9)",
+        ),
+    ],
+)
+def test_bad_input_is_refused(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert message in str(raised.value)
+
+
+def test_other_threads_run_during_a_match():
+    light = np.random.default_rng(1).random((3000, 3000), np.float32)
+    counter = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counter[0] += 1
+            time.sleep(0)  # gives the lock up at once when the main thread waits for it
+
+    # The main thread keeps the interpreter lock until it blocks or the module
+    # releases it: the counter can only move while the stages run unlocked.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    worker = threading.Thread(target=count)
+    try:
+        worker.start()
+        while counter[0] == 0:
+            time.sleep(0.001)
+        # A few calls, in case the machine is too busy to run the thread
+        # within one; with the lock held it would advance in none.
+        during = 0
+        for _ in range(5):
+            before = counter[0]
+            tenvora.match(light, light)
+            during = counter[0] - before
+            if during:
+                break
+    finally:
+        stop.set()
+        sys.setswitchinterval(interval)
+        worker.join()
+    assert during > 0
