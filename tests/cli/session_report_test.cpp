@@ -107,9 +107,9 @@ TEST(SessionPlot, IsAPngOfTheFixedSizeForAnyNight) {
 
 TEST(SessionPlot, DateObsParsesOnlyIsoDateAndTime) {
   EXPECT_EQ(parse_date_obs("1970-01-02T00:00:01"), 86401.0);
-  EXPECT_EQ(parse_date_obs("2000-03-01T12:30:00.5Z"), 951913800.5);
+  EXPECT_EQ(parse_date_obs("2000-02-29T12:30:00.5Z"), 951827400.5);
   for (const char* bad : {"2026-12-08", "2026-12-08 22:14:05", "2026-13-08T22:14:05",
-                          "2026-02-30T22:14:05", "2026-12-08T24:00:00", "2026-12-08T22:14:05.",
+                          "2026-02-29T22:14:05", "2026-12-08T24:00:00", "2026-12-08T22:14:05.",
                           "2026-12-08T22:14:05+01:00", "+026-12-08T22:14:05"})
     EXPECT_FALSE(parse_date_obs(bad)) << bad;
 }

@@ -304,6 +304,9 @@ std::optional<double> parse_date_obs(const std::string& text) {
       parts.tm_mday > kMonthDays[parts.tm_mon] || parts.tm_hour > 23 || parts.tm_min > 59 ||
       parts.tm_sec > 60)
     return std::nullopt;
+  const int year = parts.tm_year + 1900;
+  if (parts.tm_mon == 1 && parts.tm_mday == 29 && (year % 4 || (year % 100 == 0 && year % 400)))
+    return std::nullopt;
   return static_cast<double>(timegm(&parts)) + fraction;
 }
 
