@@ -7,10 +7,10 @@
 
 namespace {
 
-// The value from which a pixel of one input counts as saturated: 99 % of
-// the largest value its file can hold, or else (a camera of fewer bits, a
-// floating-point file) its own maximum when enough pixels share it, lowest
-// first. NaN when neither applies.
+// The value from which a pixel of one input counts as saturated, the lower
+// of 99 % of the largest value its file can hold and the frame's own maximum
+// when enough pixels share it (a camera of fewer bits, a floating-point
+// file); NaN when neither applies.
 double saturation_level(const DiagnosticInput& input, const float* plane, double maximum) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double representable = std::isfinite(maximum) && maximum > 0
