@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <set>
 
+#include "tools/tenvora_match/session_report.h"
 #include "tools/tenvora_match/tool_error.h"
 
 namespace {
@@ -48,6 +50,13 @@ std::vector<std::string> parse_outputs(const std::string& text, bool subtract) {
   return chosen;
 }
 
+bool ends_with_png(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return end == ".png";
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -57,9 +66,11 @@ Options parse_options(const std::vector<std::string>& args) {
   app.allow_extras();
   std::string factor, max_pixels, outputs;
   const std::pair<const char*, std::string*> texts[] = {
-      {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
-      {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
-      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}};
+      {"--light", &o.light},         {"--dark", &o.dark},
+      {"--bias", &o.bias},           {"--out-dir", &o.out_dir},
+      {"--demo", &o.demo_dir},       {"--bias-factor", &factor},
+      {"--max-pixels", &max_pixels}, {"--outputs", &outputs},
+      {"--report", &o.report},       {"--plot", &o.plot}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
@@ -89,6 +100,9 @@ Options parse_options(const std::vector<std::string>& args) {
   if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
   if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
+  if (seen("--report")) report_format(o.report);
+  if (seen("--plot") && !ends_with_png(o.plot))
+    throw ToolError(o.plot, "--plot writes a PNG: the name must end in .png");
 
   if (!o.demo_dir.empty()) {
     for (const char* name :
@@ -96,6 +110,8 @@ Options parse_options(const std::vector<std::string>& args) {
       if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
     if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
+    if (o.report.empty()) o.report = o.demo_dir + "/night.csv";
+    if (o.plot.empty()) o.plot = o.demo_dir + "/night_ratios.png";
     return o;
   }
   if (!o.light.empty() && !o.lights.empty())
