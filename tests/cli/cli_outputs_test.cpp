@@ -477,7 +477,8 @@ TEST(Program, ExitsWithTheDocumentedStatus) {
   const std::string help = file_bytes(dir / "out.txt");
   for (const char* option :
        {"--light", "--dark", "--bias ", "--bias-factor", "--subtract", "--out-dir", "--json",
-        "--preview", "--overwrite", "--max-pixels", "--demo", "--help", "--version"})
+        "--preview", "--overwrite", "--max-pixels", "--report", "--plot", "--demo", "--help",
+        "--version", "corner-source", "many-negative-pixels"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_EQ(status("--light " + (dir / "none.fits") + " --dark x --out-dir " + dir.path()), 2);
   EXPECT_EQ(file_bytes(dir / "err.txt"),
