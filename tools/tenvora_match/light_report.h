@@ -1,6 +1,7 @@
 // What the session report and the checks after a match say about one light.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
