@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job, from a fresh clone: installs what the native build needs, builds the
-# native configuration and runs tenvora-match on a synthetic light, dark and
-# bias with known glow and hot-pixel scales (FITS files, outputs and PNG
-# previews in build/demo, or in the directory given as the first argument).
+# native configuration and runs tenvora-match on a synthetic night: a dark, a
+# bias and six lights with drifting, known glow and hot-pixel scales (FITS
+# files, corrected lights with PNG previews, the session report night.csv and
+# the plot night_ratios.png in build/demo, or in the directory given as the
+# first argument).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh demo

@@ -14,7 +14,9 @@ set -euo pipefail
 
 demo_group=(
   cmake g++ make pkg-config libcfitsio-dev libpng-dev zlib1g-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev
+  # The session report (JSON) and its plot.
+  nlohmann-json3-dev libcairo2-dev
   # The native configure also builds the tests and benchmarks.
   libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -379,15 +379,15 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
                                     << dir / "night"
                                     << "\n\n";
 
-  auto batch = [&](const std::string& out, const char* jobs) {
+  auto batch = [&](const std::string& out, const char* jobs, const std::string& report) {
     mkdir(out.c_str(), 0777);
     return run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--subtract",
                     "--outputs", "corrected,matched", "--out-dir", out, "@" + dir / "lights.txt",
-                    "--json", "--jobs", jobs});
+                    "--json", "--jobs", jobs, "--report", report});
   };
-  const CliRun run = batch(dir / "out", "1");
+  const CliRun run = batch(dir / "out", "1", dir / "night.csv");
   EXPECT_EQ(run.status, 2);
-  const CliRun parallel = batch(dir / "out3", "3");
+  const CliRun parallel = batch(dir / "out3", "3", dir / "night3.csv");
   EXPECT_EQ(parallel.status, 2);
   EXPECT_EQ(nlohmann::json::parse(std::regex_replace(parallel.out, std::regex("/out3/"), "/out/")),
             nlohmann::json::parse(run.out));
@@ -408,6 +408,16 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   }
   EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow ratio"), std::string::npos);
 
+  // One report row per light matched, the header values that the light has.
+  std::ifstream report(dir / "night.csv");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(report, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
+            "hot_ratio,darkest_x,darkest_y,noise_light,noise_corrected,negative_share,warnings");
+  EXPECT_EQ(lines[2].rfind(dir / "night/m42_0002.fit,2026-12-01T22:10:00,", 0), 0u) << lines[2];
+
   for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
     const std::string header = header_text(dir / ("out/" + std::string(name)));
     for (const char* kept :
@@ -421,6 +431,34 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
     Header h(dir / ("out/" + std::string(name)));
     EXPECT_EQ(h.text("IMAGETYP"), corrected ? "Light Frame" : "Dark Frame");
   }
+}
+
+// A light whose levels are 25 times the dark's: a warning in the JSON
+// summary, on standard error, and in the report.
+TEST(Batch, WarnsOfARatioOutOfRange) {
+  TempDir dir;
+  DemoSet set = write_small_set(dir);
+  for (size_t i = 0; i < set.light.pixels.size(); ++i)
+    set.light.pixels[i] = 25 * (set.dark.pixels[i] - set.bias.pixels[i]) + set.bias.pixels[i];
+  write_fits(dir / "strong.fits", set.light, {});
+  const CliRun run =
+      run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir", dir / "out",
+               dir / "strong.fits", "--json", "--report", dir / "out/night.json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The small set leaves some grid cells without a hot pixel: warnings too.
+  const nlohmann::json warnings = nlohmann::json::parse(run.out)["lights"][0]["warnings"];
+  const auto warning = std::find_if(warnings.begin(), warnings.end(), [](const auto& w) {
+    return w["code"] == "ratio-out-of-range";
+  });
+  ASSERT_NE(warning, warnings.end()) << warnings;
+  EXPECT_FALSE((*warning)["numbers"].empty());
+  EXPECT_NE(run.err.find("tenvora-match: " + dir / "strong.fits: warning ratio-out-of-range: " +
+                         (*warning)["message"].get<std::string>() + "\n"),
+            std::string::npos)
+      << run.err;
+  std::ifstream report(dir / "out/night.json");
+  const nlohmann::json codes = nlohmann::json::parse(report)[0]["warnings"];
+  EXPECT_NE(std::find(codes.begin(), codes.end(), "ratio-out-of-range"), codes.end()) << codes;
 }
 
 // File names of any bytes: named outputs, and valid JSON.
@@ -452,7 +490,8 @@ TEST(Program, ExitsWithTheDocumentedStatus) {
   const std::string help = file_bytes(dir / "out.txt");
   for (const char* option :
        {"--light", "--dark", "--bias ", "--bias-factor", "--subtract", "--out-dir", "--json",
-        "--preview", "--overwrite", "--max-pixels", "--demo", "--help", "--version"})
+        "--preview", "--overwrite", "--max-pixels", "--report", "--plot", "--demo", "--help",
+        "--version", "corner-source", "many-negative-pixels"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_EQ(status("--light " + (dir / "none.fits") + " --dark x --out-dir " + dir.path()), 2);
   EXPECT_EQ(file_bytes(dir / "err.txt"),

@@ -42,7 +42,8 @@ def read_fits(path):
 def demo(tmp_path_factory):
     folder = tmp_path_factory.mktemp("demo")
     subprocess.run([TOOL, "--demo", str(folder), "--overwrite"], check=True, capture_output=True)
-    return folder, {name: read_fits(folder / f"{name}.fits") for name in ("light", "dark", "bias")}
+    files = {"light": "light_01", "dark": "dark", "bias": "bias"}
+    return folder, {role: read_fits(folder / f"{name}.fits") for role, name in files.items()}
 
 
 def same_bits(a, b):
@@ -52,7 +53,7 @@ def same_bits(a, b):
 @pytest.mark.parametrize("bias_factor", [None, 0, 1, 3])
 def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
     folder, frames = demo
-    args = [TOOL, "--light", str(folder / "light.fits"), "--dark", str(folder / "dark.fits")]
+    args = [TOOL, "--light", str(folder / "light_01.fits"), "--dark", str(folder / "dark.fits")]
     if bias_factor is not None:
         args += ["--bias", str(folder / "bias.fits"), "--bias-factor", str(bias_factor)]
     args += ["--subtract", "--out-dir", str(tmp_path), "--json"]

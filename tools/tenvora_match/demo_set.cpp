@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -84,22 +85,23 @@ DemoSet make_demo_set(const DemoParams& p) {
   return set;
 }
 
-NoiseStats clean_region_noise(const Frame& frame, const DemoParams& p) {
-  std::vector<double> values;
-  for (int32_t y = p.height - p.clean_size; y < p.height; ++y)
-    for (int32_t x = 0; x < p.clean_size; ++x)
-      values.push_back(frame.pixels[static_cast<size_t>(y) * frame.width + x]);
-  double mean = 0.0;
-  for (double v : values) mean += v;
-  mean /= values.size();
-  double squares = 0.0;
-  for (double v : values) squares += (v - mean) * (v - mean);
-
-  auto median = [](std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
-  };
-  const double centre = median(values);
-  for (double& v : values) v = std::fabs(v - centre);
-  return {std::sqrt(squares / values.size()), 1.4826 * median(values)};
+std::vector<NightLight> demo_night() {
+  constexpr int kLights = 6;
+  std::vector<NightLight> night;
+  for (int k = 0; k < kLights; ++k) {
+    NightLight light;
+    char text[32];
+    std::snprintf(text, sizeof text, "light_%02d.fits", k + 1);
+    light.name = text;
+    light.params.width = 600, light.params.height = 450;
+    const float t = static_cast<float>(k) / (kLights - 1);
+    light.params.glow_scale = 0.75f - 0.25f * t;
+    light.params.hot_scale = 2.0f - 0.6f * t;
+    std::snprintf(text, sizeof text, "2026-03-14T%02d:%02d:00", 21 + k / 6, (k % 6) * 10);
+    light.date_obs = text;
+    light.exptime = 600.0;
+    light.ccd_temp = -8.0 - 0.5 * k;
+    night.push_back(light);
+  }
+  return night;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tools/tenvora_match/frame.h"
 
@@ -37,10 +39,15 @@ struct DemoSet {
 // its distributions are written out here, not taken from the library.
 DemoSet make_demo_set(const DemoParams& params);
 
-struct NoiseStats {
-  double std_dev;    // plain standard deviation: shows gradients and hot pixels
-  double robust_sd;  // 1.4826 x the median absolute deviation: the noise floor
+// One light of the demo's night: its frames' parameters (the dark and the
+// bias are the same for every light, the scales drift) and header values.
+struct NightLight {
+  std::string name;  // light_01.fits, ...
+  DemoParams params;
+  std::string date_obs;
+  double exptime, ccd_temp;
 };
 
-// Statistics of the star-free square of a frame of the demo's size.
-NoiseStats clean_region_noise(const Frame& frame, const DemoParams& params);
+// Six 600 x 450 lights ten minutes apart while the sensor cools: the glow
+// scale falls from 0.75 to 0.5 and the hot-pixel scale from 2.0 to 1.4.
+std::vector<NightLight> demo_night();

@@ -125,7 +125,8 @@ ImageInfo locate_image(const std::string& path, fitsfile* file, long long max_pi
 
 // BSCALE 0 would make every pixel BZERO; a scale or offset that is not a
 // finite number makes none.
-void check_scaling(const std::string& path, fitsfile* file) {
+PixelStorage check_scaling(const std::string& path, fitsfile* file, int bitpix) {
+  PixelStorage storage{bitpix, 0.0, 1.0};
   for (const char* key : {"BSCALE", "BZERO"}) {
     double value = 0.0;
     int status = 0;
@@ -137,7 +138,9 @@ void check_scaling(const std::string& path, fitsfile* file) {
     if (status != 0 || !std::isfinite(value))
       throw ToolError(path, std::string(key) + " is not a finite number");
     if (value == 0.0 && key[1] == 'S') throw ToolError(path, "BSCALE is 0");
+    (key[1] == 'S' ? storage.bscale : storage.bzero) = value;
   }
+  return storage;
 }
 
 // Float images are read exactly as stored (no blank checking, which would
@@ -150,8 +153,8 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
                               std::to_string(info.height) + " image needs " +
                               std::to_string(info.data_bytes) + " bytes of data, the file holds " +
                               std::to_string(std::max(0LL, available - info.data_start)));
-  check_scaling(path, file);
   Frame frame;
+  frame.storage = check_scaling(path, file, info.bitpix);
   frame.width = info.width;
   frame.height = info.height;
   const LONGLONG count = static_cast<LONGLONG>(info.width) * info.height;

@@ -37,7 +37,8 @@ constexpr long long kDefaultMaxPixels = 200000000;
 // Reads the primary image, or the first image extension when the primary HDU
 // holds none, as 32-bit floats: BITPIX -32 exactly as stored, -64 rounded to
 // the nearest float, integers with BSCALE and BZERO applied and BLANK pixels
-// NaN. Images whose axes beyond the second all have length 1 count as 2-D.
+// NaN; the frame's storage says which. Images whose axes beyond the second
+// all have length 1 count as 2-D.
 // Takes plain and gzip-compressed FITS; refuses images of more than
 // max_pixels pixels and images whose data the file does not hold before
 // allocating anything for them. Throws ToolError naming the path.

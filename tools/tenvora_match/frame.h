@@ -5,8 +5,15 @@
 #include <cstdint>
 #include <vector>
 
+// How a file stored the pixels: BITPIX, and value = BZERO + BSCALE x stored.
+struct PixelStorage {
+  int bitpix = -32;
+  double bzero = 0.0, bscale = 1.0;
+};
+
 struct Frame {
   int32_t width = 0;
   int32_t height = 0;
   std::vector<float> pixels;
+  PixelStorage storage{};  // of the file read; -32 for frames made in memory
 };

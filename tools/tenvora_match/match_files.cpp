@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "tools/tenvora_match/light_report.h"
 #include "tools/tenvora_match/preview_png.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_error.h"
@@ -81,6 +82,7 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
   outcome.summary.levels = matched.levels;
+  describe_light(outcome.summary, set, light, cards, matched);
   // Staged only now that the inputs are read: an interruption before this
   // leaves nothing to clean up.
   StagedFiles staged(s.out_dir);
@@ -117,8 +119,12 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
   return bias;
 }
 
-DarkSet dark_set(const RunSettings& s, const Frame& dark, Frame bias) {
-  return split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+// The set keeps the dark as read for the checks after each match.
+DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias) {
+  DarkSet set =
+      split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark = std::move(dark);
+  return set;
 }
 
 }  // namespace
@@ -148,15 +154,14 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   Frame dark = read_fits(s.dark, s.max_pixels);
   check_size(s.dark, dark, light, "the light frame");
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
-  DarkSet set = dark_set(s, dark, std::move(bias));
-  dark = Frame{};  // split: only its glow and hot planes are needed now
+  DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
 DarkSet read_dark_set(const RunSettings& s) {
   Frame dark = read_fits(s.dark, s.max_pixels);
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
-  return dark_set(s, dark, std::move(bias));
+  return dark_set(s, std::move(dark), std::move(bias));
 }
 
 LightSummary match_light_file(const RunSettings& s, const DarkSet& set, const LightJob& job,

@@ -18,6 +18,7 @@ struct DarkSet {
   int32_t bias_factor = 0;       // 0 to 999; applies only with a bias
   bool subtract = false;         // also make the corrected image
   std::vector<float> glow, hot;  // the dark (less the bias) split, unscaled
+  Frame dark;                    // as read: the checks after a match look at it
 };
 
 // Splits the dark; the bias, when it has pixels, must have the dark's size.

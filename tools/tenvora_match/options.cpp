@@ -2,9 +2,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <limits>
 #include <set>
 
+#include "diagnostics/diagnostics.h"
+#include "tools/tenvora_match/session_report.h"
 #include "tools/tenvora_match/tool_error.h"
 
 namespace {
@@ -58,6 +62,48 @@ std::vector<std::string> parse_outputs(const std::string& text, bool subtract) {
   return chosen;
 }
 
+bool ends_with_png(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return end == ".png";
+}
+
+// The checks after a match, with the thresholds they use.
+std::string warnings_help() {
+  namespace limits = diagnostic_limits;
+  char text[3000];
+  std::snprintf(text, sizeof text,
+                R"(Warnings: after each match the tool checks whether its scales can be
+trusted and prints a warning per problem found, in the summary (--json:
+code, message and the numbers it was decided on), in the report (codes) and
+as one line "tenvora-match: <light>: warning <code>: <message>" on standard
+error; the outputs are still written. Noise is %g x the median absolute
+deviation, at least %g, of the %dx%d square around a 5x5 block less the
+block. The codes:
+  corner-source        the glow corner's block stands above its surroundings
+                       by more than %g noise units (a star or other source in
+                       the light, less the scaled glow)
+  saturated-hot-pixel  a hot pixel of the light or dark at %g %% or more of the
+                       largest value its file can hold (BITPIX, BZERO,
+                       BSCALE), or at the frame's own maximum when %lld or more
+                       pixels share it (floating-point files)
+  empty-hot-cell       a cell of the 3x3 hot-pixel grid without a pixel above
+                       0 in the dark's hot component
+  weak-dark-glow       the dark's glow level within %g noise units of 0
+  dark-holds-bias      without --bias, a dark whose offset would shift the
+                       corrected light by more than %g noise units of the light
+  ratio-out-of-range   a ratio above %g, negative, NaN or infinite
+  many-negative-pixels more than %g %% of the corrected light below 0
+
+)",
+                limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
+                limits::corner_source_sigmas, 100 * limits::saturation_fraction,
+                static_cast<long long>(limits::shared_maximum_pixels), limits::weak_glow_sigmas,
+                limits::bias_shift_sigmas, limits::ratio_maximum, 100 * limits::negative_fraction);
+  return text;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -69,7 +115,8 @@ Options parse_options(const std::vector<std::string>& args) {
   const std::pair<const char*, std::string*> texts[] = {
       {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
       {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
-      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--jobs", &jobs}};
+      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--report", &o.report},
+      {"--plot", &o.plot},           {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
       {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
@@ -100,6 +147,9 @@ Options parse_options(const std::vector<std::string>& args) {
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
   if (seen("--jobs")) o.jobs = parse_jobs(jobs);
   if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
+  if (seen("--report")) report_format(o.report);
+  if (seen("--plot") && !ends_with_png(o.plot))
+    throw ToolError(o.plot, "--plot writes a PNG: the name must end in .png");
 
   if (!o.demo_dir.empty()) {
     for (const char* name : {"--light", "--dark", "--bias", "--bias-factor", "--out-dir",
@@ -107,6 +157,8 @@ Options parse_options(const std::vector<std::string>& args) {
       if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
     if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
+    if (o.report.empty()) o.report = o.demo_dir + "/night.csv";
+    if (o.plot.empty()) o.plot = o.demo_dir + "/night_ratios.png";
     return o;
   }
   if (!o.light.empty() && !o.lights.empty())
@@ -121,14 +173,15 @@ Options parse_options(const std::vector<std::string>& args) {
 }
 
 std::string help_text() {
-  return R"(Usage:
+  std::string text = R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
-                [--overwrite] [--max-pixels N]
+                [--overwrite] [--max-pixels N] [--report FILE] [--plot FILE]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
                 --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--max-pixels N] [--jobs N] LIGHT...
-  tenvora-match --demo DIR [--json] [--preview] [--overwrite]
+                [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE] LIGHT...
+  tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
+                [--plot FILE]
   tenvora-match --help | --version
 
 Builds a dark frame matched to a light frame, with the Tenvora plug-in's own
@@ -169,11 +222,21 @@ Options:
                       planes and the bias are held once)
   --max-pixels N      refuse input frames of more than N pixels (default
                       200000000, room for 150-megapixel sensors)
-  --demo DIR          make a synthetic light, dark and bias with known glow and
-                      hot-pixel scales in DIR (created if missing), match them
-                      with bias factor 1 and --subtract, and print the known
-                      scales beside the measured ratios, and the light's noise
-                      in a star-free corner before and after correction
+  --report FILE       write one row per light matched to FILE.csv or
+                      FILE.json: the light's DATE-OBS, EXPTIME and CCD-TEMP,
+                      both levels and ratios, the darkest block, the robust
+                      noise (1.4826 x MAD) of the light and of the corrected
+                      light in the 64x64 glow corner, the share of negative
+                      pixels in the corrected light, and the warning codes
+  --plot FILE         write both ratios over the session (by DATE-OBS, else
+                      in order) as a 1200x600 PNG; the name must end in .png
+  --demo DIR          make a synthetic night in DIR (created if missing): a
+                      dark, a bias and six 600x450 lights whose glow and
+                      hot-pixel scales drift, with DATE-OBS cards; match them
+                      with bias factor 1 and --subtract, write the report
+                      DIR/night.csv and the plot DIR/night_ratios.png (unless
+                      --report or --plot name others), and print the known
+                      scales beside the measured ratios
   --help, --version   this text; the version
 
 Input: regular FITS files, plain or gzip-compressed, the primary image or
@@ -215,6 +278,7 @@ with its two ratios. A light that cannot be read or matched gets its error
 line and is skipped, leaving no output; the others go on, the summary lists
 every failed light, and the exit status is 2.
 
+@WARNINGS@
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
 device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
@@ -227,4 +291,6 @@ a file without --overwrite. A preview that cannot be written is left out
 and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
 success.
 )";
+  const std::string marker = "@WARNINGS@\n";
+  return text.replace(text.find(marker), marker.size(), warnings_help());
 }

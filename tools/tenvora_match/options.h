@@ -9,6 +9,7 @@
 
 struct Options {
   std::string light, dark, bias, out_dir, demo_dir;
+  std::string report, plot;  // --report FILE.csv|FILE.json, --plot FILE.png; empty: none
   // LIGHT arguments: files, directories and @lists, as given.
   std::vector<std::string> lights;
   // --outputs: of "glow", "hot", "matched", "corrected"; empty when not given.

@@ -9,23 +9,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string fixed(double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
 // The shortest text's value, so that a float prints as it reads.
 Json json_number(double value, bool is_float) {
   if (!std::isfinite(value)) return nullptr;
   return std::strtod(number_text(value, is_float).c_str(), nullptr);
-}
-
-std::string rows_of_clean_square(const DemoParams& p) {
-  const int first = p.height - p.clean_size, last = p.height - 1;
-  return "columns 0-" + std::to_string(p.clean_size - 1) + ", rows " + std::to_string(first) + "-" +
-         std::to_string(last) + " = FITS rows " + std::to_string(first + 1) + "-" +
-         std::to_string(last + 1);
 }
 
 void print_input(std::ostream& out, const InputInfo& in) {
@@ -48,19 +35,26 @@ void print_levels(std::ostream& out, const Measurement& l) {
       << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
 }
 
-void print_demo(std::ostream& out, const DemoReport& d, const Measurement& l) {
-  out << "\ndemo: the light holds the dark's glow at scale "
-      << number_text(d.params.glow_scale, true) << " and its hot pixels at scale "
-      << number_text(d.params.hot_scale, true) << "\n"
-      << "  glow  known " << number_text(d.params.glow_scale, true) << "  measured "
-      << number_text(l.glow_ratio, true) << "\n"
-      << "  hot   known " << number_text(d.params.hot_scale, true) << "  measured "
-      << number_text(l.hot_ratio, true) << "\n"
-      << "  light noise in the star-free glow corner (" << rows_of_clean_square(d.params) << "):\n"
-      << "    standard deviation  " << fixed(d.before.std_dev) << " before, "
-      << fixed(d.after.std_dev) << " after correction\n"
-      << "    robust (MAD) sigma  " << fixed(d.before.robust_sd) << " before, "
-      << fixed(d.after.robust_sd) << " after correction\n";
+void print_light_warnings(std::ostream& out, const std::vector<Diagnostic>& warnings) {
+  for (const Diagnostic& w : warnings) out << "warning " << w.code << ": " << w.message << "\n";
+}
+
+void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightSummary>& lights) {
+  out << "\ndemo: each light holds the dark's glow and hot pixels at known scales\n"
+      << "  light            glow known  measured   hot known  measured\n";
+  char line[160];
+  for (const DemoLight& known : d.lights)
+    for (const LightSummary& light : lights)
+      if (light.light.path == known.path) {
+        const Measurement& l = light.levels;
+        std::snprintf(
+            line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
+            known.path.substr(known.path.find_last_of('/') + 1).c_str(),
+            number_text(known.glow_scale, true).c_str(), number_text(l.glow_ratio, true).c_str(),
+            number_text(known.hot_scale, true).c_str(), number_text(l.hot_ratio, true).c_str());
+        out << line;
+      }
+  out << "report " << d.report << "\nplot   " << d.plot << "\n";
 }
 
 Json input_json(const InputInfo& in) {
@@ -86,20 +80,21 @@ void add_light_json(Json& obj, const LightSummary& light) {
     outputs.push_back(output);
   }
   obj["outputs"] = outputs;
+  obj["warnings"] = Json::array();
+  for (const Diagnostic& w : light.warnings) {
+    Json numbers = Json::object();
+    for (const auto& number : w.numbers) numbers[number.first] = json_number(number.second, false);
+    obj["warnings"].push_back({{"code", w.code}, {"message", w.message}, {"numbers", numbers}});
+  }
 }
 
 Json demo_json(const DemoReport& d) {
-  return {{"glow_scale", json_number(d.params.glow_scale, true)},
-          {"hot_scale", json_number(d.params.hot_scale, true)},
-          {"noise_region",
-           {{"x", {0, d.params.clean_size - 1}},
-            {"y", {d.params.height - d.params.clean_size, d.params.height - 1}}}},
-          {"noise_before",
-           {{"std_dev", json_number(d.before.std_dev, true)},
-            {"robust_sd", json_number(d.before.robust_sd, true)}}},
-          {"noise_after",
-           {{"std_dev", json_number(d.after.std_dev, true)},
-            {"robust_sd", json_number(d.after.robust_sd, true)}}}};
+  Json lights = Json::array();
+  for (const DemoLight& l : d.lights)
+    lights.push_back({{"file", l.path},
+                      {"glow_scale", json_number(l.glow_scale, true)},
+                      {"hot_scale", json_number(l.hot_scale, true)}});
+  return {{"lights", lights}, {"report", d.report}, {"plot", d.plot}};
 }
 
 }  // namespace
@@ -122,8 +117,8 @@ void print_text(std::ostream& out, const Summary& s) {
     for (const InputInfo& in : s.inputs) print_input(out, in);
     if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
     print_levels(out, light.levels);
+    print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
-    if (s.demo) print_demo(out, *s.demo, light.levels);
     return;
   }
   for (const InputInfo& in : s.inputs) print_input(out, in);
@@ -132,8 +127,10 @@ void print_text(std::ostream& out, const Summary& s) {
     out << "\n";
     print_input(out, light.light);
     print_levels(out, light.levels);
+    print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
   }
+  if (s.demo) print_demo(out, *s.demo, s.lights);
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
   if (s.failures.empty()) {
@@ -142,6 +139,13 @@ void print_text(std::ostream& out, const Summary& s) {
   }
   out << "; " << s.failures.size() << " failed:\n";
   for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
+}
+
+void print_warnings(std::ostream& err, const Summary& s) {
+  for (const LightSummary& light : s.lights)
+    for (const Diagnostic& w : light.warnings)
+      err << "tenvora-match: " << light.light.path << ": warning " << w.code << ": " << w.message
+          << "\n";
 }
 
 void print_json(std::ostream& out, const Summary& s) {
@@ -161,7 +165,6 @@ void print_json(std::ostream& out, const Summary& s) {
     json["bias_factor"] = s.use_bias ? Json(s.bias_factor) : Json();
     json["subtract"] = s.subtract;
     add_light_json(json, light);
-    if (s.demo) json["demo"] = demo_json(*s.demo);
   } else {
     json["dark"] = input_json(s.inputs.front());
     json["bias"] = s.use_bias ? input_json(s.inputs.back()) : Json();
@@ -173,6 +176,7 @@ void print_json(std::ostream& out, const Summary& s) {
       add_light_json(entry, light);
       json["lights"].push_back(entry);
     }
+    if (s.demo) json["demo"] = demo_json(*s.demo);
     json["failed"] = Json::array();
     for (const Failure& f : s.failures)
       json["failed"].push_back({{"file", f.path}, {"problem", f.problem}});

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/diagnostics.h"
 #include "matching/stages.h"
 #include "tools/tenvora_match/demo_set.h"
+#include "tools/tenvora_match/session_report.h"
 
 struct InputInfo {
   std::string role, path;
@@ -19,15 +21,23 @@ struct OutputInfo {
   std::string preview_problem;       // why a preview asked for was not written
 };
 
+// The scales the demo built a light with.
+struct DemoLight {
+  std::string path;
+  float glow_scale, hot_scale;
+};
+
 struct DemoReport {
-  DemoParams params;
-  NoiseStats before, after;
+  std::vector<DemoLight> lights;
+  std::string report, plot;  // the files written
 };
 
 struct LightSummary {
   InputInfo light;
   Measurement levels{};
   std::vector<OutputInfo> outputs;
+  SessionRow report;                 // its row of the session report
+  std::vector<Diagnostic> warnings;  // of the checks after the match
 };
 
 // A light that could not be read or matched.
@@ -51,6 +61,10 @@ void print_text(std::ostream& out, const Summary& summary);
 // Valid JSON whatever bytes the file names hold (others than UTF-8 become
 // U+FFFD).
 void print_json(std::ostream& out, const Summary& summary);
+
+// One line per warning of every light:
+// "tenvora-match: <light>: warning <code>: <message>".
+void print_warnings(std::ostream& err, const Summary& summary);
 
 // Shortest text that reads back as the same float (is_float) or double.
 std::string number_text(double value, bool is_float);

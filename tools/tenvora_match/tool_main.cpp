@@ -9,8 +9,11 @@
 
 #include "tools/tenvora_match/batch_run.h"
 #include "tools/tenvora_match/fits_io.h"
+#include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
+#include "tools/tenvora_match/session_plot.h"
+#include "tools/tenvora_match/session_report.h"
 #include "tools/tenvora_match/staged_files.h"
 #include "tools/tenvora_match/tool_error.h"
 
@@ -62,46 +65,94 @@ Summary single_run(const RunSettings& s, const std::string& light, LightOutcome*
   return summary;
 }
 
-Summary run_demo(const Options& o) {
-  make_directories(o.demo_dir);
+// The demo's night: one dark and bias, lights whose scales drift, matched
+// as a batch with --subtract into the demo directory.
+Summary run_demo(const Options& o, std::ostream& err, bool err_is_terminal) {
+  const std::vector<NightLight> night = demo_night();
   Options match = o;
   match.dark = join_path(o.demo_dir, "dark.fits");
   match.bias = join_path(o.demo_dir, "bias.fits");
   match.out_dir = o.demo_dir;
   match.overwrite = true;  // checked here, with the inputs
-  RunSettings s = settings_of(match);
-  const char* inputs[] = {"light.fits", "dark.fits", "bias.fits"};
-  std::vector<std::string> names = output_names(s, "");
-  names.insert(names.end(), std::begin(inputs), std::end(inputs));
+  std::vector<std::string> names = {"dark.fits", "bias.fits"};
+  for (const NightLight& light : night) {
+    match.lights.push_back(join_path(o.demo_dir, light.name));
+    names.push_back(light.name);
+  }
+  const RunSettings s = settings_of(match);
+  for (const LightJob& job : light_jobs(match.lights)) {
+    const std::vector<std::string> outputs = output_names(s, job.prefix);
+    names.insert(names.end(), outputs.begin(), outputs.end());
+  }
   check_targets(o.demo_dir, names, o.overwrite, {});
 
-  DemoReport report{};
-  const DemoSet set = make_demo_set(report.params);
+  DemoReport report{{}, o.report, o.plot};
   {
     StagedFiles staged(o.demo_dir);
-    const Frame* frames[] = {&set.light, &set.dark, &set.bias};
-    for (int k = 0; k < 3; ++k)
-      staged.write(inputs[k], [&](const std::string& path) {
-        write_fits(
-            path, *frames[k],
-            {text_key("OBJECT", std::string("synthetic ") + inputs[k], "tenvora-match --demo")},
-            USHORT_IMG);
-      });
+    const DemoSet first = make_demo_set(night.front().params);
+    const auto write = [&](const std::string& name, const Frame& frame, std::vector<FitsKey> keys) {
+      keys.insert(keys.begin(), text_key("OBJECT", "synthetic " + name, "tenvora-match --demo"));
+      staged.write(name,
+                   [&](const std::string& path) { write_fits(path, frame, keys, USHORT_IMG); });
+    };
+    write("dark.fits", first.dark, {});
+    write("bias.fits", first.bias, {});
+    for (const NightLight& light : night) {
+      write(light.name, make_demo_set(light.params).light,
+            {text_key("DATE-OBS", light.date_obs, "start of the exposure (UTC)"),
+             double_key("EXPTIME", light.exptime, "exposure time (s)"),
+             double_key("CCD-TEMP", light.ccd_temp, "sensor temperature (C)")});
+      report.lights.push_back(
+          {join_path(o.demo_dir, light.name), light.params.glow_scale, light.params.hot_scale});
+    }
     staged.commit(o.overwrite, {});
   }
-
-  LightOutcome outcome;
-  Summary summary = single_run(s, join_path(o.demo_dir, "light.fits"), &outcome);
-  report.before = clean_region_noise(outcome.light, report.params);
-  for (const OutputImage& image : outcome.images)
-    if (image.title == "Corrected Image")
-      report.after = clean_region_noise(image.frame, report.params);
+  Summary summary = run_batch(match, s, err, err_is_terminal);
   summary.demo = report;
   return summary;
 }
 
+// The directory and the name of a file named on the command line.
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+using SessionWriter = void (*)(const std::string&, const std::vector<SessionRow>&);
+
+// The report and the plot asked for, with their writers.
+std::vector<std::pair<std::string, SessionWriter>> session_files(const Options& o) {
+  std::vector<std::pair<std::string, SessionWriter>> files;
+  if (!o.report.empty()) files.emplace_back(o.report, static_cast<SessionWriter>(write_report));
+  if (!o.plot.empty()) files.emplace_back(o.plot, write_plot);
+  return files;
+}
+
+// Refused before any work, like the outputs.
+void check_session_files(const Options& o) {
+  const std::vector<FileId> inputs = file_ids({o.light, o.dark, o.bias});
+  for (const auto& file : session_files(o)) {
+    const auto [dir, name] = split_path(file.first);
+    check_targets(dir, {name}, o.overwrite, inputs);
+  }
+}
+
+// Each file appears whole or not at all.
+void write_session_files(const Options& o, const Summary& summary) {
+  std::vector<SessionRow> rows;
+  for (const LightSummary& light : summary.lights) rows.push_back(light.report);
+  const std::vector<FileId> inputs = file_ids({o.light, o.dark, o.bias});
+  for (const auto& file : session_files(o)) {
+    const auto [dir, name] = split_path(file.first);
+    StagedFiles staged(dir);
+    staged.write(name, [&](const std::string& path) { file.second(path, rows); });
+    staged.commit(o.overwrite, inputs);
+  }
+}
+
 Summary run(const Options& o, std::ostream& err, bool err_is_terminal) {
-  if (!o.demo_dir.empty()) return run_demo(o);
+  if (!o.demo_dir.empty()) return run_demo(o, err, err_is_terminal);
   const RunSettings s = settings_of(o);
   if (!o.lights.empty()) return run_batch(o, s, err, err_is_terminal);
   LightOutcome outcome;
@@ -122,7 +173,11 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << "tenvora-match " TENVORA_VERSION "\n";
       return 0;
     }
+    if (!o.demo_dir.empty()) make_directories(o.demo_dir);
+    check_session_files(o);
     const Summary summary = run(o, err, err_is_terminal);
+    print_warnings(err, summary);
+    write_session_files(o, summary);
     if (o.json)
       print_json(out, summary);
     else

@@ -1,0 +1,57 @@
+#include "diagnostics/diagnostics.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+
+#include "diagnostics/checks.h"
+
+std::string sentence(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
+  if (input.width <= 0 || input.height <= 0 || !input.light || !input.light_measured ||
+      !input.dark || !input.glow)
+    throw std::invalid_argument("diagnose_match: empty frame or missing plane");
+  std::vector<Diagnostic> warnings;
+  check_corner_source(input, warnings);
+  check_saturated_hot_pixels(input, warnings);
+  check_empty_hot_cells(input, warnings);
+  check_weak_dark_glow(input, warnings);
+  check_dark_holds_bias(input, warnings);
+  check_ratios(input, warnings);
+  check_negative_pixels(input, warnings);
+  return warnings;
+}
+
+double largest_representable(int bitpix, double bzero, double bscale) {
+  double lowest, highest;  // stored values
+  switch (bitpix) {
+    case 8:
+      lowest = 0, highest = 255;
+      break;
+    case 16:
+      lowest = -32768, highest = 32767;
+      break;
+    case 32:
+      lowest = -2147483648.0, highest = 2147483647.0;
+      break;
+    case 64:
+      lowest = -0x1p63, highest = 0x1p63;
+      break;
+    default:
+      return std::numeric_limits<double>::quiet_NaN();
+  }
+  if (bscale == 0 || !std::isfinite(bscale) || !std::isfinite(bzero))
+    return std::numeric_limits<double>::quiet_NaN();
+  // A negative scale turns the lowest stored value into the largest.
+  return bzero + std::fmax(bscale * lowest, bscale * highest);
+}

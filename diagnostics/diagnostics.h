@@ -1,0 +1,90 @@
+// Checks after a match: warnings when the frames do not suit the two-factor
+// match and its scales cannot be trusted. Shared by the command-line tool and
+// other front ends; the plug-in itself does not use them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Every threshold of the checks, in one place for the help texts.
+namespace diagnostic_limits {
+// Noise is a robust sigma, 1.4826 x the median absolute deviation, never
+// below the floor: quantised frames can have a deviation of 0.
+constexpr double mad_to_sigma = 1.4826;
+constexpr double noise_floor = 0.5;
+// A block's region: the square of this side centred on the 5 x 5 block,
+// clipped to the frame, less the block itself.
+constexpr int32_t region_side = 25;
+// corner-source: the corner block's median above its region's median by more
+// than this many noise units of the region (light less the scaled glow).
+constexpr double corner_source_sigmas = 5.0;
+// saturated-hot-pixel: at least this fraction of the input's largest
+// representable value, or the frame's own maximum when at least this many
+// pixels share it.
+constexpr double saturation_fraction = 0.99;
+constexpr int64_t shared_maximum_pixels = 10;
+// weak-dark-glow: the dark's glow level within this many noise units of 0.
+constexpr double weak_glow_sigmas = 3.0;
+// dark-holds-bias: the predicted shift above this many noise units of the light.
+constexpr double bias_shift_sigmas = 3.0;
+// ratio-out-of-range: above this, or negative, NaN or infinite.
+constexpr double ratio_maximum = 10.0;
+// many-negative-pixels: more than this fraction of the corrected light below 0.
+constexpr double negative_fraction = 0.20;
+}  // namespace diagnostic_limits
+
+// What the checks read about one match. Planes are width x height floats, row
+// after row, the pixel (x, y) at x + width * y; none is changed.
+struct DiagnosticInput {
+  int32_t width = 0, height = 0;
+  bool use_bias = false;
+
+  // The light as read, and the light as measured: with a bias the light less
+  // the bias, factor times; without one the same plane as the light.
+  const float* light = nullptr;
+  const float* light_measured = nullptr;
+  // The dark as read (the bias not taken off), and its unscaled glow
+  // component (with a bias, that of the dark less the bias). Without a bias
+  // the two differ only at hot pixels.
+  const float* dark = nullptr;
+  const float* glow = nullptr;
+  // The corrected light (light less matched dark). May be null: then it is
+  // formed pixel by pixel from the light and the matched dark, which must be
+  // given, without allocating a plane.
+  const float* corrected = nullptr;
+  const float* matched = nullptr;
+
+  // Levels and ratios of the match.
+  double glow_light = 0, glow_dark = 0, glow_ratio = 0;
+  double hot_light = 0, hot_dark = 0, hot_ratio = 0;
+
+  // Top-left pixel of the darkest 5 x 5 block as measured (the anchor as
+  // recorded by the search; the block measured starts there).
+  int32_t darkest_x = 0, darkest_y = 0;
+
+  // The nine hot-pixel positions, one per cell of the 3 x 3 grid, and whether
+  // the search found a pixel above 0 in the cell (else the entry holds the
+  // position it had, (0, 0) after a reset).
+  int32_t hot_x[9] = {}, hot_y[9] = {};
+  bool hot_found[9] = {};
+
+  // The largest value each input file can hold (largest_representable), NaN
+  // or 0 when unknown, as for floating-point files.
+  double light_maximum = 0, dark_maximum = 0;
+};
+
+struct Diagnostic {
+  std::string code;     // stable: corner-source, saturated-hot-pixel, ...
+  std::string message;  // one sentence for the user
+  std::vector<std::pair<std::string, double>> numbers;  // what it was decided on
+};
+
+// All checks on one match, in a fixed order; empty when none fires.
+std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input);
+
+// The largest physical value an integer FITS image of this BITPIX (8, 16, 32,
+// 64) holds, BZERO + BSCALE x stored value; NaN for floating-point BITPIX,
+// BSCALE 0 or a BITPIX that is not one of these.
+double largest_representable(int bitpix, double bzero, double bscale);

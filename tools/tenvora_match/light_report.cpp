@@ -1,0 +1,102 @@
+#include "tools/tenvora_match/light_report.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "tools/tenvora_match/fits_io.h"
+#include "tools/tenvora_match/match_files.h"
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  return first == std::string::npos ? ""
+                                    : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// FITS numbers may write the exponent with a D.
+std::optional<double> card_number(const std::vector<std::string>& cards, const char* keyword) {
+  std::optional<std::string> text = card_value(cards, keyword);
+  if (!text || text->empty()) return std::nullopt;
+  for (char& c : *text) c = c == 'D' || c == 'd' ? 'E' : c;
+  char* end = nullptr;
+  const double value = std::strtod(text->c_str(), &end);
+  if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+const float* plane(const MatchedFrames& matched, const std::string& kind) {
+  for (const OutputImage& image : matched.images)
+    if (output_kind(image.title) == kind) return image.frame.pixels.data();
+  return nullptr;
+}
+
+std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Measurement& m,
+                              const float* matched, const float* corrected) {
+  DiagnosticInput in;
+  in.width = set.frame.width, in.height = set.frame.height;
+  in.use_bias = !set.bias.pixels.empty();
+  in.light = light.pixels.data();
+  std::vector<float> work(in.use_bias && set.bias_factor > 0 ? light.pixels.size() : 0);
+  in.light_measured =
+      light_to_measure(set.frame, in.light, in.use_bias ? set.bias.pixels.data() : nullptr,
+                       in.use_bias ? set.bias_factor : 0, work.data());
+  in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
+  in.matched = matched, in.corrected = corrected;
+  in.glow_light = m.glow_light, in.glow_dark = m.glow_dark, in.glow_ratio = m.glow_ratio;
+  in.hot_light = m.hot_light, in.hot_dark = m.hot_dark, in.hot_ratio = m.hot_ratio;
+  in.darkest_x = m.darkest_block.x, in.darkest_y = m.darkest_block.y;
+  for (int k = 0; k < 9; ++k) {
+    in.hot_x[k] = m.hot_pixels.x[k], in.hot_y[k] = m.hot_pixels.y[k];
+    in.hot_found[k] = m.hot_pixel_found[k];
+  }
+  const auto maximum = [](const PixelStorage& p) {
+    return largest_representable(p.bitpix, p.bzero, p.bscale);
+  };
+  in.light_maximum = maximum(light.storage), in.dark_maximum = maximum(set.dark.storage);
+  return diagnose_match(in);
+}
+
+}  // namespace
+
+std::optional<std::string> card_value(const std::vector<std::string>& cards,
+                                      const std::string& keyword) {
+  for (const std::string& card : cards) {
+    if (card_keyword(card) != keyword || card.compare(8, 2, "= ") != 0) continue;
+    const std::string value = card.substr(10);
+    const size_t start = value.find_first_not_of(' ');
+    if (start != std::string::npos && value[start] == '\'') {
+      const size_t end = value.find('\'', start + 1);
+      return trimmed(value.substr(start + 1, end == std::string::npos ? end : end - start - 1));
+    }
+    return trimmed(value.substr(0, value.find('/')));
+  }
+  return std::nullopt;
+}
+
+void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
+                    const std::vector<std::string>& cards, const MatchedFrames& matched) {
+  const Measurement& m = matched.levels;
+  const float* matched_plane = plane(matched, "matched");
+  const float* corrected = plane(matched, "corrected");
+  std::vector<float> formed;
+  if (!corrected) {
+    formed.resize(light.pixels.size());
+    correct_light(set.frame, light.pixels.data(), matched_plane, formed.data());
+    corrected = formed.data();
+  }
+  summary.warnings = check(set, light, m, matched_plane, corrected);
+
+  SessionRow& row = summary.report;
+  row.file = summary.light.path;
+  row.date_obs = card_value(cards, "DATE-OBS");
+  row.exptime = card_number(cards, "EXPTIME");
+  row.ccd_temp = card_number(cards, "CCD-TEMP");
+  row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
+  row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
+  row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
+  const CornerStats stats = corner_stats(light.pixels.data(), corrected, light.width, light.height);
+  row.noise_light = stats.noise_light, row.noise_corrected = stats.noise_corrected;
+  row.negative_share = stats.negative_share;
+  for (const Diagnostic& warning : summary.warnings) row.warnings.push_back(warning.code);
+}

@@ -1,0 +1,20 @@
+// What the session report and the checks after a match say about one light.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/tenvora_match/match_frames.h"
+#include "tools/tenvora_match/summary.h"
+
+// Fills the light's report row (header values, levels, noise at the glow
+// corner) and its warnings from the match; the corrected light is formed for
+// the measures when the set does not make it.
+void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
+                    const std::vector<std::string>& cards, const MatchedFrames& matched);
+
+// The value of a header card: a string without its quotes and trailing
+// blanks, else the text before any comment; nothing without the card.
+std::optional<std::string> card_value(const std::vector<std::string>& cards,
+                                      const std::string& keyword);
