@@ -55,3 +55,13 @@ double largest_representable(int bitpix, double bzero, double bscale) {
   // A negative scale turns the lowest stored value into the largest.
   return bzero + std::fmax(bscale * lowest, bscale * highest);
 }
+
+void take_measurement(DiagnosticInput& in, const Measurement& m) {
+  in.glow_light = m.glow_light, in.glow_dark = m.glow_dark, in.glow_ratio = m.glow_ratio;
+  in.hot_light = m.hot_light, in.hot_dark = m.hot_dark, in.hot_ratio = m.hot_ratio;
+  in.darkest_x = m.darkest_block.x, in.darkest_y = m.darkest_block.y;
+  for (int k = 0; k < 9; ++k) {
+    in.hot_x[k] = m.hot_pixels.x[k], in.hot_y[k] = m.hot_pixels.y[k];
+    in.hot_found[k] = m.hot_pixel_found[k];
+  }
+}

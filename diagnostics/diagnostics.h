@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "matching/stages.h"
+
 // Every threshold of the checks, in one place for the help texts.
 namespace diagnostic_limits {
 // Noise is a robust sigma, 1.4826 x the median absolute deviation, never
@@ -80,6 +82,9 @@ struct Diagnostic {
   std::string message;  // one sentence for the user
   std::vector<std::pair<std::string, double>> numbers;  // what it was decided on
 };
+
+// Copies the levels, ratios and search results of a match into the input.
+void take_measurement(DiagnosticInput& input, const Measurement& m);
 
 // All checks on one match, in a fixed order; empty when none fires.
 std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input);

@@ -94,13 +94,7 @@ void make_demo(Case& c) {
   light_to_measure(dark_set.frame, c.light.data(), set.bias.pixels.data(), 1,
                    c.light_measured.data());
   c.corrected = std::move(run.images.back().frame.pixels);  // the corrected image comes last
-  in.glow_light = m.glow_light, in.glow_dark = m.glow_dark, in.glow_ratio = m.glow_ratio;
-  in.hot_light = m.hot_light, in.hot_dark = m.hot_dark, in.hot_ratio = m.hot_ratio;
-  in.darkest_x = m.darkest_block.x, in.darkest_y = m.darkest_block.y;
-  for (int k = 0; k < 9; ++k) {
-    in.hot_x[k] = m.hot_pixels.x[k], in.hot_y[k] = m.hot_pixels.y[k];
-    in.hot_found[k] = m.hot_pixel_found[k];
-  }
+  take_measurement(in, m);
   in.light_maximum = in.dark_maximum = largest_representable(16, 32768, 1);
   c.point_at_planes();
 }

@@ -43,13 +43,7 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Meas
                        in.use_bias ? set.bias_factor : 0, work.data());
   in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
   in.matched = matched, in.corrected = corrected;
-  in.glow_light = m.glow_light, in.glow_dark = m.glow_dark, in.glow_ratio = m.glow_ratio;
-  in.hot_light = m.hot_light, in.hot_dark = m.hot_dark, in.hot_ratio = m.hot_ratio;
-  in.darkest_x = m.darkest_block.x, in.darkest_y = m.darkest_block.y;
-  for (int k = 0; k < 9; ++k) {
-    in.hot_x[k] = m.hot_pixels.x[k], in.hot_y[k] = m.hot_pixels.y[k];
-    in.hot_found[k] = m.hot_pixel_found[k];
-  }
+  take_measurement(in, m);
   const auto maximum = [](const PixelStorage& p) {
     return largest_representable(p.bitpix, p.bzero, p.bscale);
   };
