@@ -116,6 +116,12 @@ void text_at(cairo_t* cr, const std::string& text, double x, double y, double ax
   cairo_show_text(cr, text.c_str());
 }
 
+void stroke_line(cairo_t* cr, double x0, double y0, double x1, double y1) {
+  cairo_move_to(cr, x0, y0);
+  cairo_line_to(cr, x1, y1);
+  cairo_stroke(cr);
+}
+
 template <typename Draw>
 void for_each_tick(const Axis& axis, Draw draw) {
   for (double k = std::ceil(axis.lo / axis.step); k * axis.step <= axis.hi; ++k)
@@ -131,25 +137,17 @@ void draw_axes(const Canvas& c, const std::string& x_title, const std::string& y
   for_each_tick(c.x, [&](double v) {
     const double x = std::round(c.px(v)) + 0.5;
     cairo_set_source_rgb(cr, 0.88, 0.88, 0.88);
-    cairo_move_to(cr, x, top);
-    cairo_line_to(cr, x, bottom);
-    cairo_stroke(cr);
+    stroke_line(cr, x, top, x, bottom);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_move_to(cr, x, bottom);
-    cairo_line_to(cr, x, bottom + 6);
-    cairo_stroke(cr);
+    stroke_line(cr, x, bottom, x, bottom + 6);
     text_at(cr, c.x.label(v, c.x.step), x, bottom + 10, 0.5, 0);
   });
   for_each_tick(c.y, [&](double v) {
     const double y = std::round(c.py(v)) + 0.5;
     cairo_set_source_rgb(cr, 0.88, 0.88, 0.88);
-    cairo_move_to(cr, left, y);
-    cairo_line_to(cr, right, y);
-    cairo_stroke(cr);
+    stroke_line(cr, left, y, right, y);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_move_to(cr, left - 6, y);
-    cairo_line_to(cr, left, y);
-    cairo_stroke(cr);
+    stroke_line(cr, left - 6, y, left, y);
     text_at(cr, c.y.label(v, c.y.step), left - 10, y, 1, 0.5);
   });
   cairo_rectangle(cr, left + 0.5, top + 0.5, right - left, bottom - top);
@@ -207,9 +205,7 @@ void draw_legend(cairo_t* cr) {
     text_at(cr, s->name, x, kTop - 16, 0, 0.5);
     cairo_set_source_rgb(cr, s->red, s->green, s->blue);
     cairo_set_line_width(cr, 2);
-    cairo_move_to(cr, x - 40, kTop - 16);
-    cairo_line_to(cr, x - 10, kTop - 16);
-    cairo_stroke(cr);
+    stroke_line(cr, x - 40, kTop - 16, x - 10, kTop - 16);
     marker(cr, *s, x - 25, kTop - 16);
     x -= 70;
   }
