@@ -3,6 +3,7 @@
 import json
 import os
 import subprocess
+import pathlib
 import sys
 
 import numpy as np
@@ -51,6 +52,16 @@ def test_ccddata_round_trip(tmp_path):
     assert ccdproc.match(light, dark).corrected is None
     with pytest.raises(ValueError, match="units differ"):
         ccdproc.match(light, frame(2, 300, unit="electron"))
+
+
+def test_readme_ccddata_example(tmp_path, monkeypatch):
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
+    example = readme.split("### astropy CCDData")[1].split("```python")[1].split("```")[0]
+    for name, seed, level in (("m42_0001", 1, 500), ("master_dark", 2, 300), ("master_bias", 3, 100)):
+        frame(seed, level).write(tmp_path / f"{name}.fits")
+    monkeypatch.chdir(tmp_path)
+    exec(example, {})
+    assert fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"][-3] == "dark master_dark.fits"
 
 
 def test_dask_night_is_the_serial_loop(tmp_path):
