@@ -103,8 +103,8 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
 
     Each output is a CCDData in the light's unit, with the light's header
     followed by the keywords and HISTORY lines tenvora-match writes (the names
-    given are those the header cites), and masked where the light, the dark or
-    the bias is masked. Uncertainties are not propagated: the outputs have none.
+    given are those the header cites), and masked where the light, the dark (when
+    given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
     Inputs in other units than the light's raise ValueError.
     """
     for frame, name in ((dark, "dark"), (bias, "bias")):

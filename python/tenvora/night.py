@@ -50,12 +50,12 @@ def read(path):
     return CCDData.read(path, unit=None if "BUNIT" in fits.getheader(path) else "adu")
 
 
-def match_file(path, dark_parts, out_dir, dark_name, bias=None, bias_name="bias", bias_factor=1,
-               subtract=False, overwrite=False):
+def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
+               bias_factor=1, subtract=False, overwrite=False):
     """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
     `<stem>_matched.fits`; returns its report row."""
     light = read(path)
-    result = ccdproc.match(light, None, bias, bias_factor, subtract, dark_parts,
+    result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
                            light_name=os.path.basename(path), dark_name=dark_name,
                            bias_name=bias_name)
     kind = "corrected" if subtract else "matched"
@@ -78,15 +78,18 @@ def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtr
         if taken[stem(light)] > 1:
             raise ValueError(f"{light}: another light's outputs would take its names {stem(light)}_*")
     bias = None if bias_path is None else read(bias_path)
-    parts = tenvora.split_dark(read(dark_path).data, None if bias is None else bias.data,
-                               bias_factor)
+    dark = read(dark_path)
+    parts = tenvora.split_dark(dark.data, None if bias is None else bias.data, bias_factor)
+    # The split parts stand for the dark's pixels; the dark itself goes along only
+    # for its mask.
+    dark = dark if dark.mask is not None else None
     settings = dict(out_dir=out_dir, dark_name=os.path.basename(dark_path),
                     bias_name=None if bias_path is None else os.path.basename(bias_path),
                     bias_factor=bias_factor, subtract=subtract, overwrite=overwrite)
     if client is None:
-        return [match_file(light, parts, bias=bias, **settings) for light in lights]
+        return [match_file(light, parts, dark=dark, bias=bias, **settings) for light in lights]
     # In a list, so each goes as one piece rather than element by element.
-    parts_on_workers, bias_on_workers = client.scatter([parts, bias], broadcast=True)
-    futures = client.map(match_file, lights, dark_parts=parts_on_workers, bias=bias_on_workers,
-                         pure=False, **settings)
+    on_workers = client.scatter([parts, dark, bias], broadcast=True)
+    futures = client.map(match_file, lights, dark_parts=on_workers[0], dark=on_workers[1],
+                         bias=on_workers[2], pure=False, **settings)
     return client.gather(futures)

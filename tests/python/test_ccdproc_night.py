@@ -70,7 +70,7 @@ def test_dask_night_is_the_serial_loop(tmp_path):
         folder.mkdir()
     for k in range(3):
         frame(10 + k, 400 + 50 * k).write(lights_dir / f"m42_{k}.fits")
-    frame(2, 300).write(lights_dir / "dark.fits")
+    frame(2, 300, (3, 4)).write(lights_dir / "dark.fits")
     frame(3, 100).write(lights_dir / "bias.fits")
     dark, bias = str(lights_dir / "dark.fits"), str(lights_dir / "bias.fits")
 
@@ -89,6 +89,7 @@ def test_dask_night_is_the_serial_loop(tmp_path):
     assert sorted(os.listdir(parallel)) == names
     for name in names:
         assert (serial / name).read_bytes() == (parallel / name).read_bytes()
+        assert np.array_equal(np.argwhere(CCDData.read(serial / name).mask), [(3, 4)])
     # Outputs beside the lights are not taken for lights on the next run.
     (serial / names[0]).rename(lights_dir / names[0])
     assert night.lights_in(str(lights_dir), leave_out=[dark, bias]) == lights
