@@ -181,10 +181,12 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
 
 }  // namespace
 
-PYBIND11_MODULE(tenvora, m) {
+PYBIND11_MODULE(_tenvora, m) {
   m.doc() =
       "Matched-dark calibration: a dark frame split into glow and hot pixels, each scaled "
       "to the level measured in the light.";
+  // The tool's version, for the headers the package writes as the tool does.
+  m.attr("__version__") = TENVORA_VERSION;
 
   py::class_<MatchResult>(m, "MatchResult")
       .def_readonly("glow", &MatchResult::glow, "the dark's glow, scaled to the light")

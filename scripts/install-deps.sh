@@ -24,8 +24,10 @@ test_group=(
   clang-format clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   xvfb x11-apps
-  # The Python module and its tests, for Debian's /usr/bin/python3.
+  # The Python package and its tests (astropy and Dask for tenvora.ccdproc
+  # and the Dask example), for Debian's /usr/bin/python3.
   pybind11-dev python3-dev python3-numpy python3-pytest
+  python3-astropy python3-dask python3-distributed
 )
 win32_group=(wine wine32:i386)
 

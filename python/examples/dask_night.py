@@ -1,0 +1,54 @@
+"""A directory of lights matched against one dark (and bias) on a Dask cluster.
+
+    dask_night.py --dark D.fits [--bias B.fits] [--subtract] --out-dir OUT LIGHTS_DIR
+                  [--scheduler tcp://scheduler:8786 | --workers 2]
+
+Without --scheduler it starts a LocalCluster of --workers processes; with it,
+the same work goes to the cluster behind that scheduler (whose workers need
+tenvora importable and the files at the same paths). Prints the report rows as
+JSON, one a line.
+"""
+
+import argparse
+import json
+import os
+
+from dask.distributed import Client, LocalCluster
+
+from tenvora import night
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("lights", help="directory of light frames")
+    parser.add_argument("--dark", required=True)
+    parser.add_argument("--bias")
+    parser.add_argument("--bias-factor", type=int, default=1)
+    parser.add_argument("--subtract", action="store_true")
+    parser.add_argument("--out-dir", required=True)
+    parser.add_argument("--overwrite", action="store_true")
+    parser.add_argument("--scheduler", help="address of a running scheduler")
+    parser.add_argument("--workers", type=int, default=2, help="local worker processes")
+    args = parser.parse_args()
+
+    lights = night.lights_in(args.lights, leave_out=[p for p in (args.dark, args.bias) if p])
+    os.makedirs(args.out_dir, exist_ok=True)
+    if args.scheduler:
+        client, cluster = Client(args.scheduler), None
+    else:
+        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                               dashboard_address=None)
+        client = Client(cluster)
+    try:
+        rows = night.match_night(lights, args.dark, args.out_dir, args.bias, args.bias_factor,
+                                 args.subtract, args.overwrite, client=client)
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+    for row in rows:
+        print(json.dumps(row))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,95 @@
+"""A night of lights matched against one dark and bias, in this process or on a
+Dask cluster: the dark is split once, each light is matched on its own and
+its output written with tenvora-match's name and header.
+"""
+
+import os
+from collections import Counter
+
+from astropy.io import fits
+from astropy.nddata import CCDData
+
+import tenvora
+from tenvora import ccdproc
+
+EXTENSIONS = (".fits", ".fit", ".fts")
+ROW_KEYS = ("glow_light", "glow_dark", "glow_ratio", "hot_light", "hot_dark", "hot_ratio")
+
+
+def stem(path):
+    """The light's name without its FITS extension (and .gz), as the tool names outputs."""
+    name = os.path.basename(path)
+    low = name.lower()
+    if low.endswith(".gz"):
+        name, low = name[:-3], low[:-3]
+    for extension in EXTENSIONS:
+        if low.endswith(extension) and len(low) > len(extension):
+            return name[: -len(extension)]
+    return name
+
+
+def lights_in(directory, leave_out=()):
+    """The directory's FITS files sorted by name, without hidden files, those left out
+    and the tool's outputs (so outputs written beside the lights are not taken as
+    lights on the next run)."""
+    skip = {os.path.realpath(p) for p in leave_out}
+    paths = []
+    for name in sorted(os.listdir(directory)):
+        path = os.path.join(directory, name)
+        low = name.lower().removesuffix(".gz")
+        if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):
+            continue
+        made_here = str(fits.getheader(path).get("CREATOR", "")).startswith("tenvora-match")
+        if os.path.realpath(path) not in skip and not made_here:
+            paths.append(path)
+    return paths
+
+
+def read(path):
+    """A frame as CCDData; files without BUNIT are taken as ADU."""
+    return CCDData.read(path, unit=None if "BUNIT" in fits.getheader(path) else "adu")
+
+
+def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
+               bias_factor=1, subtract=False, overwrite=False):
+    """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
+    `<stem>_matched.fits`; returns its report row."""
+    light = read(path)
+    result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
+                           light_name=os.path.basename(path), dark_name=dark_name,
+                           bias_name=bias_name)
+    kind = "corrected" if subtract else "matched"
+    getattr(result, kind).write(os.path.join(out_dir, f"{stem(path)}_{kind}.fits"),
+                                overwrite=overwrite)
+    levels = result.levels
+    row = {"file": path}
+    row.update((key, levels[key]) for key in ROW_KEYS)
+    row["darkest_x"], row["darkest_y"] = levels["darkest_block"]
+    return row
+
+
+def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtract=False,
+                overwrite=False, client=None):
+    """Matches the lights against the dark (and bias) and returns their report rows in
+    the order given. With a Dask client the split dark and the bias go to every
+    worker once and the lights are matched there; without one, here in turn."""
+    taken = Counter(stem(light) for light in lights)
+    for light in lights:
+        if taken[stem(light)] > 1:
+            raise ValueError(f"{light}: another light's outputs would take its names {stem(light)}_*")
+    bias = None if bias_path is None else read(bias_path)
+    dark = read(dark_path)
+    parts = tenvora.split_dark(dark.data, None if bias is None else bias.data, bias_factor)
+    # The split parts stand for the dark's pixels; the dark itself goes along only
+    # for its mask.
+    dark = dark if dark.mask is not None else None
+    settings = dict(out_dir=out_dir, dark_name=os.path.basename(dark_path),
+                    bias_name=None if bias_path is None else os.path.basename(bias_path),
+                    bias_factor=bias_factor, subtract=subtract, overwrite=overwrite)
+    if client is None:
+        return [match_file(light, parts, dark=dark, bias=bias, **settings) for light in lights]
+    # In a list, so each goes as one piece rather than element by element.
+    on_workers = client.scatter([parts, dark, bias], broadcast=True)
+    futures = client.map(match_file, lights, dark_parts=on_workers[0], dark=on_workers[1],
+                         bias=on_workers[2], pure=False, **settings)
+    return client.gather(futures)

@@ -1,0 +1,95 @@
+"""tenvora.ccdproc on CCDData, and a night matched on a Dask cluster as in the serial loop."""
+
+import json
+import os
+import subprocess
+import pathlib
+import sys
+
+import numpy as np
+import pytest
+from astropy.io import fits
+from astropy.nddata import CCDData
+
+import tenvora
+from tenvora import ccdproc, night
+
+SHAPE = (48, 64)
+
+
+def frame(seed, level, mask_at=None, unit="adu"):
+    data = (level + np.random.default_rng(seed).random(SHAPE) * 40).astype(np.float32)
+    mask = None
+    if mask_at is not None:
+        mask = np.zeros(SHAPE, bool)
+        mask[mask_at] = True
+    header = fits.Header([("EXPTIME", 300.0), ("HISTORY", "taken at the telescope")])
+    return CCDData(data, unit=unit, mask=mask, meta=header)
+
+
+def test_ccddata_round_trip(tmp_path):
+    light, dark, bias = frame(1, 500, (1, 2)), frame(2, 300, (3, 4)), frame(3, 100, (5, 6))
+    result = ccdproc.match(light, dark, bias, 2, subtract=True, light_name="l.fits",
+                           dark_name="d.fits", bias_name="b.fits")
+    plain = tenvora.match(light.data, dark.data, bias.data, 2, subtract=True)
+    assert result.levels == plain.levels
+    for kind, imagetyp in (("glow", "Dark Frame"), ("matched", "Dark Frame"), ("corrected", "Light Frame")):
+        path = tmp_path / f"{kind}.fits"
+        getattr(result, kind).write(path)
+        back = CCDData.read(path)
+        assert np.array_equal(back.data.astype(np.float32).view(np.uint32), getattr(plain, kind).view(np.uint32))
+        assert back.unit == "adu" and back.uncertainty is None
+        assert np.array_equal(np.argwhere(back.mask), [(1, 2), (3, 4), (5, 6)])
+        header = back.header
+        assert header["EXPTIME"] == 300.0 and header["IMAGETYP"] == imagetyp
+        assert header["LIGHT"] == "l.fits" and header["BIASFACT"] == 2
+        assert np.float32(header["GLOWRAT"]) == np.float32(plain.levels["glow_ratio"])
+        history = list(header["HISTORY"])
+        assert history[0] == "taken at the telescope"
+        assert history[2:] == ["dark d.fits", "bias b.fits, factor 2",
+                               f"glow ratio {ccdproc.float_text(plain.levels['glow_ratio'])}, "
+                               f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}"]
+    assert ccdproc.match(light, dark).corrected is None
+    with pytest.raises(ValueError, match="units differ"):
+        ccdproc.match(light, frame(2, 300, unit="electron"))
+
+
+def test_readme_ccddata_example(tmp_path, monkeypatch):
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
+    example = readme.split("### astropy CCDData")[1].split("```python")[1].split("```")[0]
+    for name, seed, level in (("m42_0001", 1, 500), ("master_dark", 2, 300), ("master_bias", 3, 100)):
+        frame(seed, level).write(tmp_path / f"{name}.fits")
+    monkeypatch.chdir(tmp_path)
+    exec(example, {})
+    assert fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"][-3] == "dark master_dark.fits"
+
+
+def test_dask_night_is_the_serial_loop(tmp_path):
+    lights_dir, serial, parallel = (tmp_path / name for name in ("lights", "serial", "dask"))
+    for folder in (lights_dir, serial, parallel):
+        folder.mkdir()
+    for k in range(3):
+        frame(10 + k, 400 + 50 * k).write(lights_dir / f"m42_{k}.fits")
+    frame(2, 300, (3, 4)).write(lights_dir / "dark.fits")
+    frame(3, 100).write(lights_dir / "bias.fits")
+    dark, bias = str(lights_dir / "dark.fits"), str(lights_dir / "bias.fits")
+
+    # The example on a LocalCluster of two worker processes, which inherit PYTHONPATH.
+    example = os.path.join(os.environ["TENVORA_EXAMPLES"], "dask_night.py")
+    run = subprocess.run([sys.executable, example, str(lights_dir), "--dark", dark, "--bias", bias,
+                          "--subtract", "--out-dir", str(parallel), "--workers", "2"],
+                         check=True, capture_output=True, text=True, timeout=500)
+    rows = [json.loads(line) for line in run.stdout.splitlines()]
+
+    lights = night.lights_in(str(lights_dir), leave_out=[dark, bias])
+    assert [os.path.basename(p) for p in lights] == ["m42_0.fits", "m42_1.fits", "m42_2.fits"]
+    assert rows == night.match_night(lights, dark, str(serial), bias, subtract=True)
+    names = sorted(os.listdir(serial))
+    assert names == ["m42_0_corrected.fits", "m42_1_corrected.fits", "m42_2_corrected.fits"]
+    assert sorted(os.listdir(parallel)) == names
+    for name in names:
+        assert (serial / name).read_bytes() == (parallel / name).read_bytes()
+        assert np.array_equal(np.argwhere(CCDData.read(serial / name).mask), [(3, 4)])
+    # Outputs beside the lights are not taken for lights on the next run.
+    (serial / names[0]).rename(lights_dir / names[0])
+    assert night.lights_in(str(lights_dir), leave_out=[dark, bias]) == lights
