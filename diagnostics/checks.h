@@ -19,5 +19,12 @@ inline size_t pixel_index(const DiagnosticInput& input, int32_t x, int32_t y) {
   return static_cast<size_t>(y) * static_cast<size_t>(input.width) + static_cast<size_t>(x);
 }
 
+// The light as its levels were measured, at pixel i.
+inline float measured_light(const DiagnosticInput& input, size_t i) {
+  float value = input.light[i];
+  for (int32_t k = 0; input.use_bias && k < input.bias_factor; ++k) value = value - input.bias[i];
+  return value;
+}
+
 // printf-style text of a warning.
 std::string sentence(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -18,7 +18,7 @@ std::string sentence(const char* format, ...) {
 }
 
 std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
-  if (input.width <= 0 || input.height <= 0 || !input.light || !input.light_measured ||
+  if (input.width <= 0 || input.height <= 0 || !input.light || (input.use_bias && !input.bias) ||
       !input.dark || !input.glow)
     throw std::invalid_argument("diagnose_match: empty frame or missing plane");
   std::vector<Diagnostic> warnings;

@@ -43,10 +43,12 @@ struct DiagnosticInput {
   int32_t width = 0, height = 0;
   bool use_bias = false;
 
-  // The light as read, and the light as measured: with a bias the light less
-  // the bias, factor times; without one the same plane as the light.
+  // The light as read and, with use_bias, the bias and its factor: the
+  // levels were measured on the light less the bias, factor times, each step
+  // rounded, which the checks form pixel by pixel where they read it.
   const float* light = nullptr;
-  const float* light_measured = nullptr;
+  const float* bias = nullptr;
+  int32_t bias_factor = 0;
   // The dark as read (the bias not taken off), and its unscaled glow
   // component (with a bias, that of the dark less the bias). Without a bias
   // the two differ only at hot pixels.

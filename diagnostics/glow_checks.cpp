@@ -36,7 +36,7 @@ void check_corner_source(const DiagnosticInput& input, std::vector<Diagnostic>& 
   // surroundings; what is left over is light that is not glow.
   const auto residual = [&input](int32_t x, int32_t y) {
     const size_t i = pixel_index(input, x, y);
-    return static_cast<double>(input.light_measured[i]) - input.glow_ratio * input.glow[i];
+    return static_cast<double>(measured_light(input, i)) - input.glow_ratio * input.glow[i];
   };
   const RobustStats corner = block_stats(input, corner_x, corner_y(input), residual);
   const RobustStats region = region_stats(input, corner_x, corner_y(input), residual);
@@ -77,8 +77,7 @@ void check_dark_holds_bias(const DiagnosticInput& input, std::vector<Diagnostic>
       block_stats(input, input.darkest_x, input.darkest_y, plane(input, input.dark)).median;
   const double shift = std::fabs((1.0 - input.glow_ratio) * dark_median);
   const double noise =
-      region_stats(input, input.darkest_x, input.darkest_y, plane(input, input.light_measured))
-          .noise;
+      region_stats(input, input.darkest_x, input.darkest_y, plane(input, input.light)).noise;
   if (!(shift > diagnostic_limits::bias_shift_sigmas * noise)) return;
   warnings.push_back(
       {"dark-holds-bias",

@@ -18,7 +18,7 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 // One match's planes and the input that points at them.
 struct Case {
-  std::vector<float> light, light_measured, dark, glow, matched, corrected;
+  std::vector<float> light, bias, dark, glow, matched, corrected;
   DiagnosticInput input;
 
   float& at(std::vector<float>& plane, int32_t x, int32_t y) {
@@ -26,7 +26,7 @@ struct Case {
   }
   void point_at_planes() {
     input.light = light.data();
-    input.light_measured = light_measured.data();
+    input.bias = bias.data();
     input.dark = dark.data();
     input.glow = glow.data();
     input.matched = matched.empty() ? nullptr : matched.data();
@@ -42,7 +42,7 @@ void make_small(Case& c, bool use_bias = true, float dark_offset = 0, float glow
   const int32_t w = 60, h = 45;
   const float bias = use_bias ? 100.0f : 0.0f, offset = use_bias ? bias : dark_offset;
   DiagnosticInput& in = c.input;
-  in.width = w, in.height = h, in.use_bias = use_bias;
+  in.width = w, in.height = h, in.use_bias = use_bias, in.bias_factor = 1;
   const auto glow_at = [&](double x, double y) {
     return 2.0 + glow_peak * std::exp(-std::hypot(x, h - 1 - y) / 8);
   };
@@ -58,8 +58,7 @@ void make_small(Case& c, bool use_bias = true, float dark_offset = 0, float glow
   const auto noise = [&state] {
     return float((state = state * 1664525u + 1013904223u) >> 29) - 3.5f;
   };
-  for (std::vector<float>* p :
-       {&c.light, &c.light_measured, &c.dark, &c.glow, &c.matched, &c.corrected})
+  for (std::vector<float>* p : {&c.light, &c.bias, &c.dark, &c.glow, &c.matched, &c.corrected})
     p->assign(size_t(w) * h, 0.0f);
   for (size_t i = 0; i < c.light.size(); ++i) {
     const float glow = float(glow_at(i % w, i / w));
@@ -70,7 +69,7 @@ void make_small(Case& c, bool use_bias = true, float dark_offset = 0, float glow
     c.glow[i] = std::round(glow + offset - bias + noise());
     c.dark[i] = c.glow[i] + hot + bias;
     c.light[i] = std::round(offset + 200.0f + float(in.glow_ratio) * glow + 2 * hot + noise());
-    c.light_measured[i] = c.light[i] - bias;
+    c.bias[i] = bias;
     c.matched[i] = float(in.glow_ratio * c.glow[i]) + float(in.hot_ratio * hot) + bias;
     c.corrected[i] = c.light[i] - c.matched[i];
   }
@@ -90,9 +89,7 @@ void make_demo(Case& c) {
   DiagnosticInput& in = c.input;
   in.width = params.width, in.height = params.height, in.use_bias = true;
   c.light = set.light.pixels, c.dark = set.dark.pixels, c.glow = dark_set.glow;
-  c.light_measured.resize(c.light.size());
-  light_to_measure(dark_set.frame, c.light.data(), set.bias.pixels.data(), 1,
-                   c.light_measured.data());
+  c.bias = set.bias.pixels, in.bias_factor = 1;
   c.corrected = std::move(run.images.back().frame.pixels);  // the corrected image comes last
   take_measurement(in, m);
   in.light_maximum = in.dark_maximum = largest_representable(16, 32768, 1);
@@ -104,8 +101,7 @@ void add_corner_star(Case& c) {
     for (int32_t x = 0; x < 11; ++x) {
       const float star = std::round(
           300 * std::exp(-(std::pow(x - 5, 2) + std::pow(y - (c.input.height - 11), 2)) / 4.5));
-      for (std::vector<float>* p : {&c.light, &c.light_measured, &c.corrected})
-        c.at(*p, x, y) += star;
+      for (std::vector<float>* p : {&c.light, &c.corrected}) c.at(*p, x, y) += star;
     }
 }
 

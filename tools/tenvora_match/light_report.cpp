@@ -37,10 +37,8 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Meas
   in.width = set.frame.width, in.height = set.frame.height;
   in.use_bias = !set.bias.pixels.empty();
   in.light = light.pixels.data();
-  std::vector<float> work(in.use_bias && set.bias_factor > 0 ? light.pixels.size() : 0);
-  in.light_measured =
-      light_to_measure(set.frame, in.light, in.use_bias ? set.bias.pixels.data() : nullptr,
-                       in.use_bias ? set.bias_factor : 0, work.data());
+  in.bias = in.use_bias ? set.bias.pixels.data() : nullptr;
+  in.bias_factor = set.bias_factor;
   in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
   in.matched = matched, in.corrected = corrected;
   take_measurement(in, m);
