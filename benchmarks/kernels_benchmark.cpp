@@ -205,6 +205,10 @@ BENCHMARK(BM_run_matched_dark)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 
+Frame tool_frame(const std::vector<float>& plane) {
+  return {kWidth, kHeight, Pixels(plane.begin(), plane.end())};
+}
+
 // One light matched against a dark split once, bias factor 1, with the
 // corrected image, through the stages as tenvora-match and the Python module
 // compose them, into planes allocated once: the core's own time for a light
@@ -212,7 +216,7 @@ BENCHMARK(BM_run_matched_dark)
 // against it).
 void BM_match_light_stages(benchmark::State& state) {
   Frames& f = frames();
-  const DarkSet set = split_dark_set({kWidth, kHeight, f.dark}, {kWidth, kHeight, f.bias}, 1, true);
+  const DarkSet set = split_dark_set(tool_frame(f.dark), tool_frame(f.bias), 1, true);
   std::vector<float> corrected(kCount);
   for (auto _ : state) {
     const float* measured =
@@ -229,12 +233,12 @@ BENCHMARK(BM_match_light_stages)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
 
-// The same through match_light, which allocates its four (zeroed) output
-// planes in each run.
+// The same through match_light, which allocates its four output planes in
+// each run.
 void BM_match_light(benchmark::State& state) {
   Frames& f = frames();
-  const Frame light{kWidth, kHeight, f.light};
-  const DarkSet set = split_dark_set({kWidth, kHeight, f.dark}, {kWidth, kHeight, f.bias}, 1, true);
+  const Frame light = tool_frame(f.light);
+  const DarkSet set = split_dark_set(tool_frame(f.dark), tool_frame(f.bias), 1, true);
   for (auto _ : state) benchmark::DoNotOptimize(match_light(light, set));
 }
 BENCHMARK(BM_match_light)

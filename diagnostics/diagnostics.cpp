@@ -1,5 +1,6 @@
 #include "diagnostics/diagnostics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -30,6 +31,28 @@ std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
   check_ratios(input, warnings);
   check_negative_pixels(input, warnings);
   return warnings;
+}
+
+double saturation_level(const float* plane, size_t count, double maximum) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double representable = std::isfinite(maximum) && maximum > 0
+                                   ? diagnostic_limits::saturation_fraction * maximum
+                                   : nan;
+  // The highest value (NaN never is) in lanes the compiler keeps in vector
+  // registers, then how many pixels hold it: two passes without branches.
+  constexpr size_t kLanes = 16;
+  float lanes[kLanes];
+  std::fill(lanes, lanes + kLanes, -std::numeric_limits<float>::infinity());
+  size_t i = 0;
+  for (; i + kLanes <= count; i += kLanes)
+    for (size_t k = 0; k < kLanes; ++k)
+      lanes[k] = plane[i + k] > lanes[k] ? plane[i + k] : lanes[k];
+  for (; i < count; ++i) lanes[0] = plane[i] > lanes[0] ? plane[i] : lanes[0];
+  const float highest = *std::max_element(lanes, lanes + kLanes);
+  int64_t holding = 0;
+  for (i = 0; i < count; ++i) holding += plane[i] == highest;
+  const double shared = holding >= diagnostic_limits::shared_maximum_pixels ? highest : nan;
+  return std::fmin(representable, shared);  // fmin takes the other when one is NaN
 }
 
 double largest_representable(int bitpix, double bzero, double bscale) {

@@ -3,7 +3,9 @@
 // other front ends; the plug-in itself does not use them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,6 +79,9 @@ struct DiagnosticInput {
   // The largest value each input file can hold (largest_representable), NaN
   // or 0 when unknown, as for floating-point files.
   double light_maximum = 0, dark_maximum = 0;
+  // saturation_level of the dark when the caller has it already (a run
+  // works it out once for all its lights); else the check works it out.
+  std::optional<double> dark_saturation;
 };
 
 struct Diagnostic {
@@ -90,6 +95,13 @@ void take_measurement(DiagnosticInput& input, const Measurement& m);
 
 // All checks on one match, in a fixed order; empty when none fires.
 std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input);
+
+// The value from which a pixel of the plane counts as saturated: the lower
+// of saturation_fraction of the largest value its file can hold (maximum;
+// NaN or 0 when unknown) and the plane's own maximum when at least
+// shared_maximum_pixels pixels hold it (a camera of fewer bits, a
+// floating-point file); NaN when neither applies.
+double saturation_level(const float* plane, size_t count, double maximum);
 
 // The largest physical value an integer FITS image of this BITPIX (8, 16, 32,
 // 64) holds, BZERO + BSCALE x stored value; NaN for floating-point BITPIX,

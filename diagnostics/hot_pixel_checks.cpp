@@ -5,36 +5,12 @@
 
 #include "diagnostics/checks.h"
 
-namespace {
-
-// The value from which a pixel of one input counts as saturated, the lower
-// of 99 % of the largest value its file can hold and the frame's own maximum
-// when enough pixels share it (a camera of fewer bits, a floating-point
-// file); NaN when neither applies.
-double saturation_level(const DiagnosticInput& input, const float* plane, double maximum) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double representable = std::isfinite(maximum) && maximum > 0
-                                   ? diagnostic_limits::saturation_fraction * maximum
-                                   : nan;
-  const size_t n = static_cast<size_t>(input.width) * static_cast<size_t>(input.height);
-  float highest = -std::numeric_limits<float>::infinity();
-  int64_t count = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (plane[i] > highest) {
-      highest = plane[i];
-      count = 0;
-    }
-    count += plane[i] == highest;
-  }
-  const double shared = count >= diagnostic_limits::shared_maximum_pixels ? highest : nan;
-  return std::fmin(representable, shared);  // fmin takes the other when one is NaN
-}
-
-}  // namespace
-
 void check_saturated_hot_pixels(const DiagnosticInput& input, std::vector<Diagnostic>& warnings) {
-  const double dark_level = saturation_level(input, input.dark, input.dark_maximum);
-  const double light_level = saturation_level(input, input.light, input.light_maximum);
+  const size_t n = static_cast<size_t>(input.width) * static_cast<size_t>(input.height);
+  const double dark_level = input.dark_saturation
+                                ? *input.dark_saturation
+                                : saturation_level(input.dark, n, input.dark_maximum);
+  const double light_level = saturation_level(input.light, n, input.light_maximum);
   for (int k = 0; k < 9; ++k) {
     // Positions are read clamped into the frame, as the measurement reads them.
     const int32_t x = std::clamp(input.hot_x[k], 0, input.width - 1);

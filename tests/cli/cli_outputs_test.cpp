@@ -45,7 +45,7 @@ struct DirectRun {
 
 void run_directly(const DemoSet& set, const Mode& m, DirectRun& run) {
   auto add = [&](const char* title, const Frame& f) {
-    return run.host.add_image(title, f.width, f.height, f.pixels);
+    return run.host.add_image(title, f.width, f.height, {f.pixels.begin(), f.pixels.end()});
   };
   const ImageHandle light = add("light.fits", set.light), dark = add("dark.fits", set.dark);
   std::string text =
@@ -91,7 +91,8 @@ struct Header {
   }
 };
 
-bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+template <class A, class B>
+bool same_bits(const A& a, const B& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
@@ -150,7 +151,7 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
 // Frames of ordinary values with NaN of every payload, infinities, zeros of
 // either sign and subnormals among them, as bit patterns.
 Frame special_frame(int32_t width, int32_t height, std::mt19937& random) {
-  Frame frame{width, height, std::vector<float>(size_t(width) * size_t(height))};
+  Frame frame{width, height, Pixels(size_t(width) * size_t(height))};
   for (float& pixel : frame.pixels) {
     uint32_t bits = uint32_t(random());
     if (random() % 4 != 0) {

@@ -108,7 +108,8 @@ float from_bits(uint32_t bits) {
   return f;
 }
 
-std::vector<uint32_t> bits_of(const std::vector<float>& values) {
+template <class Plane>
+std::vector<uint32_t> bits_of(const Plane& values) {
   std::vector<uint32_t> bits(values.size());
   std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
   return bits;

@@ -88,9 +88,12 @@ void make_demo(Case& c) {
 
   DiagnosticInput& in = c.input;
   in.width = params.width, in.height = params.height, in.use_bias = true;
-  c.light = set.light.pixels, c.dark = set.dark.pixels, c.glow = dark_set.glow;
-  c.bias = set.bias.pixels, in.bias_factor = 1;
-  c.corrected = std::move(run.images.back().frame.pixels);  // the corrected image comes last
+  const auto copy = [](const Pixels& plane) {
+    return std::vector<float>(plane.begin(), plane.end());
+  };
+  c.light = copy(set.light.pixels), c.dark = copy(set.dark.pixels), c.glow = copy(dark_set.glow);
+  c.bias = copy(set.bias.pixels), in.bias_factor = 1;
+  c.corrected = copy(run.images.back().frame.pixels);  // the corrected image comes last
   take_measurement(in, m);
   in.light_maximum = in.dark_maximum = largest_representable(16, 32768, 1);
   c.point_at_planes();
@@ -111,6 +114,15 @@ void clip_light_at_4095(Case& c) {
   c.input.light_maximum = largest_representable(-32, 0, 1);
   c.at(c.light, c.input.hot_x[2], c.input.hot_y[2]) = 4095;
   for (int32_t x = 0; x < 11; ++x) c.at(c.light, x, 20) = 4095;
+}
+
+// The same in the dark, its maximum shared by the last pixels of the frame,
+// with the level worked out once by the caller, as a run does.
+void clip_dark_at_4095_given_once(Case& c) {
+  c.at(c.dark, c.input.hot_x[8], c.input.hot_y[8]) = 4095;
+  for (int32_t x = c.input.width - 11; x < c.input.width; ++x)
+    c.at(c.dark, x, c.input.height - 1) = 4095;
+  c.input.dark_saturation = saturation_level(c.dark.data(), c.dark.size(), c.input.dark_maximum);
 }
 
 struct Row {
@@ -154,6 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
             {"saturated-hot-pixel"}},
         Row{"hot_pixel_at_shared_maximum",
             [](Case& c) { make_small(c), clip_light_at_4095(c); },
+            {"saturated-hot-pixel"}},
+        Row{"hot_pixel_at_shared_maximum_of_the_dark",
+            [](Case& c) { make_small(c), clip_dark_at_4095_given_once(c); },
             {"saturated-hot-pixel"}},
         Row{"cell_without_hot_pixel",
             [](Case& c) {

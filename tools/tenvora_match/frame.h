@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/tenvora_match/plane_memory.h"
+
 // How a file stored the pixels: BITPIX, and value = BZERO + BSCALE x stored.
 struct PixelStorage {
   int bitpix = -32;
@@ -14,6 +16,6 @@ struct PixelStorage {
 struct Frame {
   int32_t width = 0;
   int32_t height = 0;
-  std::vector<float> pixels;
+  Pixels pixels;
   PixelStorage storage{};  // of the file read; -32 for frames made in memory
 };

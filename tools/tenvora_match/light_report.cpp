@@ -25,6 +25,10 @@ std::optional<double> card_number(const std::vector<std::string>& cards, const c
   return value;
 }
 
+double file_maximum(const PixelStorage& p) {
+  return largest_representable(p.bitpix, p.bzero, p.bscale);
+}
+
 const float* plane(const MatchedFrames& matched, const std::string& kind) {
   for (const OutputImage& image : matched.images)
     if (output_kind(image.title) == kind) return image.frame.pixels.data();
@@ -42,14 +46,16 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Meas
   in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
   in.matched = matched, in.corrected = corrected;
   take_measurement(in, m);
-  const auto maximum = [](const PixelStorage& p) {
-    return largest_representable(p.bitpix, p.bzero, p.bscale);
-  };
-  in.light_maximum = maximum(light.storage), in.dark_maximum = maximum(set.dark.storage);
+  in.light_maximum = file_maximum(light.storage), in.dark_maximum = file_maximum(set.dark.storage);
+  in.dark_saturation = set.dark_saturation;
   return diagnose_match(in);
 }
 
 }  // namespace
+
+double dark_saturation(const Frame& dark) {
+  return saturation_level(dark.pixels.data(), dark.pixels.size(), file_maximum(dark.storage));
+}
 
 std::optional<std::string> card_value(const std::vector<std::string>& cards,
                                       const std::string& keyword) {
@@ -71,7 +77,7 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const Measurement& m = matched.levels;
   const float* matched_plane = plane(matched, "matched");
   const float* corrected = plane(matched, "corrected");
-  std::vector<float> formed;
+  Pixels formed;
   if (!corrected) {
     formed.resize(light.pixels.size());
     correct_light(set.frame, light.pixels.data(), matched_plane, formed.data());

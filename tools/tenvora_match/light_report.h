@@ -14,6 +14,10 @@
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 
+// Where the dark's pixels count as saturated for the checks; a run works it
+// out once for all its lights.
+double dark_saturation(const Frame& dark);
+
 // The value of a header card: a string without its quotes and trailing
 // blanks, else the text before any comment; nothing without the card.
 std::optional<std::string> card_value(const std::vector<std::string>& cards,

@@ -123,6 +123,7 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
 DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias) {
   DarkSet set =
       split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark_saturation = dark_saturation(dark);
   set.dark = std::move(dark);
   return set;
 }

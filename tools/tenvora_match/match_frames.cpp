@@ -5,9 +5,7 @@
 namespace {
 
 OutputImage output(const char* title, FrameGeometry frame) {
-  return {
-      title,
-      {frame.width, frame.height, std::vector<float>(size_t(frame.width) * size_t(frame.height))}};
+  return {title, {frame.width, frame.height, Pixels(size_t(frame.width) * size_t(frame.height))}};
 }
 
 }  // namespace

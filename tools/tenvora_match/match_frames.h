@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,12 @@
 // so lights may be matched against it on several threads at once.
 struct DarkSet {
   FrameGeometry frame{};
-  Frame bias;                    // no pixels: no bias
-  int32_t bias_factor = 0;       // 0 to 999; applies only with a bias
-  bool subtract = false;         // also make the corrected image
-  std::vector<float> glow, hot;  // the dark (less the bias) split, unscaled
-  Frame dark;                    // as read: the checks after a match look at it
+  Frame bias;                             // no pixels: no bias
+  int32_t bias_factor = 0;                // 0 to 999; applies only with a bias
+  bool subtract = false;                  // also make the corrected image
+  Pixels glow, hot;                       // the dark (less the bias) split, unscaled
+  Frame dark;                             // as read: the checks after a match look at it
+  std::optional<double> dark_saturation;  // for the checks, worked out once
 };
 
 // Splits the dark; the bias, when it has pixels, must have the dark's size.
