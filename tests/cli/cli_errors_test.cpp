@@ -164,6 +164,16 @@ const BadCase kCases[] = {
        write_axes(d / "small.fits", {47, 40});
      },
      good_with({"--bias", "@/small.fits"}), "@/small.fits", "is 47 x 40, the light frame 48 x 40"},
+    // The other job reads its light while the bias is read.
+    {"bias_size_batch_of_two_jobs",
+     [](const TempDir& d) {
+       write_axes(d / "small.fits", {47, 40});
+       write_axes(d / "light2.fits", {48, 40});
+     },
+     {"--dark", "@/dark.fits", "--bias", "@/small.fits", "--out-dir", "@/out", "--jobs", "2",
+      "@/light.fits", "@/light2.fits"},
+     "@/small.fits",
+     "is 47 x 40, the dark frame 48 x 40"},
     {"factor_too_big", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor", "1000"}),
      "--bias-factor", "'1000' is not a whole number from 0 to 999"},
     {"factor_negative", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor=-1"}),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -40,19 +41,19 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   }
   const std::vector<FileId> inputs = file_ids(paths);
   check_targets(s.out_dir, targets, s.overwrite, inputs);
-  const DarkSet set = read_dark_set(s);
+  Frame dark = read_dark(s);
+  const FrameGeometry frame{dark.width, dark.height};
 
   Summary summary;
   summary.batch = true;
-  summary.inputs.push_back({"dark", s.dark, set.frame.width, set.frame.height});
+  summary.inputs.push_back({"dark", s.dark, frame.width, frame.height});
   summary.use_bias = !s.bias.empty();
-  if (summary.use_bias)
-    summary.inputs.push_back({"bias", s.bias, set.frame.width, set.frame.height});
+  if (summary.use_bias) summary.inputs.push_back({"bias", s.bias, frame.width, frame.height});
   summary.bias_factor = s.bias_factor;
   summary.subtract = s.subtract;
-  const long long plane_bytes =
-      static_cast<long long>(set.frame.width) * set.frame.height * sizeof(float);
-  const int shared_planes = 2 + (summary.use_bias ? 1 : 0);
+  const long long plane_bytes = static_cast<long long>(frame.width) * frame.height * sizeof(float);
+  // The dark as read (for the checks), its glow and hot planes, the bias.
+  const int shared_planes = 3 + (summary.use_bias ? 1 : 0);
   const int workers =
       o.jobs > 0 ? std::min<int>(o.jobs, static_cast<int>(std::max<size_t>(jobs.size(), 1)))
                  : machine_jobs(plane_bytes, shared_planes, planes_per_job(s), jobs.size());
@@ -67,10 +68,19 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   std::exception_ptr fault;  // an exception no light should throw: ends the run
   Progress progress{err, terminal, jobs.size()};
   progress_start(progress);
+  // The set is finished on this thread while the other workers read their
+  // first lights; a set that cannot be made ends the run with its error.
+  DarkSet set;
+  std::promise<void> set_made;
+  const std::shared_future<void> set_ready = set_made.get_future().share();
+  std::atomic<bool> no_set{false};
   auto work = [&]() {
     for (size_t k = next++; k < jobs.size(); k = next++) {
       try {
-        matched[k] = match_light_file(s, set, jobs[k], inputs);
+        LightInput input = read_light_file(s, jobs[k], frame);
+        set_ready.wait();
+        if (no_set) return;
+        matched[k] = match_light_file(s, set, jobs[k], std::move(input), inputs);
         const std::lock_guard<std::mutex> lock(report);
         progress_matched(progress, matched[k]);
       } catch (...) {
@@ -94,6 +104,16 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   } catch (const std::system_error&) {
     // Too few threads is no reason to stop: the ones made do the work.
   }
+  try {
+    set = finish_dark_set(s, std::move(dark));
+  } catch (...) {
+    no_set = true;
+    next = jobs.size();
+    set_made.set_value();
+    for (std::thread& thread : threads) thread.join();
+    throw;
+  }
+  set_made.set_value();
   work();
   for (std::thread& thread : threads) thread.join();
   if (fault) std::rethrow_exception(fault);

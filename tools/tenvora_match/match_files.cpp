@@ -159,16 +159,23 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
-DarkSet read_dark_set(const RunSettings& s) {
-  Frame dark = read_fits(s.dark, s.max_pixels);
+Frame read_dark(const RunSettings& s) {
+  return read_fits(s.dark, s.max_pixels);
+}
+
+DarkSet finish_dark_set(const RunSettings& s, Frame dark) {
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
   return dark_set(s, std::move(dark), std::move(bias));
 }
 
+LightInput read_light_file(const RunSettings& s, const LightJob& job, FrameGeometry frame) {
+  LightInput input;
+  input.light = read_fits(job.path, s.max_pixels, &input.cards);
+  check_size(job.path, input.light, Frame{frame.width, frame.height, {}}, "the dark frame");
+  return input;
+}
+
 LightSummary match_light_file(const RunSettings& s, const DarkSet& set, const LightJob& job,
-                              const std::vector<FileId>& inputs) {
-  std::vector<std::string> cards;
-  Frame light = read_fits(job.path, s.max_pixels, &cards);
-  check_size(job.path, light, Frame{set.frame.width, set.frame.height, {}}, "the dark frame");
-  return finish_light(s, set, job, std::move(light), cards, inputs).summary;
+                              LightInput input, const std::vector<FileId>& inputs) {
+  return finish_light(s, set, job, std::move(input.light), input.cards, inputs).summary;
 }

@@ -37,14 +37,28 @@ struct LightOutcome {
 LightOutcome match_files(const RunSettings& settings, const LightJob& job,
                          const std::vector<FileId>& inputs);
 
-// The dark and bias of a run, read once; the bias must have the dark's size.
-DarkSet read_dark_set(const RunSettings& settings);
+// The dark of a batch, read before anything else: its size is the run's.
+Frame read_dark(const RunSettings& settings);
 
-// One light of a batch against the dark set: read, matched, written (all
-// its outputs or none). Throws ToolError for a light that cannot be read or
-// matched; InternalError for a fault of the tool.
+// The rest of the batch's dark set: the bias read (it must have the dark's
+// size) and the dark split.
+DarkSet finish_dark_set(const RunSettings& settings, Frame dark);
+
+// A light of a batch as read, with its header cards.
+struct LightInput {
+  Frame light;
+  std::vector<std::string> cards;
+};
+
+// Reads a light of a batch; it must have the dark's size. Throws ToolError
+// for a light that cannot be read.
+LightInput read_light_file(const RunSettings& settings, const LightJob& job, FrameGeometry frame);
+
+// The light matched against the dark set and written (all its outputs or
+// none). Throws ToolError for a light that cannot be matched or written;
+// InternalError for a fault of the tool.
 LightSummary match_light_file(const RunSettings& settings, const DarkSet& set, const LightJob& job,
-                              const std::vector<FileId>& inputs);
+                              LightInput input, const std::vector<FileId>& inputs);
 
 // The file names a light's outputs take in the output directory.
 std::vector<std::string> output_names(const RunSettings& settings, const std::string& prefix);

@@ -218,8 +218,8 @@ Options:
                       on another. Default: one per core, fewer where the run
                       would take more than half of the machine's memory (a
                       job holds the light and its output planes, up to 5
-                      planes of 4 bytes a pixel; the dark's glow and hot
-                      planes and the bias are held once)
+                      planes of 4 bytes a pixel; the dark, its glow and
+                      hot planes and the bias are held once)
   --max-pixels N      refuse input frames of more than N pixels (default
                       200000000, room for 150-megapixel sensors)
   --report FILE       write one row per light matched to FILE.csv or
