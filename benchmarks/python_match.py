@@ -5,7 +5,9 @@ split once, bias factor 1, the corrected image, through the stages into
 planes allocated once) and `match_light/allocating` (the same through the
 tool's match_light, which allocates zeroed output planes in each run), and
 times the same call from Python, output allocation included, on frames of
-the same kind. Build the `native` preset first, then:
+the same kind. Each call's result is dropped before the next, so from the
+second call on its outputs take the planes the module kept from the one
+before, as in a loop over lights. Build the `native` preset first, then:
 
     PYTHONPATH=build/native/python /usr/bin/python3 benchmarks/python_match.py
 """

@@ -1,6 +1,7 @@
 // The Python module `tenvora`: the pipeline's stages on 2-D numpy arrays,
 // composed as tenvora-match composes them (the dark split once, each light
-// matched against the parts), so the outputs are the tool's bit for bit.
+// matched against the parts), so the outputs are the tool's bit for bit. The
+// output planes come from the plane pool, and a freed one goes back to it.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -9,8 +10,11 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "matching/stages.h"
+#include "python/plane_pool.h"
 
 namespace py = pybind11;
 
@@ -56,8 +60,27 @@ void check_shape(FrameGeometry frame, const Plane& plane, const char* name) {
                           shape_text(frame) + ": the shapes differ");
 }
 
+constexpr const char* kBlockName = "tenvora plane";
+
+// The last reference to a plane's array, or to a view of it, went away.
+void return_block(PyObject* owner) {
+  give_back(PyCapsule_GetPointer(owner, kBlockName),
+            reinterpret_cast<size_t>(PyCapsule_GetContext(owner)));
+}
+
+// A plane of the frame in a block of the pool; the array's base, a capsule
+// that holds the block and its size, gives the block back when it is freed.
 Plane new_plane(FrameGeometry frame) {
-  return Plane({frame.height, frame.width});
+  const size_t bytes = size_t(frame.width) * size_t(frame.height) * sizeof(float);
+  void* block = take_block(bytes);
+  PyObject* owner = PyCapsule_New(block, kBlockName, return_block);
+  if (!owner) {
+    give_back(block, bytes);
+    throw py::error_already_set();
+  }
+  PyCapsule_SetContext(owner, reinterpret_cast<void*>(bytes));
+  return Plane({frame.height, frame.width}, static_cast<float*>(block),
+               py::reinterpret_steal<py::capsule>(owner));
 }
 
 void check_factor(long long bias_factor) {
@@ -77,7 +100,8 @@ const float* data_or_null(const std::optional<Plane>& plane) {
   return plane ? plane->data() : nullptr;
 }
 
-py::tuple split(FrameGeometry frame, const Plane& dark, const std::optional<Plane>& bias) {
+std::pair<Plane, Plane> split(FrameGeometry frame, const Plane& dark,
+                              const std::optional<Plane>& bias) {
   Plane glow = new_plane(frame), hot = new_plane(frame);
   float* glow_out = glow.mutable_data();
   float* hot_out = hot.mutable_data();
@@ -85,14 +109,15 @@ py::tuple split(FrameGeometry frame, const Plane& dark, const std::optional<Plan
     py::gil_scoped_release unlocked;
     split_dark(frame, dark.data(), data_or_null(bias), glow_out, hot_out);
   }
-  return py::make_tuple(glow, hot);
+  return {glow, hot};
 }
 
 py::tuple split_dark_py(const py::object& dark, const py::object& bias, long long bias_factor) {
   check_factor(bias_factor);
   const Plane dark_plane = plane_of(dark, "dark");
   const FrameGeometry frame = frame_of(dark_plane);
-  return split(frame, dark_plane, bias_of(bias, frame));
+  const auto [glow, hot] = split(frame, dark_plane, bias_of(bias, frame));
+  return py::make_tuple(glow, hot);
 }
 
 // Floats go to Python as the exact values of the float32s.
@@ -131,29 +156,33 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   const FrameGeometry frame = frame_of(light_plane);
   const std::optional<Plane> bias_plane = bias_of(bias, frame);
 
-  py::tuple parts;
+  Plane glow, hot, scaled_glow, scaled_hot;
   if (dark_parts.is_none()) {
     if (dark.is_none()) throw py::type_error("match needs a dark or dark_parts");
     const Plane dark_plane = plane_of(dark, "dark");
     check_shape(frame, dark_plane, "dark");
-    parts = split(frame, dark_plane, bias_plane);
+    // Parts split for this call alone are scaled in place and given out.
+    std::tie(glow, hot) = split(frame, dark_plane, bias_plane);
+    scaled_glow = glow;
+    scaled_hot = hot;
   } else {
     if (!py::isinstance<py::tuple>(dark_parts) || py::len(dark_parts) != 2)
       throw py::type_error("dark_parts must be the (glow, hot) pair split_dark returns");
     if (!dark.is_none()) check_shape(frame, plane_of(dark, "dark"), "dark");
     const py::tuple given = dark_parts;
-    parts =
-        py::make_tuple(plane_of(given[0], "dark_parts glow"), plane_of(given[1], "dark_parts hot"));
+    glow = plane_of(given[0], "dark_parts glow");
+    hot = plane_of(given[1], "dark_parts hot");
+    check_shape(frame, glow, "dark_parts glow");
+    check_shape(frame, hot, "dark_parts hot");
+    scaled_glow = new_plane(frame);
+    scaled_hot = new_plane(frame);
   }
-  const Plane glow = parts[0].cast<Plane>(), hot = parts[1].cast<Plane>();
-  check_shape(frame, glow, "dark_parts glow");
-  check_shape(frame, hot, "dark_parts hot");
 
   // As the tool: without a bias the factor means nothing.
   const float* bias_data = data_or_null(bias_plane);
   const int32_t factor = bias_data ? int32_t(bias_factor) : 0;
   MatchResult result;
-  Plane scaled_glow = new_plane(frame), scaled_hot = new_plane(frame), matched = new_plane(frame);
+  Plane matched = new_plane(frame);
   std::optional<Plane> corrected;
   if (subtract) corrected = new_plane(frame);
   float* matched_out = matched.mutable_data();
@@ -202,7 +231,8 @@ PYBIND11_MODULE(_tenvora, m) {
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
         "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
-        "split_dark gave for this dark and bias, the dark is not split again (it may be None).");
+        "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
+        "The memory of freed outputs is kept for the next call (see the package's help).");
   m.def("split_dark", &split_dark_py, py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1,
         "The dark, less the bias, split into its (glow, hot) planes, for match(dark_parts=...).");

@@ -167,3 +167,41 @@ def test_other_threads_run_during_a_match():
         sys.setswitchinterval(interval)
         worker.join()
     assert during > 0
+
+
+def planes_of(result):
+    return [getattr(result, name) for name in ("glow", "hot", "matched", "corrected")]
+
+
+def address(array):
+    return array.__array_interface__["data"][0]
+
+
+# The shapes follow one another as a user's frames might: one size again, a
+# new size, then the first back; small (malloc) and huge-page blocks alike.
+@pytest.mark.parametrize("shapes", [[(64, 48)] * 3, [(1100, 1000), (1100, 1000), (700, 1000), (1100, 1000)]])
+def test_freed_outputs_are_reused_and_views_keep_theirs(shapes):
+    rng = np.random.default_rng(7)
+    previous = None
+    for shape in shapes:
+        light, dark = (rng.random(shape, np.float32) * 100 for _ in range(2))
+        result = tenvora.match(light, dark, subtract=True)
+        expected = [p.copy() for p in planes_of(result)]
+        if previous is not None:
+            # Only a view outlives the previous result: its plane is not taken.
+            assert address(previous.base) not in map(address, planes_of(result))
+            assert same_bits(previous, previous_values)
+        freed = {address(p) for p in planes_of(result)}
+        view = result.corrected[1:, 2:]
+        previous_values = view.copy()
+        del result
+        # Arrays of the size made now would take the freed memory, were it
+        # handed back to the system.
+        others = [np.ones(shape, np.float32) for _ in range(4)]
+        again = tenvora.match(light, dark, subtract=True)
+        assert freed - {address(view.base)} <= {address(p) for p in planes_of(again)}
+        for plane, before in zip(planes_of(again), expected):
+            assert plane.flags.c_contiguous and plane.flags.writeable and same_bits(plane, before)
+        assert same_bits(pickle.loads(pickle.dumps(again.matched)), again.matched)
+        previous = view
+        del again, others
