@@ -1,6 +1,7 @@
 // Progress of a batch run, on standard error: on a terminal one bar with the
 // count, the rate and the time left; otherwise one line per light with its
-// two ratios. A failed light gets its one error line either way.
+// two ratios. A light's warnings and a failed light's error line come as
+// the light is done, either way.
 #pragma once
 
 #include <chrono>

@@ -141,11 +141,10 @@ void print_text(std::ostream& out, const Summary& s) {
   for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
 }
 
-void print_warnings(std::ostream& err, const Summary& s) {
-  for (const LightSummary& light : s.lights)
-    for (const Diagnostic& w : light.warnings)
-      err << "tenvora-match: " << light.light.path << ": warning " << w.code << ": " << w.message
-          << "\n";
+void print_warnings(std::ostream& err, const LightSummary& light) {
+  for (const Diagnostic& w : light.warnings)
+    err << "tenvora-match: " << light.light.path << ": warning " << w.code << ": " << w.message
+        << "\n";
 }
 
 void print_json(std::ostream& out, const Summary& s) {

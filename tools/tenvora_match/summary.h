@@ -62,9 +62,10 @@ void print_text(std::ostream& out, const Summary& summary);
 // U+FFFD).
 void print_json(std::ostream& out, const Summary& summary);
 
-// One line per warning of every light:
-// "tenvora-match: <light>: warning <code>: <message>".
-void print_warnings(std::ostream& err, const Summary& summary);
+// One line per warning of the light:
+// "tenvora-match: <light>: warning <code>: <message>". A batch prints them
+// as each light is done.
+void print_warnings(std::ostream& err, const LightSummary& light);
 
 // Shortest text that reads back as the same float (is_float) or double.
 std::string number_text(double value, bool is_float);

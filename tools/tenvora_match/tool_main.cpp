@@ -176,7 +176,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!o.demo_dir.empty()) make_directories(o.demo_dir);
     check_session_files(o);
     const Summary summary = run(o, err, err_is_terminal);
-    print_warnings(err, summary);
+    if (!summary.batch)
+      for (const LightSummary& light : summary.lights) print_warnings(err, light);
     write_session_files(o, summary);
     if (o.json)
       print_json(out, summary);
