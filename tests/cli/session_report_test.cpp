@@ -125,22 +125,24 @@ TEST(CornerStats, RobustSigmaAndNegativeShareOfTheGlowCorner) {
   EXPECT_TRUE(std::isnan(negative_share(none, 2, 1)));
 
   // 80 x 70: the corner is columns 0-63 of rows 6-69; outside it lie far values.
+  // The matched dark is the light less the corrected light, exactly.
   const int32_t w = 80, h = 70;
-  std::vector<float> light(w * h, 1e6f), corrected(w * h, 5.0f);
+  std::vector<float> light(w * h, 1e6f), corrected(w * h, 5.0f), matched(w * h, 999995.0f);
   for (int32_t y = 6; y < h; ++y)
     for (int32_t x = 0; x < 64; ++x) {
       light[y * w + x] = (x + y) % 2 ? 10.0f : 14.0f;  // deviation 2 from the median 12
       corrected[y * w + x] = (x + y) % 2 ? -1.0f : 1.0f;
+      matched[y * w + x] = (x + y) % 2 ? 11.0f : 13.0f;
     }
-  corrected[0] = NAN;
+  corrected[0] = matched[0] = NAN;
   EXPECT_EQ(glow_corner_region(w, h).y, 6);
-  const CornerStats with = corner_stats(light.data(), corrected.data(), w, h);
-  EXPECT_DOUBLE_EQ(with.noise_light, 2 * 1.4826);
-  EXPECT_DOUBLE_EQ(with.noise_corrected, 1.4826);
-  EXPECT_DOUBLE_EQ(with.negative_share, 2048.0 / (w * h - 1));
-  const CornerStats without = corner_stats(light.data(), nullptr, w, h);
-  EXPECT_DOUBLE_EQ(without.noise_light, 2 * 1.4826);
-  EXPECT_TRUE(std::isnan(without.noise_corrected) && std::isnan(without.negative_share));
+  // With the corrected plane, and with its pixels formed from the matched dark.
+  for (const float* given : std::initializer_list<const float*>{corrected.data(), nullptr}) {
+    const CornerStats stats = corner_stats(light.data(), matched.data(), given, w, h);
+    EXPECT_DOUBLE_EQ(stats.noise_light, 2 * 1.4826);
+    EXPECT_DOUBLE_EQ(stats.noise_corrected, 1.4826);
+    EXPECT_DOUBLE_EQ(stats.negative_share, 2048.0 / (w * h - 1));
+  }
 }
 
 }  // namespace

@@ -77,12 +77,6 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const Measurement& m = matched.levels;
   const float* matched_plane = plane(matched, "matched");
   const float* corrected = plane(matched, "corrected");
-  Pixels formed;
-  if (!corrected) {
-    formed.resize(light.pixels.size());
-    correct_light(set.frame, light.pixels.data(), matched_plane, formed.data());
-    corrected = formed.data();
-  }
   summary.warnings = check(set, light, m, matched_plane, corrected);
 
   SessionRow& row = summary.report;
@@ -93,7 +87,8 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
-  const CornerStats stats = corner_stats(light.pixels.data(), corrected, light.width, light.height);
+  const CornerStats stats =
+      corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);
   row.noise_light = stats.noise_light, row.noise_corrected = stats.noise_corrected;
   row.negative_share = stats.negative_share;
   for (const Diagnostic& warning : summary.warnings) row.warnings.push_back(warning.code);

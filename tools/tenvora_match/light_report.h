@@ -9,8 +9,8 @@
 #include "tools/tenvora_match/summary.h"
 
 // Fills the light's report row (header values, levels, noise at the glow
-// corner) and its warnings from the match; the corrected light is formed for
-// the measures when the set does not make it.
+// corner) and its warnings from the match; when the set does not make the
+// corrected light, the measures form its pixels where they read them.
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 

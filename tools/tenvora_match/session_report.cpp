@@ -138,22 +138,45 @@ double robust_sigma(const float* plane, int32_t width, PlaneRegion region) {
   return 1.4826 * median_in_place(values.data(), values.size());
 }
 
-double negative_share(const float* plane, int32_t width, int32_t height) {
-  const size_t count = static_cast<size_t>(width) * height;
+namespace {
+
+template <class Pixel>
+double negative_share_of(size_t count, Pixel pixel) {
   size_t numbers = 0, negative = 0;
   for (size_t i = 0; i < count; ++i) {
-    numbers += !std::isnan(plane[i]);
-    negative += plane[i] < 0.0f;
+    const float value = pixel(i);
+    numbers += !std::isnan(value);
+    negative += value < 0.0f;
   }
   return numbers ? static_cast<double>(negative) / numbers : NAN;
 }
 
-CornerStats corner_stats(const float* light, const float* corrected, int32_t width,
-                         int32_t height) {
+}  // namespace
+
+double negative_share(const float* plane, int32_t width, int32_t height) {
+  return negative_share_of(static_cast<size_t>(width) * height,
+                           [plane](size_t i) { return plane[i]; });
+}
+
+CornerStats corner_stats(const float* light, const float* matched, const float* corrected,
+                         int32_t width, int32_t height) {
   const PlaneRegion corner = glow_corner_region(width, height);
-  if (!corrected) return {robust_sigma(light, width, corner), NAN, NAN};
-  return {robust_sigma(light, width, corner), robust_sigma(corrected, width, corner),
-          negative_share(corrected, width, height)};
+  const double noise_light = robust_sigma(light, width, corner);
+  if (corrected)
+    return {noise_light, robust_sigma(corrected, width, corner),
+            negative_share(corrected, width, height)};
+  // The corrected pixels as the difference of the two planes gives them.
+  std::vector<float> formed;
+  formed.reserve(static_cast<size_t>(corner.width) * corner.height);
+  for (int32_t y = corner.y; y < corner.y + corner.height; ++y)
+    for (int32_t x = corner.x; x < corner.x + corner.width; ++x) {
+      const size_t i = static_cast<size_t>(y) * width + x;
+      formed.push_back(light[i] - matched[i]);
+    }
+  return {noise_light,
+          robust_sigma(formed.data(), corner.width, {0, 0, corner.width, corner.height}),
+          negative_share_of(static_cast<size_t>(width) * height,
+                            [light, matched](size_t i) { return light[i] - matched[i]; })};
 }
 
 ReportFormat report_format(const std::string& path) {

@@ -48,9 +48,11 @@ struct CornerStats {
 };
 
 // The noise of the light and of the corrected light in the glow corner, and
-// the corrected light's negative share. corrected may be null: its values
-// are then NaN.
-CornerStats corner_stats(const float* light, const float* corrected, int32_t width, int32_t height);
+// the corrected light's negative share. Without a corrected plane (null) the
+// corrected pixels are formed one at a time from the light and the matched
+// dark, without a plane of their own.
+CornerStats corner_stats(const float* light, const float* matched, const float* corrected,
+                         int32_t width, int32_t height);
 
 enum class ReportFormat { csv, json };
 
