@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -206,5 +207,38 @@ INSTANTIATE_TEST_SUITE_P(
             },
             {"many-negative-pixels"}}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+// Saturated hot pixels are decided without working the levels out where
+// that can be seen to change nothing; the cells must be those the levels give.
+TEST(SaturatedHotPixels, AreTheCellsAtOrAboveTheLevels) {
+  std::mt19937 random(5);
+  const double maxima[] = {kNan, 65535, 3000, 1e9};
+  for (int round = 0; round < 300; ++round) {
+    Case c;
+    make_small(c);
+    // A few bright values, often shared, on hot pixels and elsewhere.
+    const float top = float(random() % 4 + 1) * 1000;
+    for (std::vector<float>* p : {&c.light, &c.dark}) {
+      for (float& v : *p)
+        if (random() % 64 == 0) v = top - float(random() % 3) * 500;
+      for (int k = 0; k < 9; ++k)
+        if (random() % 2)
+          c.at(*p, c.input.hot_x[k], c.input.hot_y[k]) = top - float(random() % 2) * 500;
+    }
+    c.input.light_maximum = maxima[random() % 4], c.input.dark_maximum = maxima[random() % 4];
+    c.point_at_planes();
+    const size_t n = c.light.size();
+    const double light_level = saturation_level(c.light.data(), n, c.input.light_maximum);
+    const double dark_level = saturation_level(c.dark.data(), n, c.input.dark_maximum);
+    std::vector<double> want, got;
+    for (int k = 0; k < 9; ++k)
+      if (c.at(c.light, c.input.hot_x[k], c.input.hot_y[k]) >= light_level ||
+          c.at(c.dark, c.input.hot_x[k], c.input.hot_y[k]) >= dark_level)
+        want.push_back(k);
+    for (const Diagnostic& warning : diagnose_match(c.input))
+      if (warning.code == "saturated-hot-pixel") got.push_back(warning.numbers.front().second);
+    EXPECT_EQ(got, want) << "round " << round;
+  }
+}
 
 }  // namespace
