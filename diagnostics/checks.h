@@ -26,5 +26,9 @@ inline float measured_light(const DiagnosticInput& input, size_t i) {
   return value;
 }
 
+// The part of saturation_level that the file's largest value sets:
+// saturation_fraction of it, NaN when it is unknown (NaN or 0).
+double representable_saturation(double maximum);
+
 // printf-style text of a warning.
 std::string sentence(const char* format, ...) __attribute__((format(printf, 1, 2)));

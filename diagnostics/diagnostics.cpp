@@ -33,11 +33,14 @@ std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
   return warnings;
 }
 
+double representable_saturation(double maximum) {
+  return std::isfinite(maximum) && maximum > 0 ? diagnostic_limits::saturation_fraction * maximum
+                                               : std::numeric_limits<double>::quiet_NaN();
+}
+
 double saturation_level(const float* plane, size_t count, double maximum) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double representable = std::isfinite(maximum) && maximum > 0
-                                   ? diagnostic_limits::saturation_fraction * maximum
-                                   : nan;
+  const double representable = representable_saturation(maximum);
   // The highest value (NaN never is) in lanes the compiler keeps in vector
   // registers, then how many pixels hold it: two passes without branches.
   constexpr size_t kLanes = 16;

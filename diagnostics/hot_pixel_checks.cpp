@@ -28,9 +28,7 @@ bool any_above(const float* plane, size_t count, float value) {
 // maximum, which none of them is once a pixel lies above them all.
 std::array<bool, 9> saturated(const float* plane, size_t count, double maximum,
                               const double (&values)[9]) {
-  const double representable = std::isfinite(maximum) && maximum > 0
-                                   ? diagnostic_limits::saturation_fraction * maximum
-                                   : std::numeric_limits<double>::quiet_NaN();
+  const double representable = representable_saturation(maximum);
   std::array<bool, 9> result{};
   float top = -std::numeric_limits<float>::infinity();
   bool undecided = false;
