@@ -255,9 +255,11 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, lo
   return frame;
 }
 
-// A compressed file is inflated only as far as its image's data reach: a
-// growing prefix until the image's header is found, then exactly up to the
-// end of its data, after the size is checked.
+// A compressed file is kept in memory only as far as its image's data
+// reach: a growing prefix until the image's header is found, then exactly up
+// to the end of its data, after the size is checked. The rest is inflated
+// and dropped, so that the checksums at the members' ends are checked:
+// damaged data are refused, never calibrated.
 constexpr size_t kGzipHeadLimit = size_t{64} << 20;
 
 Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
@@ -269,7 +271,7 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
     ~Ender() { gzip_end(gz); }
   } ender{gz};
   auto refuse_damaged = [&]() {
-    if (gz.damaged) throw ToolError(path, "damaged gzip data");
+    if (gz.damaged) throw ToolError(path, "damaged gzip data (" + gz.problem + ")");
   };
   for (size_t want = size_t{1} << 16;; want *= 4) {
     gzip_fill(gz, want);
@@ -297,6 +299,8 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);
   if (gz.out.size() < end) refuse_damaged();
+  gzip_check_rest(gz);
+  refuse_damaged();
   return read_memory(path, gz.out, max_pixels, cards);
 }
 

@@ -50,6 +50,21 @@ void write_raw_fits(const std::string& path, const std::vector<std::string>& car
   gzclose(gz);
 }
 
+// The directory's light.fits gzip-compressed into name, its bytes then
+// changed by damage.
+void write_damaged_gzip(const TempDir& d, const std::string& name,
+                        const std::function<void(std::string&)>& damage) {
+  std::ifstream in(d / "light.fits", std::ios::binary);
+  const std::string plain((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen((d / name).c_str(), "wb");
+  gzwrite(gz, plain.data(), static_cast<unsigned>(plain.size()));
+  gzclose(gz);
+  std::ifstream packed_in(d / name, std::ios::binary);
+  std::string packed((std::istreambuf_iterator<char>(packed_in)), {});
+  damage(packed);
+  std::ofstream(d / name, std::ios::binary | std::ios::trunc) << packed;
+}
+
 std::vector<std::string> image_cards(int bitpix, long width, long height) {
   return {"SIMPLE  =                    T", "BITPIX  = " + std::to_string(bitpix),
           "NAXIS   =                    2", "NAXIS1  = " + std::to_string(width),
@@ -127,6 +142,23 @@ const BadCase kCases[] = {
      },
      with_light("@/cut.fits.gz"), "@/cut.fits.gz",
      "is truncated: its 8000 x 8000 image needs 256000000 bytes of data, the file holds 1048576"},
+    // The checksums at the end of the member are checked, past the image.
+    {"gzip_crc_wrong",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "crc.fits.gz", [](std::string& b) { b[b.size() - 8] ^= 1; });
+     },
+     with_light("@/crc.fits.gz"), "@/crc.fits.gz", "damaged gzip data (incorrect data check)"},
+    {"gzip_length_wrong",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "isize.fits.gz", [](std::string& b) { b[b.size() - 3] ^= 4; });
+     },
+     with_dark("@/isize.fits.gz"), "@/isize.fits.gz", "damaged gzip data (incorrect length check)"},
+    {"gzip_without_trailer",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "cut.fits.gz", [](std::string& b) { b.resize(b.size() - 8); });
+     },
+     with_light("@/cut.fits.gz"), "@/cut.fits.gz",
+     "damaged gzip data (the data end inside a member)"},
     {"gzip_not_fits",
      [](const TempDir& d) {
        gzFile gz = gzopen((d / "notes.gz").c_str(), "wb");
