@@ -1,10 +1,11 @@
 """`tenvora.match` on astropy CCDData.
 
-The outputs carry the light's header with the keywords and HISTORY lines
-tenvora-match writes, the light's unit and the masks of the inputs combined.
+The outputs carry the light's header (and WCS) with the keywords and HISTORY
+lines tenvora-match writes, the light's unit and the masks of the inputs combined.
 Uncertainties are not propagated: the outputs have none.
 """
 
+import warnings
 from dataclasses import dataclass
 from typing import Optional
 
@@ -20,6 +21,13 @@ STRUCTURE = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "PCOUNT", "GCOUN
 # The keywords the tool sets itself (OBJECT only when the light has none).
 OURS = {"CREATOR", "IMAGETYP", "LIGHT", "DARK", "BIAS", "BIASFACT", "GLOWLGT", "GLOWDRK",
         "GLOWRAT", "HOTLGT", "HOTDRK", "HOTRAT", "DARKBLKX", "DARKBLKY"}
+# The levels and ratios in the header, as the tool writes them.
+LEVELS = (("GLOWLGT", "glow_light", "glow level of the light"),
+          ("GLOWDRK", "glow_dark", "glow level of the dark's glow component"),
+          ("GLOWRAT", "glow_ratio", "glow scale: GLOWLGT / GLOWDRK"),
+          ("HOTLGT", "hot_light", "hot-pixel level of the light"),
+          ("HOTDRK", "hot_dark", "hot-pixel level of the dark's hot component"),
+          ("HOTRAT", "hot_ratio", "hot-pixel scale: HOTLGT / HOTDRK"))
 TITLES = {"glow": "Glow Dark Frame", "hot": "Hot Dark Frame", "corrected": "Corrected Image"}
 
 
@@ -61,9 +69,33 @@ def _mask(frames):
     return combined
 
 
-def _header(light_header, title, names, bias_factor, levels):
+def _light_cards(meta):
+    """The light's header cards, from a FITS header or from a plain mapping (a CCDData
+    made in memory), whose entries are (keyword, value) or (keyword, (value, comment))."""
+    if isinstance(meta, fits.Header):
+        return list(meta.cards)
+    cards = []
+    for key, value in (meta or {}).items():
+        value, comment = value if isinstance(value, tuple) and len(value) == 2 else (value, "")
+        cards.append(fits.Card(str(key), value, comment))
+    return cards
+
+
+def _not_finite(value):
+    """"NaN" or "infinite" for a value FITS cannot hold, else None."""
+    return None if np.isfinite(value) else "NaN" if np.isnan(value) else "infinite"
+
+
+def _number(header, key, value, comment):
+    """A level or ratio as a header value; NaN and infinities as a card without a value
+    whose comment says why, as the tool writes them."""
+    what = _not_finite(value)
+    header[key] = (value, comment) if what is None else (fits.card.UNDEFINED, f"{what}: {comment}")
+
+
+def _header(light_meta, title, names, bias_factor, levels):
     header = fits.Header()
-    for card in light_header.cards:
+    for card in _light_cards(light_meta):
         key = card.keyword
         if key in OURS or key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()):
             continue
@@ -79,12 +111,8 @@ def _header(light_header, title, names, bias_factor, levels):
     if names["bias"] is not None:
         header["BIAS"] = (names["bias"], "bias frame")
         header["BIASFACT"] = (bias_factor, "bias multiplication factor")
-    header["GLOWLGT"] = (levels["glow_light"], "glow level of the light")
-    header["GLOWDRK"] = (levels["glow_dark"], "glow level of the dark's glow component")
-    header["GLOWRAT"] = (levels["glow_ratio"], "glow scale: GLOWLGT / GLOWDRK")
-    header["HOTLGT"] = (levels["hot_light"], "hot-pixel level of the light")
-    header["HOTDRK"] = (levels["hot_dark"], "hot-pixel level of the dark's hot component")
-    header["HOTRAT"] = (levels["hot_ratio"], "hot-pixel scale: HOTLGT / HOTDRK")
+    for key, level, comment in LEVELS:
+        _number(header, key, levels[level], comment)
     header["DARKBLKX"] = (levels["darkest_block"][0], "darkest 5x5 block of the light: column")
     header["DARKBLKY"] = (levels["darkest_block"][1], "darkest 5x5 block: row (0 = FITS row 1)")
     header.add_history(f"{creator}: {title} for light {names['light']}")
@@ -111,6 +139,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         _same_unit(frame, light, name)
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts)
+    for key, level, _ in LEVELS:
+        what = _not_finite(result.levels[level])
+        if what is not None:
+            warnings.warn(f"{light_name}: {key} is {what}: written without a value")
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])
@@ -119,8 +151,9 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, result.levels)
-        return CCDData(data, unit=light.unit, meta=header,
+        header = _header(light.meta, titles[kind], names, bias_factor, result.levels)
+        # astropy holds a file's WCS apart from its header; it goes on to the outputs.
+        return CCDData(data, unit=light.unit, meta=header, wcs=light.wcs,
                        mask=None if mask is None else mask.copy())
 
     return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"),
