@@ -428,6 +428,10 @@ std::string ascii_text(const std::string& text) {
   return out;
 }
 
+std::string system_reason(int error) {
+  return error ? std::string(": ") + std::strerror(error) : std::string();
+}
+
 void write_key(fitsfile* file, const FitsKey& key, int* status) {
   char* name = const_cast<char*>(key.name.c_str());
   const std::string ascii_comment = ascii_text(key.comment);
@@ -483,22 +487,34 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
                 int image_type, const std::vector<std::string>& cards) {
   FitsFile fits;
   int status = 0;
+  // CFITSIO reports a failed write as such; the system's reason (a full disk,
+  // a quota) is left in errno.
+  errno = 0;
   long axes[2] = {frame.width, frame.height};
   if (fits_create_diskfile(&fits.file, path.c_str(), &status) != 0) {
     fits.file = nullptr;
-    throw ToolError(path, "cannot be created (" + cfitsio_text(status) + ")");
+    throw ToolError(path,
+                    "cannot be created" + system_reason(errno) + " (" + cfitsio_text(status) + ")");
   }
   fits_create_img(fits.file, image_type, 2, axes, &status);
   write_cards(fits.file, cards, keys, &status);
   for (const FitsKey& key : keys) write_key(fits.file, key, &status);
   fits_write_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()),
                  const_cast<float*>(frame.pixels.data()), &status);
+  LONGLONG head = 0, data = 0, end = 0;
+  fits_get_hduaddrll(fits.file, &head, &data, &end, &status);
   int close_status = 0;
   fits_close_file(fits.file, &close_status);
   fits.file = nullptr;
   if (status == 0) status = close_status;
-  if (status != 0) {
+  // CFITSIO does not see a failure of the last, buffered, write: the file
+  // would be short. Its size tells.
+  struct stat st;
+  const bool whole = status == 0 && stat(path.c_str(), &st) == 0 && st.st_size == end;
+  if (!whole) {
+    const int error = errno;
     unlink(path.c_str());
-    throw ToolError(path, "cannot be written (" + cfitsio_text(status) + ")");
+    throw ToolError(path, "cannot be written" + system_reason(error) +
+                              (status ? " (" + cfitsio_text(status) + ")" : std::string()));
   }
 }

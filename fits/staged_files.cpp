@@ -146,6 +146,12 @@ StagedFiles::~StagedFiles() {
   forget(reservation_);
 }
 
+void StagedFiles::drop(const std::string& path) {
+  unlink(path.c_str());
+  forget(path);
+  names_.pop_back();
+}
+
 void StagedFiles::write(const std::string& name,
                         const std::function<void(const std::string&)>& write) {
   const std::string path = reservation_ + "-" + name;
@@ -154,10 +160,13 @@ void StagedFiles::write(const std::string& name,
   track(path);
   try {
     write(path);
+  } catch (const ToolError& e) {
+    drop(path);
+    // The user knows the file by the name it was to take.
+    if (e.subject == path) throw ToolError(join_path(dir_, name), e.problem);
+    throw;
   } catch (...) {
-    unlink(path.c_str());
-    forget(path);
-    names_.pop_back();
+    drop(path);
     throw;
   }
 }
@@ -192,8 +201,8 @@ void StagedFiles::commit(bool overwrite, const std::vector<FileId>& inputs) {
 void remove_staged_files_on_interrupt() {
   static sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  // A closed terminal or a dropped connection (SIGHUP) ends a run as Ctrl-C does.
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread([] {
     int signal_number = 0;

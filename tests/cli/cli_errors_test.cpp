@@ -76,7 +76,7 @@ struct BadCase {
   std::function<void(const TempDir&)> prepare;
   std::vector<std::string> args;  // "@" at the start stands for the directory
   std::string subject;            // likewise
-  std::string problem;            // the start of the problem text
+  std::string problem;            // the start of the problem text; "@/" stands for it too
 };
 
 const std::vector<std::string> kGood = {"--light",     "@/light.fits", "--dark",
@@ -286,6 +286,25 @@ const BadCase kCases[] = {
      "--plot writes a PNG"},
     {"report_exists", [](const TempDir& d) { write_text(d / "night.json", "mine"); },
      good_with({"--report", "@/night.json"}), "@/night.json", "exists already"},
+    // The report and the plot never replace a light, nor an output of the run.
+    {"report_is_a_light",
+     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "night.json").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--report", "@/night.json", "--overwrite",
+      "@/night.json"},
+     "@/night.json",
+     "is one of the input files"},
+    {"plot_is_a_light",
+     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "frame.png").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--plot", "@/frame.png", "@/light.fits",
+      "@/frame.png"},
+     "@/frame.png",
+     "is one of the input files"},
+    {"plot_is_a_preview",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--preview", "--overwrite", "--plot",
+      "@/out/light_matched.png", "@/light.fits"},
+     "@/out/light_matched.png",
+     "is also an output of the run, of light @/light.fits"},
     {"given_twice", nothing, good_with({"--dark", "@/dark.fits"}), "--dark", "given twice"},
     {"demo_with_inputs",
      nothing,
@@ -312,7 +331,10 @@ TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
   const CliRun run = run_cli(args);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  const std::string head = "tenvora-match: " + expand(c.subject, dir) + ": " + c.problem;
+  std::string problem = c.problem;
+  for (size_t at = problem.find("@/"); at != std::string::npos; at = problem.find("@/", at + 1))
+    problem.replace(at, 1, dir.path());
+  const std::string head = "tenvora-match: " + expand(c.subject, dir) + ": " + problem;
   EXPECT_EQ(run.err.substr(0, head.size()), head) << run.err;
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
   EXPECT_EQ(list_dir(dir.path()), before);

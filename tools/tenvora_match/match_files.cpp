@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "tools/tenvora_match/light_report.h"
-#include "tools/tenvora_match/preview_png.h"
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
+#include "tools/tenvora_match/light_report.h"
+#include "tools/tenvora_match/preview_png.h"
 
 namespace {
 
@@ -72,20 +72,9 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
   return keys;
 }
 
-// Matches the light, then writes the outputs asked for, all of them or none.
-LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
-                          Frame light, const std::vector<std::string>& cards,
-                          const std::vector<FileId>& inputs) {
-  // The scaled components are made only when one of them is written.
-  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"));
-
-  LightOutcome outcome;
-  outcome.summary.light = {"light", job.path, light.width, light.height};
-  outcome.summary.levels = matched.levels;
-  describe_light(outcome.summary, set, light, cards, matched);
-  // Staged only now that the inputs are read: an interruption before this
-  // leaves nothing to clean up.
-  StagedFiles staged(s.out_dir);
+// The outputs asked for, staged.
+void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<std::string>& cards,
+                   const MatchedFrames& matched, StagedFiles& staged, LightSummary& summary) {
   for (const OutputImage& image : matched.images) {
     const std::string kind = output_kind(image.title);
     if (!wanted(s, kind)) continue;
@@ -105,9 +94,30 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
         info.preview_problem = e.what();
       }
     }
-    outcome.summary.outputs.push_back(info);
+    summary.outputs.push_back(info);
   }
-  staged.commit(s.overwrite, inputs);
+}
+
+// Matches the light, then writes the outputs asked for, all of them or none.
+LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
+                          Frame light, const std::vector<std::string>& cards,
+                          const std::vector<FileId>& inputs) {
+  // The scaled components are made only when one of them is written.
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"));
+
+  LightOutcome outcome;
+  outcome.summary.light = {"light", job.path, light.width, light.height};
+  outcome.summary.levels = matched.levels;
+  describe_light(outcome.summary, set, light, cards, matched);
+  // Staged only now that the inputs are read: an interruption before this
+  // leaves nothing to clean up.
+  StagedFiles staged(s.out_dir);
+  try {
+    write_outputs(s, job, cards, matched, staged, outcome.summary);
+    staged.commit(s.overwrite, inputs);
+  } catch (const ToolError& e) {
+    throw ToolError(e.subject, e.problem + " (an output of light " + job.path + ")");
+  }
   outcome.light = std::move(light);
   outcome.images = std::move(matched.images);
   return outcome;
