@@ -263,7 +263,7 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, lo
 constexpr size_t kGzipHeadLimit = size_t{64} << 20;
 
 Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
-                std::vector<std::string>* cards) {
+                std::vector<std::string>* cards, const SizeCheck& check) {
   GzipInput gz;
   gzip_begin(gz, std::move(read));
   struct Ender {
@@ -296,6 +296,7 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
     MemoryFits memory(path, gz.out);
     info = locate_image(path, memory.fits.file, max_pixels);
   }
+  if (check) check(info.width, info.height);
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);
   if (gz.out.size() < end) refuse_damaged();
@@ -327,7 +328,8 @@ std::string card_keyword(const std::string& card) {
   return name.erase(name.find_last_not_of(' ') + 1);
 }
 
-Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards) {
+Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards,
+                const SizeCheck& check) {
   Descriptor d;
   struct stat st;
   open_regular(path, d, st);
@@ -342,7 +344,7 @@ Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::
           if (n < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
           return static_cast<size_t>(n);
         },
-        max_pixels, cards);
+        max_pixels, cards, check);
   if (!starts_as_fits(start, static_cast<size_t>(got)))
     refuse_not_fits(path, static_cast<size_t>(st.st_size));
 
@@ -360,6 +362,7 @@ Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::
     throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
   }
   const ImageInfo info = locate_image(path, fits.file, max_pixels);
+  if (check) check(info.width, info.height);
   Frame frame = read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
   if (cards) *cards = read_cards(path, fits.file);
   return frame;
@@ -396,15 +399,14 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
                       long long max_pixels) {
   if (is_gzip(data, size)) {
     size_t at = 0;
-    return read_gzip(
-        name,
-        [&](unsigned char* to, size_t room) {
-          const size_t n = std::min(room, size - at);
-          std::memcpy(to, data + at, n);
-          at += n;
-          return n;
-        },
-        max_pixels, nullptr);
+    return read_gzip(name,
+                     [&](unsigned char* to, size_t room) {
+                       const size_t n = std::min(room, size - at);
+                       std::memcpy(to, data + at, n);
+                       at += n;
+                       return n;
+                     },
+                     max_pixels, nullptr, {});
   }
   std::vector<unsigned char> bytes(data, data + size);
   return read_memory(name, bytes, max_pixels, nullptr);

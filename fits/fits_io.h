@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,12 @@ constexpr long long kDefaultMaxPixels = 200000000;
 // XTENSION, BITPIX, NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK,
 // CHECKSUM, DATASUM, DATAMIN, DATAMAX); a tile-compressed image's header as
 // the image's own.
+// check, when given, is called with the image's size before anything is
+// allocated for its pixels (a gzip file is inflated no further than its
+// header); it throws to refuse the image.
+using SizeCheck = std::function<void(int32_t width, int32_t height)>;
 Frame read_fits(const std::string& path, long long max_pixels = kDefaultMaxPixels,
-                std::vector<std::string>* cards = nullptr);
+                std::vector<std::string>* cards = nullptr, const SizeCheck& check = {});
 
 // The CREATOR value of a file's primary header, "" when there is none or the
 // file is not a FITS file (plain or gzip-compressed). Reads the header only.

@@ -129,7 +129,7 @@ const BadCase kCases[] = {
      "image of 46340 x 46340 pixels is larger than --max-pixels 200000000"},
     {"declared_beyond_the_file",
      [](const TempDir& d) { write_raw_fits(d / "short.fits", image_cards(16, 10000, 9000), 5760); },
-     with_dark("@/short.fits"), "@/short.fits",
+     with_light("@/short.fits"), "@/short.fits",
      "is truncated: its 10000 x 9000 image needs 180000000 bytes of data, the file holds 5760"},
     {"gzip_larger_than_the_limit",
      [](const TempDir& d) {
@@ -159,6 +159,12 @@ const BadCase kCases[] = {
      },
      with_light("@/cut.fits.gz"), "@/cut.fits.gz",
      "damaged gzip data (the data end inside a member)"},
+    // The size in the header is compared before the data are inflated.
+    {"gzip_of_another_size",
+     [](const TempDir& d) {
+       write_raw_fits(d / "big.fits.gz", image_cards(-64, 10000, 10000), 1 << 20);
+     },
+     with_dark("@/big.fits.gz"), "@/big.fits.gz", "is 10000 x 10000, the light frame 48 x 40"},
     {"gzip_not_fits",
      [](const TempDir& d) {
        gzFile gz = gzopen((d / "notes.gz").c_str(), "wb");

@@ -16,15 +16,18 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string size_text(const Frame& frame) {
-  return std::to_string(frame.width) + " x " + std::to_string(frame.height);
+std::string size_text(int32_t width, int32_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
 }
 
-void check_size(const std::string& path, const Frame& frame, const Frame& reference,
-                const char* reference_name) {
-  if (frame.width != reference.width || frame.height != reference.height)
-    throw ToolError(path,
-                    "is " + size_text(frame) + ", " + reference_name + " " + size_text(reference));
+// Refuses, from its header, a frame of another size than the reference.
+SizeCheck size_of(const std::string& path, const Frame& reference, const char* reference_name) {
+  return [&path, reference = FrameGeometry{reference.width, reference.height}, reference_name](
+             int32_t width, int32_t height) {
+    if (width != reference.width || height != reference.height)
+      throw ToolError(path, "is " + size_text(width, height) + ", " + reference_name + " " +
+                                size_text(reference.width, reference.height));
+  };
 }
 
 bool wanted(const RunSettings& s, const std::string& kind) {
@@ -124,9 +127,7 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
 }
 
 Frame read_bias(const RunSettings& s, const Frame& reference, const char* reference_name) {
-  Frame bias = read_fits(s.bias, s.max_pixels);
-  check_size(s.bias, bias, reference, reference_name);
-  return bias;
+  return read_fits(s.bias, s.max_pixels, nullptr, size_of(s.bias, reference, reference_name));
 }
 
 // The set keeps the dark as read for the checks after each match.
@@ -162,8 +163,7 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
   std::vector<std::string> cards;
   Frame light = read_fits(job.path, s.max_pixels, &cards);
-  Frame dark = read_fits(s.dark, s.max_pixels);
-  check_size(s.dark, dark, light, "the light frame");
+  Frame dark = read_fits(s.dark, s.max_pixels, nullptr, size_of(s.dark, light, "the light frame"));
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
@@ -180,8 +180,9 @@ DarkSet finish_dark_set(const RunSettings& s, Frame dark) {
 
 LightInput read_light_file(const RunSettings& s, const LightJob& job, FrameGeometry frame) {
   LightInput input;
-  input.light = read_fits(job.path, s.max_pixels, &input.cards);
-  check_size(job.path, input.light, Frame{frame.width, frame.height, {}}, "the dark frame");
+  input.light =
+      read_fits(job.path, s.max_pixels, &input.cards,
+                size_of(job.path, Frame{frame.width, frame.height, {}}, "the dark frame"));
   return input;
 }
 
