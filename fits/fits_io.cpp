@@ -20,6 +20,9 @@
 
 namespace {
 
+// Headers are read this far at most: 838860 cards.
+constexpr size_t kMaxHeaderBytes = size_t{64} << 20;
+
 std::string cfitsio_text(int status) {
   char text[FLEN_STATUS] = {};
   fits_get_errstatus(status, text);
@@ -94,10 +97,10 @@ struct ImageInfo {
 ImageInfo locate_image(const std::string& path, fitsfile* file, long long max_pixels) {
   const int naxis = move_to_image(path, file);
   if (naxis == 1) throw ToolError(path, "holds a 1-D image, not a 2-D one");
-  long long axes[9] = {};
+  std::vector<LONGLONG> axes(static_cast<size_t>(naxis));
   int status = 0;
-  if (naxis > 9 || fits_get_img_sizell(file, naxis, axes, &status) != 0)
-    throw ToolError(path, "unreadable image size");
+  if (fits_get_img_sizell(file, naxis, axes.data(), &status) != 0)
+    throw ToolError(path, "unreadable image size (" + cfitsio_text(status) + ")");
   for (int k = 2; k < naxis; ++k)
     if (axes[k] != 1)
       throw ToolError(path, "is a " + std::to_string(naxis) + "-D image with " +
@@ -260,7 +263,6 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, lo
 // to the end of its data, after the size is checked. The rest is inflated
 // and dropped, so that the checksums at the members' ends are checked:
 // damaged data are refused, never calibrated.
-constexpr size_t kGzipHeadLimit = size_t{64} << 20;
 
 Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
                 std::vector<std::string>* cards, const SizeCheck& check) {
@@ -285,7 +287,7 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
       break;
     } catch (const ToolError&) {
       // Perhaps only the prefix is too short.
-      if (gz.ended || want >= kGzipHeadLimit) {
+      if (gz.ended || want >= kMaxHeaderBytes) {
         refuse_damaged();
         throw;
       }
@@ -379,9 +381,10 @@ std::string fits_creator(const std::string& path) {
     gzFile gz;
     ~Closer() { gzclose(gz); }
   } closer{gz};
-  constexpr int kMaxCards = 36 * 1000;
+  // To the END card: outputs write CREATOR after all of the light's cards.
   char card[80];
-  for (int k = 0; k < kMaxCards && gzread(gz, card, sizeof card) == sizeof card; ++k) {
+  for (size_t k = 0;
+       k < kMaxHeaderBytes / sizeof card && gzread(gz, card, sizeof card) == sizeof card; ++k) {
     const std::string text(card, sizeof card);
     if (k == 0 && text.compare(0, sizeof kSimple - 1, kSimple) != 0) return "";
     const std::string name = card_keyword(text);

@@ -111,6 +111,11 @@ std::vector<FileId> file_ids(const std::vector<std::string>& paths) {
   return ids;
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  const std::vector<FileId> ids = file_ids({a, b});
+  return ids.size() == 2 && ids[0].device == ids[1].device && ids[0].inode == ids[1].inode;
+}
+
 void check_targets(const std::string& dir, const std::vector<std::string>& names, bool overwrite,
                    const std::vector<FileId>& inputs) {
   struct stat st;

@@ -17,6 +17,8 @@ struct FileId {
 
 // The identities of the paths that exist.
 std::vector<FileId> file_ids(const std::vector<std::string>& paths);
+// Whether both paths exist and are one file (or directory).
+bool same_file(const std::string& a, const std::string& b);
 
 class StagedFiles {
  public:

@@ -74,7 +74,7 @@ std::vector<std::string> image_cards(int bitpix, long width, long height) {
 struct BadCase {
   const char* name;
   std::function<void(const TempDir&)> prepare;
-  std::vector<std::string> args;  // "@" at the start stands for the directory
+  std::vector<std::string> args;  // "@/" at the start stands for the directory
   std::string subject;            // likewise
   std::string problem;            // the start of the problem text; "@/" stands for it too
 };
@@ -247,7 +247,7 @@ const BadCase kCases[] = {
     {"batch_name_collision",
      [](const TempDir& d) {
        mkdir((d / "sub").c_str(), 0777);
-       link((d / "light.fits").c_str(), (d / "sub/light.fits.gz").c_str());
+       write_text(d / "sub/light.fits.gz", "another light");
      },
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/sub/light.fits.gz"},
      "@/sub/light.fits.gz",
@@ -259,6 +259,39 @@ const BadCase kCases[] = {
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "--overwrite", "@/light.fits"},
      "@/out/light_matched.fits",
      "is one of the input files"},
+    {"batch_light_given_twice",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/light.fits"},
+     "@/light.fits",
+     "is given twice"},
+    {"bias_is_the_light", nothing, good_with({"--bias", "@/light.fits"}), "@/light.fits",
+     "is also the light @/light.fits; a bias is a frame of its own"},
+    // @lists: what no list of paths holds is refused at once.
+    {"list_of_zeros",
+     [](const TempDir& d) { symlink("/dev/zero", (d / "zeros").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/zeros"},
+     "@/zeros",
+     "line 1 holds a NUL byte: not a list of paths"},
+    {"list_line_too_long",
+     [](const TempDir& d) { write_text(d / "long.txt", "a.fits\n" + std::string(5000, 'a')); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/long.txt"},
+     "@/long.txt",
+     "line 2 is longer than 4096 bytes: not a list of paths"},
+    {"list_is_fits",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/light.fits"},
+     "@/light.fits",
+     "is a FITS file, not a list of paths"},
+    {"list_is_a_directory",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/out"},
+     "@/out",
+     "is a directory, not a list of paths"},
+    {"list_without_a_name",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@"},
+     "@",
+     "names no list"},
     {"batch_existing_output",
      [](const TempDir& d) { write_text(d / "out/light_corrected.fits", "mine"); },
      {"--dark", "@/dark.fits", "--subtract", "--out-dir", "@/out", "@/light.fits"},
@@ -321,8 +354,10 @@ const BadCase kCases[] = {
 
 class BadInput : public ::testing::TestWithParam<BadCase> {};
 
+// "@/" at the start stands for the directory, "@@/" for an @list in it.
 std::string expand(const std::string& text, const TempDir& dir) {
-  return !text.empty() && text[0] == '@' ? dir.path() + text.substr(1) : text;
+  if (text.rfind("@@/", 0) == 0) return "@" + expand(text.substr(1), dir);
+  return text.rfind("@/", 0) == 0 ? dir.path() + text.substr(1) : text;
 }
 
 TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {

@@ -484,9 +484,9 @@ TEST(Batch, JsonIsValidWhateverBytesANameHolds) {
 struct BatchCase {
   const char* name;
   std::function<void(const TempDir&)> prepare;
-  std::string command;  // for bash; EXE stands for the tool, @ for the directory
+  std::string command;  // for bash; EXE stands for the tool, DIR for the directory
   int status;
-  std::vector<std::string> lines;  // each found in standard error or output, @ as above
+  std::vector<std::string> lines;  // each found in standard error or output, DIR as above
   std::function<void(const TempDir&)> check;
 };
 
@@ -506,6 +506,18 @@ void second_light(const TempDir& d) {
   link((d / "light.fits").c_str(), (d / "light2.fits").c_str());
 }
 
+// A folder holding a light of 36500 HISTORY cards and the outputs of an
+// earlier run over it.
+void long_header_night(const TempDir& d) {
+  mkdir((d / "night").c_str(), 0777);
+  std::vector<FitsKey> history(36500, history_key("a long night"));
+  write_fits(d / "night/long.fits", read_fits(d / "light.fits"), history);
+  ASSERT_EQ(run_cli({"--light", d / "night/long.fits", "--dark", d / "dark.fits", "--out-dir",
+                     d / "night"})
+                .status,
+            0);
+}
+
 // Twenty lights of a million pixels: a run long enough to be interrupted.
 void big_night(const TempDir& d) {
   write_fits(d / "big_dark.fits", ramp_frame(1000, 1000, 10.0f, 0.001f), {});
@@ -520,18 +532,19 @@ const BatchCase kBatchCases[] = {
        std::ofstream(d / "night.csv") << "earlier rows\n";
        std::ofstream(d / "bad.fits") << "not FITS";
      },
-     "EXE --dark @/dark.fits --out-dir @/out --overwrite --report @/night.csv --plot @/night.png "
-     "@/bad.fits",
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --overwrite --report DIR/night.csv --plot "
+     "DIR/night.png "
+     "DIR/bad.fits",
      2,
-     {"tenvora-match: @/night.csv: not written: no light was matched",
-      "tenvora-match: @/night.png: not written: no light was matched"},
+     {"tenvora-match: DIR/night.csv: not written: no light was matched",
+      "tenvora-match: DIR/night.png: not written: no light was matched"},
      [](const TempDir& d) {
        EXPECT_EQ(file_bytes(d / "night.csv"), "earlier rows\n");
        EXPECT_FALSE(list_dir(d.path()).count("night.png"));
      }},
     {"summary_to_a_full_device",
      nothing,
-     "EXE --dark @/dark.fits --out-dir @/out --json @/light.fits >/dev/full",
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --json DIR/light.fits >/dev/full",
      2,
      {"tenvora-match: standard output: the summary cannot be written: No space left on device"},
      [](const TempDir& d) {
@@ -539,23 +552,23 @@ const BatchCase kBatchCases[] = {
      }},
     {"summary_to_a_closed_stream",
      nothing,
-     "EXE --dark @/dark.fits --out-dir @/out @/light.fits >&-",
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits >&-",
      2,
      {"tenvora-match: standard output: the summary cannot be written: Bad file descriptor"},
      [](const TempDir&) {}},
     // Outputs larger than the file size limit: EFBIG, as a full disk gives ENOSPC.
     {"outputs_that_cannot_be_written",
      second_light,
-     "trap '' XFSZ; ulimit -f 8; EXE --dark @/dark.fits --out-dir @/out @/light.fits "
-     "@/light2.fits",
+     "trap '' XFSZ; ulimit -f 8; EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits "
+     "DIR/light2.fits",
      2,
-     {"tenvora-match: @/out/light_matched.fits: cannot be written: File too large",
-      "(an output of light @/light.fits)\n", "0 of 2 lights matched; 2 failed:"},
+     {"tenvora-match: DIR/out/light_matched.fits: cannot be written: File too large",
+      "(an output of light DIR/light.fits)\n", "0 of 2 lights matched; 2 failed:"},
      [](const TempDir& d) { EXPECT_TRUE(list_dir(d / "out").empty()); }},
     // A reader that goes away fails the writes, not the run.
     {"reader_gone",
      second_light,
-     "EXE --dark @/dark.fits --out-dir @/out @/light.fits @/light2.fits 2>&1 | true; "
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits DIR/light2.fits 2>&1 | true; "
      "exit ${PIPESTATUS[0]}",
      2,
      {},
@@ -563,10 +576,28 @@ const BatchCase kBatchCases[] = {
        EXPECT_EQ(list_dir(d / "out"),
                  (std::set<std::string>{"light_matched.fits", "light2_matched.fits"}));
      }},
+    {"list_from_a_pipe",
+     nothing,
+     "echo DIR/light.fits | EXE --dark DIR/dark.fits --out-dir DIR/out @/dev/stdin",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"light_matched.fits"});
+     }},
+    // Outputs write CREATOR after all of the light's cards, however many.
+    {"folder_with_outputs_of_a_long_header",
+     long_header_night,
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/night",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"long_matched.fits"});
+     }},
     {"hangup",
      big_night,
-     "EXE --dark @/big_dark.fits --out-dir @/out --subtract --outputs glow,hot,matched,corrected "
-     "--jobs 2 @/big_*.fits & sleep 0.4; kill -HUP $!; wait $!",
+     "EXE --dark DIR/big_dark.fits --out-dir DIR/out --subtract --outputs "
+     "glow,hot,matched,corrected "
+     "--jobs 2 DIR/big_*.fits & sleep 0.4; kill -HUP $!; wait $!",
      128 + SIGHUP,
      {},
      [](const TempDir& d) { EXPECT_FALSE(has_staged_files(d / "out")); }},
@@ -580,15 +611,15 @@ TEST_P(BatchRun, EndsAsDocumented) {
   write_small_set(dir);
   c.prepare(dir);
   const std::string command =
-      expand_all(expand_all(c.command, "@", dir.path()), "EXE", TENVORA_MATCH_EXE);
+      expand_all(expand_all(c.command, "DIR", dir.path()), "EXE", TENVORA_MATCH_EXE);
   std::ofstream(dir / "command.sh") << command << "\n";
   const int raw = std::system(
       ("bash " + dir / "command.sh" + " >" + dir / "out.txt" + " 2>" + dir / "err.txt").c_str());
   const std::string err = file_bytes(dir / "err.txt") + file_bytes(dir / "out.txt");
   EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << err;
   for (const std::string& line : c.lines)
-    EXPECT_NE(err.find(expand_all(line, "@", dir.path())), std::string::npos) << line << "\n"
-                                                                              << err;
+    EXPECT_NE(err.find(expand_all(line, "DIR", dir.path())), std::string::npos) << line << "\n"
+                                                                                << err;
   EXPECT_FALSE(has_staged_files(dir / "out"));
   c.check(dir);
 }

@@ -84,6 +84,8 @@ TEST(ReadFits, TakesASinglePlaneCubeAsTwoDimensional) {
   TempDir dir;
   write_raw(dir / "one.fits", {4, 3, 1}, false);
   EXPECT_EQ(read_fits(dir / "one.fits").pixels.size(), 12u);
+  write_raw(dir / "ten.fits", {4, 3, 1, 1, 1, 1, 1, 1, 1, 1}, false);
+  EXPECT_EQ(read_fits(dir / "ten.fits").pixels.size(), 12u);
 }
 
 TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {

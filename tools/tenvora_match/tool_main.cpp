@@ -93,11 +93,6 @@ std::vector<FileId> run_inputs(const RunSettings& s, const std::vector<LightJob>
   return file_ids(paths);
 }
 
-bool same_directory(const std::string& a, const std::string& b) {
-  const std::vector<FileId> ids = file_ids({a, b});
-  return ids.size() == 2 && ids[0].device == ids[1].device && ids[0].inode == ids[1].inode;
-}
-
 // The report and the plot are refused before any work, like the outputs,
 // and never take the place of one of the run's outputs.
 void check_session_files(const Options& o, const RunSettings& s,
@@ -106,7 +101,7 @@ void check_session_files(const Options& o, const RunSettings& s,
   for (const auto& file : session_files(o)) {
     const auto [dir, name] = split_path(file.first);
     check_targets(dir, {name}, o.overwrite, inputs);
-    if (!same_directory(dir, s.out_dir)) continue;
+    if (!same_file(dir, s.out_dir)) continue;
     for (const LightJob& job : jobs)
       for (const std::string& output_name : output_names(s, job.prefix))
         if (output_name == name)
@@ -202,6 +197,9 @@ Summary run(const Options& o, std::ostream& err, bool err_is_terminal,
       o.lights.empty() ? std::vector<LightJob>{{o.light, ""}}
                        : light_jobs(expand_lights(o.lights, file_ids({s.dark, s.bias})));
   check_session_files(o, s, jobs);
+  for (const LightJob& job : jobs)
+    if (!s.bias.empty() && same_file(job.path, s.bias))
+      throw ToolError(s.bias, "is also the light " + job.path + "; a bias is a frame of its own");
   Summary summary;
   if (!o.lights.empty()) {
     summary = run_batch(o, s, jobs, err, err_is_terminal);
