@@ -41,10 +41,11 @@ leaves_chroot() {
   done
   return 1
 }
-wanted=(/dev /proc /sys /tmp "$cwd" "${WINEPREFIX:-}" "${TMPDIR:-}")
+system=(/dev /proc /sys /tmp)
+wanted=("$cwd" "${WINEPREFIX:-}" "${TMPDIR:-}")
 IFS=: read -ra extra <<<"${TENVORA_WINE_SHARE:-}"
 wanted+=("${extra[@]}")
-shared=()
+shared=("${system[@]}")
 for dir in "${wanted[@]}"; do
   [ -n "$dir" ] || continue
   # A prefix that Wine is yet to make: its nearest existing parent.
@@ -61,6 +62,11 @@ for dir in "${shared[@]}"; do
   done
   if leaves_chroot "$dir"; then
     echo "$cmd: not sharing $dir with the chroot (a link there leads out of it)" >&2
+    continue
+  fi
+  # The chroot's own folders (/usr, /var, ...) stay its own.
+  if ! printf '%s\n' "${system[@]}" | grep -qxF -- "$dir" && [ -n "$(ls -A "$root$dir" 2>/dev/null)" ]; then
+    echo "$cmd: not sharing $dir with the chroot (the chroot has its own)" >&2
     continue
   fi
   mkdir -p "$root$dir"

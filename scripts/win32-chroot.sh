@@ -121,7 +121,8 @@ if ! out=$(timeout -k 5 30 bash -c 'exec "$@"' loader "$root/lib/ld-linux.so.2" 
   fail "$reason"
 fi
 step 300 "debootstrap: installing the base system" \
-  "${private[@]}" chroot "$root" /debootstrap/debootstrap --second-stage
+  "${private[@]}" env -u LD_PRELOAD -u LD_LIBRARY_PATH PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+  chroot "$root" /debootstrap/debootstrap --second-stage
 # shellcheck disable=SC2016
 step 480 "apt: installing wine and wine32 in the chroot" "${private[@]}" bash -c '
   mount --rbind /dev "$1/dev" && mount -t proc proc "$1/proc" || exit 1

@@ -53,6 +53,9 @@ run() {
   esac
 }
 
+# The chroot's Wine sees the probe's folder too.
+probe_dir=$(cd "$(dirname "$probe_exe")" 2>/dev/null && pwd) &&
+  export TENVORA_WINE_SHARE=$probe_dir${TENVORA_WINE_SHARE:+:$TENVORA_WINE_SHARE}
 state_dir=${TENVORA_STATE_DIR:-/var/lib/tenvora}
 chroot_dir=$state_dir/win32-chroot
 first_line() { [ -e "$1" ] && head -n1 "$1"; }

@@ -120,5 +120,47 @@ mirror sources.list "# deb http://old.example/debian bookworm main\ndeb http://s
 mirror sources.list "deb [arch=amd64] http://m.example/debian/ bookworm main contrib\n" http://m.example/debian
 mirror sources.list "deb http://m.example/debian trixie main\n" "win32-chroot: no Debian mirror in $fakes/apt"
 
+# The chroot's wrapper (scripts/chroot-wine.sh) over a chroot of this machine's
+# own shell: the working directory, the arguments, Wine's variables and the
+# shared folders reach the command; nothing stays mounted; a folder behind a
+# link of the chroot is not shared.
+if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+  chroot_dir=$fakes/wrapped/win32-chroot
+  croot=$chroot_dir/root
+  mkdir -p "$croot/usr/bin" "$chroot_dir/bin" "$croot/var" "$fakes/cwd" "$fakes/shared"
+  ln -s usr/bin "$croot/bin"
+  for tool in sh cat env; do
+    real=$(readlink -f "$(command -v "$tool")")
+    cp "$real" "$croot/usr/bin/$tool"
+    for lib in $(ldd "$real" | grep -o '/[^ ]*'); do
+      mkdir -p "$croot$(dirname "$lib")" && cp -n "$lib" "$croot$lib"
+    done
+  done
+  printf '#!/bin/sh\necho "$0|$*|$(pwd)|$WINEPREFIX|$DISPLAY|$WINEDEBUG|$WINEDLLOVERRIDES"\ncat "$1" "$2"\nexit 5\n' >"$croot/usr/bin/wine"
+  chmod +x "$croot/usr/bin/wine"
+  cp "$scripts/chroot-wine.sh" "$chroot_dir/bin/chroot-wine"
+  ln -s chroot-wine "$chroot_dir/bin/wine"
+  # /var/tmp of the chroot leads out of it.
+  ln -s / "$croot/var/tmp"
+  outside=$(mktemp -d /var/tmp/tenvora-outside.XXXXXX)
+  trap 'rm -rf "$fakes" "$outside"' EXIT
+  echo in-cwd >"$fakes/cwd/a.txt"
+  echo in-shared >"$fakes/shared/b.txt"
+  mounts=$(cat /proc/self/mountinfo)
+  got=$(cd "$fakes/cwd" && WINEPREFIX=$fakes/shared/prefix DISPLAY=:97 WINEDEBUG=-all WINEDLLOVERRIDES=m= \
+    TENVORA_WINE_SHARE=$fakes/shared:$outside:/usr "$chroot_dir/bin/wine" a.txt "$fakes/shared/b.txt" 2>&1)
+  status=$?
+  want="wine: not sharing /usr with the chroot (the chroot has its own)"
+  want+=$'\n'"wine: not sharing $outside with the chroot (a link there leads out of it)"
+  want+=$'\n'"/usr/bin/wine|a.txt $fakes/shared/b.txt|$fakes/cwd|$fakes/shared/prefix|:97|-all|m="$'\nin-cwd\nin-shared'
+  if [ "$status" -ne 5 ] || [ "$got" != "$want" ] || [ "$(cat /proc/self/mountinfo)" != "$mounts" ] ||
+    [ -e "/${outside##*/}" ] || [ -n "$(ls -A "$croot/tmp")" ]; then
+    echo "FAIL: the chroot's wrapper: status $status (want 5), output:"$'\n'"$got"$'\n'"want:"$'\n'"$want"
+    failures=$((failures + 1))
+  fi
+else
+  echo "win32-probe: the chroot's wrapper not checked (needs root and unshare)"
+fi
+
 [ "$failures" -eq 0 ] && echo "win32-probe: all decisions as expected"
 exit $((failures > 0))

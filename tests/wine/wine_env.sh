@@ -52,6 +52,7 @@ start_display() {
 # window (each message box and the ended dialog).
 make_prefix() {
   export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export TENVORA_WINE_SHARE=$root${TENVORA_WINE_SHARE:+:$TENVORA_WINE_SHARE}
   if [ -z "${TENVORA_WINE:-}" ]; then
     local verdict
     verdict=$(bash "$root/scripts/win32-probe.sh" "$root/build/windows-i686/tests/wine/wine_probe.exe") ||
@@ -59,7 +60,7 @@ make_prefix() {
     TENVORA_WINE=$(sed -n 2p <<<"$verdict")
     echo "${verdict%%$'\n'*}" | sed 's/^can: /Wine used: /'
   fi
-  export TENVORA_WINE TENVORA_WINE_SHARE=$root${TENVORA_WINE_SHARE:+:$TENVORA_WINE_SHARE}
+  export TENVORA_WINE
   "$TENVORA_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
 
