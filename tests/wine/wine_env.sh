@@ -25,7 +25,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tenvora-e2e.XXXXXX")
 xvfb_pid=
 cleanup() {
   if [ -n "${TENVORA_WINE:-}" ] && [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    "$(dirname "$TENVORA_WINE")/wineserver" -k 2>/dev/null || true
+    # wineserver lies beside the chosen wine.
+    local server=wineserver
+    case $TENVORA_WINE in */*) server=${TENVORA_WINE%/*}/wineserver ;; esac
+    "$server" -k 2>/dev/null || true
   fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; fi
   rm -rf "$work"
