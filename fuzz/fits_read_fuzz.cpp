@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "tools/tenvora_match/fits_io.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/fits_io.h"
+#include "fits/tool_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr long long kMaxPixels = 1 << 16;

@@ -21,8 +21,8 @@
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
-#include "tools/tenvora_match/staged_files.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "tests/cli/temp_dir.h"
 #include "tools/tenvora_match/demo_set.h"
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 #include "tools/tenvora_match/tool_main.h"
 
 struct CliRun {

@@ -1,5 +1,5 @@
 // Reading every BITPIX the tool takes, and where it finds the image.
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 
 #include <fitsio.h>
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 
 #include "tests/cli/temp_dir.h"
 #include "tools/tenvora_match/session_plot.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

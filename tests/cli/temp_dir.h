@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "tools/tenvora_match/frame.h"
+#include "fits/frame.h"
 
 // A fresh directory under the temporary directory, removed with its files.
 class TempDir {

@@ -11,7 +11,7 @@
 #include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

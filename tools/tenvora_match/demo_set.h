@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tenvora_match/frame.h"
+#include "fits/frame.h"
 
 struct DemoParams {
   int32_t width = 1200, height = 900;

@@ -4,15 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "fits/staged_files.h"
 #include "tools/tenvora_match/match_files.h"
-#include "tools/tenvora_match/staged_files.h"
 
-// Files as they are; a directory's FITS files (.fits, .fit, .fts, each also
-// with .gz; any case), sorted by name, leaving out hidden files, the
-// files this tool wrote (CREATOR tenvora-match) and the run's own dark and
-// bias; @FILE for the paths listed in FILE, one a line (blank lines and
-// lines starting with # left out), each a file or a directory. Throws
-// ToolError for a directory or list that cannot be read.
+// The LIGHT arguments as frame_list.h expands them, leaving out the run's own
+// dark and bias and this tool's outputs.
 std::vector<std::string> expand_lights(const std::vector<std::string>& arguments,
                                        const std::vector<FileId>& dark_and_bias);
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 #include "tools/tenvora_match/match_files.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "tools/tenvora_match/plane_memory.h"
-#include "tools/tenvora_match/staged_files.h"
+#include "fits/plane_memory.h"
+#include "fits/staged_files.h"
 #include "tools/tenvora_match/tool_main.h"
 
 int main(int argc, char** argv) {

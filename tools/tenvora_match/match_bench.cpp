@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "tools/tenvora_match/demo_set.h"
-#include "tools/tenvora_match/fits_io.h"
-#include "tools/tenvora_match/plane_memory.h"
-#include "tools/tenvora_match/staged_files.h"
+#include "fits/fits_io.h"
+#include "fits/plane_memory.h"
+#include "fits/staged_files.h"
 #include "tools/tenvora_match/tool_main.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "tools/tenvora_match/light_report.h"
 #include "tools/tenvora_match/preview_png.h"
-#include "tools/tenvora_match/staged_files.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
 
 namespace {
 

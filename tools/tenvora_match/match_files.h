@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 #include "tools/tenvora_match/match_frames.h"
-#include "tools/tenvora_match/staged_files.h"
+#include "fits/staged_files.h"
 #include "tools/tenvora_match/summary.h"
 
 // What a run does with every light.

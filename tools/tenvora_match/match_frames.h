@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "matching/stages.h"
-#include "tools/tenvora_match/frame.h"
+#include "fits/frame.h"
 
 // What every light of a run is matched against; made once, then only read,
 // so lights may be matched against it on several threads at once.

@@ -9,7 +9,7 @@
 
 #include "diagnostics/diagnostics.h"
 #include "tools/tenvora_match/session_report.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

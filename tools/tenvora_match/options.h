@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 
 struct Options {
   std::string light, dark, bias, out_dir, demo_dir;

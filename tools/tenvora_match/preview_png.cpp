@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/tenvora_match/frame.h"
+#include "fits/frame.h"
 
 constexpr int32_t kPreviewSide = 2048;
 

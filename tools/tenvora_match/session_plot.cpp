@@ -12,7 +12,7 @@
 #include <memory>
 #include <numeric>
 
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

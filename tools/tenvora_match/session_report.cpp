@@ -10,7 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 // Ordered, so the objects keep the columns' order.
 using json = nlohmann::ordered_json;

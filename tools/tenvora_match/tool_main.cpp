@@ -8,14 +8,14 @@
 #include <new>
 
 #include "tools/tenvora_match/batch_run.h"
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
 #include "tools/tenvora_match/session_plot.h"
 #include "tools/tenvora_match/session_report.h"
-#include "tools/tenvora_match/staged_files.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
 
 namespace {
 

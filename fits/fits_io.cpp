@@ -1,4 +1,4 @@
-#include "tools/tenvora_match/fits_io.h"
+#include "fits/fits_io.h"
 
 #include <fcntl.h>
 #include <fitsio.h>
@@ -15,8 +15,8 @@
 #include <limits>
 #include <set>
 
-#include "tools/tenvora_match/gzip_input.h"
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/gzip_input.h"
+#include "fits/tool_error.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/tenvora_match/plane_memory.h"
+#include "fits/plane_memory.h"
 
 // How a file stored the pixels: BITPIX, and value = BZERO + BSCALE x stored.
 struct PixelStorage {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tenvora_match/frame.h"
+#include "fits/frame.h"
 
 // One header keyword to write. Numbers that are not finite cannot be written
 // as FITS values; they are written without a value and the comment says why.

@@ -1,4 +1,4 @@
-#include "tools/tenvora_match/staged_files.h"
+#include "fits/staged_files.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -16,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "tools/tenvora_match/tool_error.h"
+#include "fits/tool_error.h"
 
 namespace {
 

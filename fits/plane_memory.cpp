@@ -1,4 +1,4 @@
-#include "tools/tenvora_match/plane_memory.h"
+#include "fits/plane_memory.h"
 
 #include <malloc.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "tools/tenvora_match/gzip_input.h"
+#include "fits/gzip_input.h"
 
 #include <algorithm>
 #include <new>

@@ -1,0 +1,117 @@
+#include "fits/frame_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "fits/fits_io.h"
+#include "fits/tool_error.h"
+
+namespace {
+
+const char* const kExtensions[] = {".fits", ".fit", ".fts"};
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool is_one_of(const std::string& path, const std::vector<FileId>& ids) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  return std::any_of(ids.begin(), ids.end(), [&st](const FileId& id) {
+    return id.device == st.st_dev && id.inode == st.st_ino;
+  });
+}
+
+// What a directory's files are checked against.
+struct Leave {
+  const std::vector<FileId>& excluded;
+  const std::vector<std::string>& made_by;
+};
+
+// A FITS file one of our programs wrote: an output of an earlier run.
+bool made_by_us(const std::string& path, const Leave& leave) {
+  try {
+    const std::string creator = fits_creator(path);
+    return std::any_of(leave.made_by.begin(), leave.made_by.end(),
+                       [&creator](const std::string& p) { return creator.rfind(p, 0) == 0; });
+  } catch (const ToolError&) {
+    return false;  // reported when it is read as a frame
+  }
+}
+
+void add_directory(const std::string& dir, const Leave& leave, std::vector<std::string>& frames) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) throw ToolError(dir, std::string("cannot be read: ") + std::strerror(errno));
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.' && !fits_stem(e->d_name).empty()) names.push_back(e->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = join_path(dir, name);
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    if (!is_one_of(path, leave.excluded) && !made_by_us(path, leave)) frames.push_back(path);
+  }
+}
+
+void add_argument(const std::string& argument, const Leave& leave,
+                  std::vector<std::string>& frames) {
+  struct stat st;
+  if (stat(argument.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    add_directory(argument, leave, frames);
+  else
+    frames.push_back(argument);  // a file that cannot be read fails as a frame
+}
+
+}  // namespace
+
+std::string fits_stem(const std::string& name) {
+  std::string low = lower(name);
+  size_t size = name.size();
+  if (ends_with(low, ".gz")) low.resize(size -= 3);
+  for (const char* extension : kExtensions)
+    if (ends_with(low, extension) && low.size() > std::strlen(extension))
+      return name.substr(0, size - std::strlen(extension));
+  return "";
+}
+
+std::string base_name(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> expand_frames(const std::vector<std::string>& arguments,
+                                       const std::vector<FileId>& excluded,
+                                       const std::vector<std::string>& made_by,
+                                       const std::string& what) {
+  const Leave leave{excluded, made_by};
+  std::vector<std::string> frames;
+  for (const std::string& argument : arguments) {
+    if (argument.empty() || argument[0] != '@') {
+      add_argument(argument, leave, frames);
+      continue;
+    }
+    const std::string list = argument.substr(1);
+    std::ifstream in(list);
+    if (!in) throw ToolError(list, std::string("cannot be read: ") + std::strerror(errno));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty() && line[0] != '#') add_argument(line, leave, frames);
+    }
+    if (in.bad()) throw ToolError(list, "cannot be read");
+  }
+  if (frames.empty()) throw ToolError(what, "no " + lower(what) + " frames found");
+  return frames;
+}
