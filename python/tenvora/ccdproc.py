@@ -53,6 +53,16 @@ def float_text(value):
     return text
 
 
+def exposure(header):
+    """The exposure time in seconds: the first of tenvora.EXPOSURE_KEYWORDS the header
+    holds as a finite number, as the tool reads it; None without one."""
+    for key in tenvora.EXPOSURE_KEYWORDS:
+        value = header.get(key)
+        if isinstance(value, (int, float)) and not isinstance(value, bool) and np.isfinite(value):
+            return float(value)
+    return None
+
+
 def _same_unit(frame, light, name):
     if frame is not None and frame.unit is not None and light.unit is not None \
             and frame.unit != light.unit:
@@ -125,7 +135,7 @@ def _header(light_meta, title, names, bias_factor, levels):
 
 
 def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None, *,
-          light_name="light", dark_name="dark", bias_name="bias"):
+          light_name="light", dark_name="dark", bias_name="bias", dark_exposure=None):
     """`tenvora.match` on CCDData: light, dark and bias are CCDData (dark may be None
     with dark_parts, the (glow, hot) pair of `tenvora.split_dark`).
 
@@ -133,7 +143,9 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     followed by the keywords and HISTORY lines tenvora-match writes (the names
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
-    Inputs in other units than the light's raise ValueError.
+    Inputs in other units than the light's raise ValueError. The levels also hold
+    `exposure_ratio`, the light's exposure time over the dark's (`tenvora.exposure_ratio`;
+    the dark's from its header, or dark_exposure in seconds when dark is None).
     """
     for frame, name in ((dark, "dark"), (bias, "bias")):
         _same_unit(frame, light, name)
@@ -143,6 +155,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         what = _not_finite(result.levels[level])
         if what is not None:
             warnings.warn(f"{light_name}: {key} is {what}: written without a value")
+    if dark is not None:
+        dark_exposure = exposure(dark.header)
+    levels = dict(result.levels,
+                  exposure_ratio=tenvora.exposure_ratio(exposure(light.header), dark_exposure))
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])
@@ -151,10 +167,9 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.meta, titles[kind], names, bias_factor, result.levels)
+        header = _header(light.meta, titles[kind], names, bias_factor, levels)
         # astropy holds a file's WCS apart from its header; it goes on to the outputs.
         return CCDData(data, unit=light.unit, meta=header, wcs=light.wcs,
                        mask=None if mask is None else mask.copy())
 
-    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"),
-                       result.levels)
+    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels)
