@@ -46,12 +46,17 @@ class StagedFiles {
 
   std::string dir_;
   std::string reservation_;  // the empty file that keeps the prefix ours
-  std::vector<std::string> names_;
+  struct Staged {
+    std::string path, name;  // where it is written, the name it takes
+  };
+  std::vector<Staged> staged_;
+  size_t count_ = 0;
 };
 
 // Refuses (ToolError) when dir is not an existing directory the tool can
-// write to, when one of the names in it is one of inputs, or when one of
-// them already exists and overwrite is false.
+// write to, when one of the names is longer than its file system takes or
+// is one of inputs in it, or when one of them already exists and overwrite
+// is false.
 void check_targets(const std::string& dir, const std::vector<std::string>& names, bool overwrite,
                    const std::vector<FileId>& inputs);
 

@@ -259,6 +259,13 @@ const BadCase kCases[] = {
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "--overwrite", "@/light.fits"},
      "@/out/light_matched.fits",
      "is one of the input files"},
+    {"output_name_too_long",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / (std::string(245, 'n') + ".fits")).c_str());
+     },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/" + std::string(245, 'n') + ".fits"},
+     "@/out/" + std::string(245, 'n') + "_matched.fits",
+     "name too long: 258 bytes, the file system takes 255"},
     {"batch_light_given_twice",
      nothing,
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/light.fits"},

@@ -657,6 +657,19 @@ const BatchCase kBatchCases[] = {
        EXPECT_EQ(list_dir(d / "out"),
                  (std::set<std::string>{"light_matched.fits", "light2_matched.fits"}));
      }},
+    // Names up to the limit are staged under short names.
+    {"long_output_name",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / (std::string(242, 'n') + ".fits")).c_str());
+     },
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --preview DIR/" + std::string(242, 'n') + ".fits",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"),
+                 (std::set<std::string>{std::string(242, 'n') + "_matched.fits",
+                                        std::string(242, 'n') + "_matched.png"}));
+     }},
     {"list_from_a_pipe",
      nothing,
      "echo DIR/light.fits | EXE --dark DIR/dark.fits --out-dir DIR/out @/dev/stdin",
