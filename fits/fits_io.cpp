@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <set>
 
 #include "fits/gzip_input.h"
@@ -180,15 +181,16 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
   return frame;
 }
 
-// The image's header cards but those of its structure and data, which a
-// file holding the same image in another form writes anew.
-std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
+// The current HDU's header cards but those of its structure and data,
+// which a file holding the same image in another form writes anew.
+std::vector<std::string> hdu_cards(const std::string& path, fitsfile* file) {
   char* excluded[] = {
       const_cast<char*>("SIMPLE"),  const_cast<char*>("XTENSION"), const_cast<char*>("BITPIX"),
       const_cast<char*>("NAXIS"),   const_cast<char*>("NAXIS#"),   const_cast<char*>("EXTEND"),
       const_cast<char*>("PCOUNT"),  const_cast<char*>("GCOUNT"),   const_cast<char*>("BZERO"),
       const_cast<char*>("BSCALE"),  const_cast<char*>("BLANK"),    const_cast<char*>("CHECKSUM"),
-      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX")};
+      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX"),
+      const_cast<char*>("INHERIT")};
   char* text = nullptr;
   int count = 0, status = 0;
   if (fits_convert_hdr2str(file, 0, excluded, static_cast<int>(std::size(excluded)), &text, &count,
@@ -201,6 +203,36 @@ std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
   }
   fits_free_memory(text, &status);
   return cards;
+}
+
+// The image's cards; an extension with INHERIT = T also has the primary
+// header's, first (the extension's own cards are written after them, and
+// a keyword written twice keeps its first value: so the primary's cards of
+// a keyword the extension sets are left out).
+std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
+  std::vector<std::string> cards = hdu_cards(path, file);
+  int hdu = 1, inherit = 0, status = 0;
+  fits_get_hdu_num(file, &hdu);
+  if (hdu == 1 || fits_read_key(file, TLOGICAL, "INHERIT", &inherit, nullptr, &status) != 0 ||
+      !inherit) {
+    fits_clear_errmsg();
+    return cards;
+  }
+  std::set<std::string> own;
+  for (const std::string& card : cards) own.insert(card_keyword(card));
+  if (fits_movabs_hdu(file, 1, nullptr, &status) != 0)
+    throw ToolError(path, "damaged FITS file (" + cfitsio_text(status) + ")");
+  std::vector<std::string> inherited;
+  bool skipping = false;
+  for (std::string& card : hdu_cards(path, file)) {
+    const std::string name = card_keyword(card);
+    if (name != "CONTINUE")
+      skipping = own.count(name) && name != "HISTORY" && name != "COMMENT" && !name.empty();
+    if (!skipping) inherited.push_back(std::move(card));
+  }
+  fits_movabs_hdu(file, hdu, nullptr, &status);
+  inherited.insert(inherited.end(), cards.begin(), cards.end());
+  return inherited;
 }
 
 // A FITS file in memory, opened by CFITSIO in place; it keeps pointers to
@@ -459,13 +491,62 @@ void write_key(fitsfile* file, const FitsKey& key, int* status) {
   }
 }
 
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// The keyword a card sets as readers take it: in upper case (CFITSIO writes
+// it so), "HIERARCH NAME" as NAME when that is a short keyword; none for a
+// keyword that is not valid FITS.
+std::optional<std::string> effective_keyword(const std::string& card) {
+  std::string name = upper(card_keyword(card));
+  if (name == "HIERARCH") {
+    const size_t equals = card.find('=', 9);
+    if (equals == std::string::npos) return std::nullopt;
+    std::string inner = upper(card.substr(9, equals - 9));
+    inner.erase(0, inner.find_first_not_of(' '));
+    inner.erase(inner.find_last_not_of(' ') + 1);
+    if (inner.size() > 8 || inner.find(' ') != std::string::npos) return "HIERARCH " + inner;
+    name = inner;
+  }
+  const bool valid = std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+  });
+  if (!valid) return std::nullopt;
+  return name;
+}
+
+bool is_commentary(const std::string& keyword) {
+  return keyword == "HISTORY" || keyword == "COMMENT" || keyword.empty();
+}
+
+// Whether a card's string value goes on in a CONTINUE card (ends in &).
+bool continues(const std::string& card) {
+  const size_t open = card.find('\'', 8);
+  if (open == std::string::npos) return false;
+  for (size_t at = open + 1; at < card.size(); ++at) {
+    if (card[at] != '\'') continue;
+    if (at + 1 < card.size() && card[at + 1] == '\'') {
+      ++at;  // a quote within the text
+      continue;
+    }
+    return at > open + 1 && card[at - 1] == '&';
+  }
+  return false;
+}
+
 // The copied cards go in unless the header holds the card already (the
-// ones CFITSIO writes into every new file) or the keys set its keyword.
+// ones CFITSIO writes into every new file), the keys set its keyword, an
+// earlier copied card set it, or its keyword is not valid FITS; keywords
+// compared as readers take them (see effective_keyword). A CONTINUE card
+// goes with the card it continues, and only then.
 void write_cards(fitsfile* file, const std::vector<std::string>& cards,
                  const std::vector<FitsKey>& keys, int* status) {
-  std::set<std::string> present, replaced;
+  std::set<std::string> present, taken;
   for (const FitsKey& key : keys)
-    if (key.kind != FitsKey::HISTORY) replaced.insert(key.name);
+    if (key.kind != FitsKey::HISTORY) taken.insert(key.name);
   int count = 0;
   fits_get_hdrspace(file, &count, nullptr, status);
   for (int k = 1; k <= count && *status == 0; ++k) {
@@ -473,16 +554,23 @@ void write_cards(fitsfile* file, const std::vector<std::string>& cards,
     fits_read_record(file, k, card, status);
     present.insert((card + std::string(80, ' ')).substr(0, 80));
   }
-  bool skipping = false;
+  bool going_on = false;  // the last card was written and continues
   for (const std::string& card : cards) {
+    if (*status != 0) return;
     std::string text = (card + std::string(80, ' ')).substr(0, 80);
     std::replace_if(
         text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
-    const std::string name = card_keyword(text);
-    if (name != "CONTINUE") skipping = present.count(text) || replaced.count(name);
-    if (skipping || *status != 0) continue;
+    const std::optional<std::string> name = effective_keyword(text);
+    const bool continuation = name == "CONTINUE";
+    const bool wanted = continuation ? going_on
+                                     : name && !present.count(text) &&
+                                           (is_commentary(*name) || !taken.count(*name));
     int card_status = 0;
-    if (fits_write_record(file, text.c_str(), &card_status) != 0) fits_clear_errmsg();
+    going_on = wanted && fits_write_record(file, text.c_str(), &card_status) == 0;
+    if (card_status != 0) fits_clear_errmsg();
+    if (!going_on) continue;
+    if (!continuation && !is_commentary(*name)) taken.insert(*name);
+    going_on = continues(text);
   }
 }
 
