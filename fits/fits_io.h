@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fits/frame.h"
+#include "fits/output_keywords.h"
 
 // One header keyword to write. Numbers that are not finite cannot be written
 // as FITS values; they are written without a value and the comment says why.
@@ -26,8 +27,18 @@ FitsKey text_key(const std::string& name, const std::string& value, const std::s
 FitsKey integer_key(const std::string& name, long long value, const std::string& comment);
 FitsKey float_key(const std::string& name, float value, const std::string& comment);
 FitsKey double_key(const std::string& name, double value, const std::string& comment);
-// A HISTORY card (or several, for a long text).
+// The same for a keyword of our table, with its comment.
+FitsKey text_key(const OutputKeyword& keyword, const std::string& value);
+FitsKey integer_key(const OutputKeyword& keyword, long long value);
+FitsKey float_key(const OutputKeyword& keyword, float value);
+FitsKey double_key(const OutputKeyword& keyword, double value);
+// A HISTORY card, or several for a long text, broken between words where a
+// word fits on the card (file names stay whole).
 FitsKey history_key(const std::string& text);
+
+// The text in lines of at most width characters, broken at the last blank
+// that keeps a line within them; a longer word is cut.
+std::vector<std::string> word_lines(const std::string& text, size_t width);
 
 // The keyword of an 80-character header card: its first eight characters
 // without trailing blanks ("HIERARCH" for a long-named card).
@@ -68,9 +79,12 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 // of the given CFITSIO image type (FLOAT_IMG, BITPIX -32, unless told
 // otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768), the header cards
 // copied from another file, then the keywords. A copied card is left out
-// when the new header holds it already or one of keys sets its keyword (a
-// CONTINUE card goes with the card it continues); bytes outside printable
-// ASCII become '?', and a card CFITSIO refuses as malformed is left out.
-// Throws ToolError naming the path.
+// when the new header holds it already, when one of keys, an earlier copied
+// card or kOutputKeywords sets its keyword (in any case; HIERARCH NAME as
+// NAME), or when its keyword is not valid FITS; a CONTINUE card goes with
+// the card it continues, and only then. Bytes outside printable ASCII
+// become '?', and a card CFITSIO refuses as malformed is left out. A file
+// shorter than written (a write CFITSIO did not see fail) is refused too.
+// Throws ToolError naming the path, with the system's reason.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
                 int image_type = -32, const std::vector<std::string>& cards = {});
