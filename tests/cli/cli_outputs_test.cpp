@@ -592,7 +592,20 @@ struct BatchCase {
   int status;
   std::vector<std::string> lines;  // each found in standard error or output, DIR as above
   std::function<void(const TempDir&)> check;
+  bool limits_address_space = false;  // ulimit -v, which the sanitizers cannot run under
 };
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 std::string expand_all(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -710,6 +723,17 @@ const BatchCase kBatchCases[] = {
      [](const TempDir& d) {
        EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"long_matched.fits"});
      }},
+    // Room for the dark's planes but not for the light's as well.
+    {"out_of_memory_names_the_light",
+     [](const TempDir& d) {
+       write_fits(d / "big_dark.fits", ramp_frame(4000, 4000, 10.0f, 0.001f), {});
+       write_fits(d / "big.fits", ramp_frame(4000, 4000, 20.0f, 0.002f), {});
+     },
+     "ulimit -v 300000; EXE --dark DIR/big_dark.fits --out-dir DIR/out --jobs 1 DIR/big.fits",
+     2,
+     {"tenvora-match: DIR/big.fits: out of memory\n"},
+     [](const TempDir& d) { EXPECT_TRUE(list_dir(d / "out").empty()); },
+     true},
     {"hangup",
      big_night,
      "EXE --dark DIR/big_dark.fits --out-dir DIR/out --subtract --outputs "
@@ -724,6 +748,8 @@ class BatchRun : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(BatchRun, EndsAsDocumented) {
   const BatchCase& c = GetParam();
+  if (c.limits_address_space && kSanitized)
+    GTEST_SKIP() << "the sanitizers reserve more address space than ulimit -v leaves";
   TempDir dir;
   write_small_set(dir);
   c.prepare(dir);
