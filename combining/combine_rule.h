@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,16 @@ class PixelCombiner {
   void combine(const float* const* frames, size_t count, float* out, long long* clipped);
 
  private:
-  void combine_sorted(const float* const* frames, size_t at, size_t lanes, float* out,
-                      long long* clipped);
+  // kLanes pixels from frames[f][at] on, out[0] to out[kLanes - 1].
+  void combine_group(const float* const* frames, size_t at, float* out, long long* clipped);
+  void finish_clipped(const float* const* frames, size_t at, const int32_t* n, const int32_t* first,
+                      const int32_t* end, float* out, long long* clipped);
   void combine_mean(const float* const* frames, size_t count, float* out);
 
   CombineRule rule_;
   int frames_;
   SortNetwork network_;
   std::vector<float> lanes_;  // frames_ x kLanes values being sorted
+  std::vector<float> tail_;   // a last partial group, padded
+  std::vector<const float*> tail_frames_;
 };
