@@ -1,7 +1,8 @@
 """Matched-dark calibration: a dark frame split into glow and hot pixels, each
 scaled to the level measured in the light.
 
-`match` and `split_dark` work on numpy arrays; `tenvora.ccdproc` on astropy
+`match` and `split_dark` work on numpy arrays, and `combine` makes master
+frames from raw ones (arrays or FITS file names, read a strip at a time); `tenvora.ccdproc` on astropy
 CCDData, and `tenvora.night` matches a directory of lights, serially or on a
 Dask cluster.
 
@@ -13,6 +14,6 @@ are kept, 4 planes of 4 bytes a pixel (384 MB for 6000 x 4000 frames); a call
 of another frame size frees them.
 """
 
-from tenvora._tenvora import MatchResult, __version__, match, split_dark
+from tenvora._tenvora import MatchResult, __version__, combine, match, split_dark
 
-__all__ = ["MatchResult", "match", "split_dark", "__version__"]
+__all__ = ["MatchResult", "combine", "match", "split_dark", "__version__"]
