@@ -46,6 +46,16 @@ def float_text(value):
     return text
 
 
+def exposure(header):
+    """The exposure time in seconds: the first of tenvora.EXPOSURE_KEYWORDS the header
+    holds as a finite number, as the tool reads it; None without one."""
+    for key in tenvora.EXPOSURE_KEYWORDS:
+        value = header.get(key)
+        if isinstance(value, (int, float)) and not isinstance(value, bool) and np.isfinite(value):
+            return float(value)
+    return None
+
+
 def _same_unit(frame, light, name):
     if frame is not None and frame.unit is not None and light.unit is not None \
             and frame.unit != light.unit:
@@ -98,7 +108,7 @@ def _header(light_header, title, names, bias_factor, levels):
 
 
 def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None, *,
-          light_name="light", dark_name="dark", bias_name="bias"):
+          light_name="light", dark_name="dark", bias_name="bias", dark_exposure=None):
     """`tenvora.match` on CCDData: light, dark and bias are CCDData (dark may be None
     with dark_parts, the (glow, hot) pair of `tenvora.split_dark`).
 
@@ -106,12 +116,18 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     followed by the keywords and HISTORY lines tenvora-match writes (the names
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
-    Inputs in other units than the light's raise ValueError.
+    Inputs in other units than the light's raise ValueError. The levels also hold
+    `exposure_ratio`, the light's exposure time over the dark's (`tenvora.exposure_ratio`;
+    the dark's from its header, or dark_exposure in seconds when dark is None).
     """
     for frame, name in ((dark, "dark"), (bias, "bias")):
         _same_unit(frame, light, name)
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts)
+    if dark is not None:
+        dark_exposure = exposure(dark.header)
+    levels = dict(result.levels,
+                  exposure_ratio=tenvora.exposure_ratio(exposure(light.header), dark_exposure))
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])
@@ -120,12 +136,11 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, result.levels)
+        header = _header(light.header, titles[kind], names, bias_factor, levels)
         return CCDData(data, unit=light.unit, meta=header,
                        mask=None if mask is None else mask.copy())
 
-    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"),
-                       result.levels)
+    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels)
 
 
 MASTER_TITLES = {"bias": "Master Bias", "dark": "Master Dark"}

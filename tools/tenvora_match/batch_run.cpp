@@ -8,10 +8,10 @@
 #include <system_error>
 #include <thread>
 
+#include "fits/tool_error.h"
 #include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
-#include "fits/tool_error.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   }
   const std::vector<FileId> inputs = file_ids(paths);
   check_targets(s.out_dir, targets, s.overwrite, inputs);
-  Frame dark = read_dark(s);
-  const FrameGeometry frame{dark.width, dark.height};
+  DarkInput dark = read_dark(s);
+  const FrameGeometry frame{dark.dark.width, dark.dark.height};
 
   Summary summary;
   summary.batch = true;

@@ -35,6 +35,18 @@ void print_levels(std::ostream& out, const Measurement& l) {
       << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
 }
 
+std::string seconds_text(double seconds) {
+  return std::isnan(seconds) ? "unknown" : number_text(seconds, false) + " s";
+}
+
+// Beside the scales, so that a scale far from the exposure ratio shows; only
+// when a header gives an exposure time.
+void print_exposure(std::ostream& out, const Exposures& e) {
+  if (std::isnan(e.light) && std::isnan(e.dark)) return;
+  out << "exposure     light " << seconds_text(e.light) << ", dark " << seconds_text(e.dark)
+      << (std::isnan(e.ratio) ? ", no ratio" : ", ratio " + number_text(e.ratio, false)) << "\n";
+}
+
 void print_light_warnings(std::ostream& out, const std::vector<Diagnostic>& warnings) {
   for (const Diagnostic& w : warnings) out << "warning " << w.code << ": " << w.message << "\n";
 }
@@ -70,6 +82,9 @@ void add_light_json(Json& obj, const LightSummary& light) {
   obj["hot"] = {{"light", json_number(l.hot_light, false)},
                 {"dark", json_number(l.hot_dark, true)},
                 {"ratio", json_number(l.hot_ratio, true)}};
+  obj["exposure"] = {{"light", json_number(light.exposure.light, false)},
+                     {"dark", json_number(light.exposure.dark, false)},
+                     {"ratio", json_number(light.exposure.ratio, false)}};
   obj["darkest_block"] = {{"x", l.darkest_block.x}, {"y", l.darkest_block.y}};
   Json outputs = Json::array();
   for (const OutputInfo& o : light.outputs) {
@@ -117,6 +132,7 @@ void print_text(std::ostream& out, const Summary& s) {
     for (const InputInfo& in : s.inputs) print_input(out, in);
     if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
     print_levels(out, light.levels);
+    print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
     return;
@@ -127,6 +143,7 @@ void print_text(std::ostream& out, const Summary& s) {
     out << "\n";
     print_input(out, light.light);
     print_levels(out, light.levels);
+    print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
   }
