@@ -31,10 +31,11 @@ def stem(path):
 
 
 def _made_by_us(path):
-    """An output of an earlier run; a file whose header cannot be read is not one (it
-    fails as a light, on its own)."""
+    """An output of an earlier run or a master of ours; a file whose header cannot be
+    read is not one (it fails as a light, on its own)."""
     try:
-        return str(fits.getheader(path).get("CREATOR", "")).startswith("tenvora-match")
+        creator = str(fits.getheader(path).get("CREATOR", ""))
+        return creator.startswith(("tenvora-match", "tenvora-master"))
     except Exception:
         return False
 
