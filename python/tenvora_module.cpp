@@ -22,6 +22,7 @@
 #include "fits/fits_io.h"
 #include "fits/tool_error.h"
 #include "diagnostics/diagnostics.h"
+#include "fits/output_keywords.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -329,6 +330,11 @@ PYBIND11_MODULE(_tenvora, m) {
         "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
         "The memory of freed outputs is kept for the next call (see the package's help).");
+  // The keywords the tool's outputs write: (name, comment, meaning, earlier name).
+  py::list output_keywords;
+  for (const OutputKeyword* k : kOutputKeywords)
+    output_keywords.append(py::make_tuple(k->name, k->comment, k->meaning, k->was));
+  m.attr("OUTPUT_KEYWORDS") = py::tuple(output_keywords);
   py::tuple keywords(std::size(kExposureKeywords));
   for (size_t k = 0; k < std::size(kExposureKeywords); ++k) keywords[k] = kExposureKeywords[k];
   m.attr("EXPOSURE_KEYWORDS") = keywords;
