@@ -197,7 +197,7 @@ TEST(Master, TakesTheBiasFromEachFrameAndSaysSoInItsHeader) {
   EXPECT_NEAR(std::stod(card_value(cards, "CCDTSPRD")), 0.4, 1e-9);
   EXPECT_EQ(card_value(cards, "DATE-OBS").substr(0, 18), "'2017-09-08T20:30'");
   EXPECT_EQ(card_value(cards, "INSTRUME").substr(0, 13), "'test camera'");
-  EXPECT_EQ(card_value(cards, "BIAS").substr(0, 11), "'bias.fits'");
+  EXPECT_EQ(card_value(cards, "BIASFILE").substr(0, 11), "'bias.fits'");
   EXPECT_EQ(std::count_if(cards.begin(), cards.end(),
                           [](const std::string& c) { return c.rfind("HISTORY frame ", 0) == 0; }),
             5);
