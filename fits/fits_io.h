@@ -73,9 +73,13 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 // of the given CFITSIO image type (FLOAT_IMG, BITPIX -32, unless told
 // otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768), the header cards
 // copied from another file, then the keywords. A copied card is left out
-// when the new header holds it already or one of keys sets its keyword (a
-// CONTINUE card goes with the card it continues); bytes outside printable
-// ASCII become '?', and a card CFITSIO refuses as malformed is left out.
-// Throws ToolError naming the path.
+// when the new header holds it already, a value of its keyword, or one of
+// keys sets its keyword (a CONTINUE card goes with the card it continues);
+// bytes outside printable ASCII become '?', and a card CFITSIO refuses as
+// malformed is left out. With compress, the image is tile-compressed
+// (GZIP_2, lossless for every pixel) in the first extension, after an empty
+// primary HDU holding only the CREATOR key of keys. Throws ToolError naming
+// the path.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
-                int image_type = -32, const std::vector<std::string>& cards = {});
+                int image_type = -32, const std::vector<std::string>& cards = {},
+                bool compress = false);

@@ -107,6 +107,24 @@ const BadCase kCases[] = {
      },
      with_light("@/cut.fits"), "@/cut.fits",
      "is truncated: its 48 x 40 image needs 7680 bytes of data, the file holds 1120"},
+    // A tile-compressed light cut short: its table and heap are checked, not the
+    // image's size (a whole .fz file holds fewer bytes than its image).
+    {"tile_compressed_truncated",
+     [](const TempDir& d) {
+       write_fits(d / "l.fits.fz", read_fits(d / "light.fits"), {}, -32, {}, true);
+       std::ifstream in(d / "l.fits.fz", std::ios::binary);
+       std::string bytes((std::istreambuf_iterator<char>(in)), {});
+       std::ofstream(d / "cut.fits.fz", std::ios::binary) << bytes.substr(0, 9000);
+     },
+     with_light("@/cut.fits.fz"), "@/cut.fits.fz", "is truncated: its 48 x 40 image needs "},
+    {"tile_compressed_larger_than_the_limit",
+     [](const TempDir& d) {
+       write_fits(d / "l.fits.fz", read_fits(d / "light.fits"), {}, -32, {}, true);
+     },
+     {"--light", "@/l.fits.fz", "--dark", "@/dark.fits", "--out-dir", "@/out", "--max-pixels",
+      "1000"},
+     "@/l.fits.fz",
+     "image of 48 x 40 pixels is larger than --max-pixels 1000"},
     // A small header declaring a frame far larger than the file or the limit.
     {"huge_declared_size",
      [](const TempDir& d) { write_raw_fits(d / "huge.fits", image_cards(8, 46340, 46340), 11000); },

@@ -28,6 +28,10 @@ void check_size(const std::string& path, const Frame& frame, const Frame& refere
                     "is " + size_text(frame) + ", " + reference_name + " " + size_text(reference));
 }
 
+const char* fits_extension(const RunSettings& s) {
+  return s.compress ? ".fits.fz" : ".fits";
+}
+
 bool wanted(const RunSettings& s, const std::string& kind) {
   return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
 }
@@ -103,10 +107,11 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
   for (const OutputImage& image : matched.images) {
     const std::string kind = output_kind(image.title);
     if (!wanted(s, kind)) continue;
-    const std::string name = job.prefix + kind + ".fits";
+    const std::string name = job.prefix + kind + fits_extension(s);
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame, header(image.title, s, job, cards, matched), FLOAT_IMG, cards);
+      write_fits(path, image.frame, header(image.title, s, job, cards, matched), FLOAT_IMG, cards,
+                 s.compress);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.
@@ -155,7 +160,7 @@ std::string output_kind(const std::string& title) {
 std::vector<std::string> output_names(const RunSettings& s, const std::string& prefix) {
   std::vector<std::string> files;
   for (const std::string& kind : s.kinds) {
-    files.push_back(prefix + kind + ".fits");
+    files.push_back(prefix + kind + fits_extension(s));
     if (s.preview) files.push_back(prefix + kind + ".png");
   }
   return files;
