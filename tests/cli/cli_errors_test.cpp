@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <functional>
 
@@ -48,6 +49,14 @@ void write_raw_fits(const std::string& path, const std::vector<std::string>& car
     gzwrite(gz, bytes.data() + at,
             static_cast<unsigned>(std::min<size_t>(1 << 20, bytes.size() - at)));
   gzclose(gz);
+}
+
+// The frame of from times factor, as a new file of that type.
+void write_scaled(const std::string& from, const std::string& to, float factor,
+                  int image_type = -32) {
+  Frame frame = read_fits(from);
+  for (float& v : frame.pixels) v = image_type > 0 ? std::round(v * factor) : v * factor;
+  write_fits(to, frame, {}, image_type);
 }
 
 std::vector<std::string> image_cards(int bitpix, long width, long height) {
@@ -192,6 +201,28 @@ const BadCase kCases[] = {
       "@/light.fits", "@/light2.fits"},
      "@/small.fits",
      "is 47 x 40, the dark frame 48 x 40"},
+    // Masters normalised to 0..1 against ADU frames, and the other way round.
+    {"normalised_dark_against_adu_light",
+     [](const TempDir& d) { write_scaled(d / "light.fits", d / "ndark.fits", 1 / 65535.0f); },
+     with_dark("@/ndark.fits"), "@/ndark.fits",
+     "looks normalised to 0..1 (every value within -0.5 to 1.5) while "},
+    {"normalised_bias_against_integer_light",
+     [](const TempDir& d) {
+       write_scaled(d / "bias.fits", d / "nbias.fits", 1 / 65535.0f);
+       write_scaled(d / "light.fits", d / "ulight.fits", 1, USHORT_IMG);
+     },
+     {"--light", "@/ulight.fits", "--dark", "@/dark.fits", "--bias", "@/nbias.fits", "--out-dir",
+      "@/out"},
+     "@/nbias.fits",
+     "looks normalised to 0..1 (every value within -0.5 to 1.5) while "},
+    {"adu_dark_against_normalised_light",
+     [](const TempDir& d) { write_scaled(d / "light.fits", d / "nlight.fits", 1 / 65535.0f); },
+     with_light("@/nlight.fits"), "@/dark.fits", "is in ADU while "},
+    {"adu_bias_against_normalised_dark_batch",
+     [](const TempDir& d) { write_scaled(d / "dark.fits", d / "ndark.fits", 1 / 65535.0f); },
+     {"--dark", "@/ndark.fits", "--bias", "@/bias.fits", "--out-dir", "@/out", "@/light.fits"},
+     "@/bias.fits",
+     "is in ADU while "},
     {"factor_too_big", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor", "1000"}),
      "--bias-factor", "'1000' is not a whole number from 0 to 999"},
     {"factor_negative", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor=-1"}),

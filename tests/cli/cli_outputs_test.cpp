@@ -21,6 +21,7 @@
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
+#include "tools/tenvora_match/frame_units.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
@@ -614,6 +615,30 @@ INSTANTIATE_TEST_SUITE_P(
                      "hot_ratio",
                      "exposure     light 120 s, dark 200 s, ratio 0.6"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A frame's units: integer files are ADU whatever their values; a float
+// frame is normalised only when every finite value lies within -0.5 to 1.5.
+TEST(FrameUnitsOf, IntegerFilesValuesAndEdges) {
+  const struct {
+    const char* name;
+    int bitpix;
+    std::vector<float> values;
+    FrameUnits units;
+  } rows[] = {
+      {"normalised", -32, {0.01f, 0.5f, 1.0f, -0.2f, NAN, INFINITY}, FrameUnits::normalised},
+      {"at_the_edges", -64, {-0.5f, 1.5f}, FrameUnits::normalised},
+      {"one_hot_pixel", -32, {0.01f, 0.02f, 0.03f, 1.6f}, FrameUnits::unknown},
+      {"mostly_above_2", -32, {3, 500, 700, 0.1f, NAN}, FrameUnits::adu},
+      {"half_above_2", -32, {0.1f, 0.2f, 3, 4}, FrameUnits::unknown},
+      {"integer_file_of_0_and_1", 16, {0, 1, 1, 0}, FrameUnits::adu},
+      {"nothing_finite", -32, {NAN, -INFINITY}, FrameUnits::unknown},
+  };
+  for (const auto& row : rows) {
+    Frame frame{int32_t(row.values.size()), 1, Pixels(row.values.begin(), row.values.end())};
+    frame.storage.bitpix = row.bitpix;
+    EXPECT_EQ(frame_units(frame), row.units) << row.name;
+  }
+}
 
 // File names of any bytes: named outputs, and valid JSON.
 TEST(Batch, JsonIsValidWhateverBytesANameHolds) {

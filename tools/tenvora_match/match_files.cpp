@@ -89,10 +89,19 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
   return keys;
 }
 
+// A dark or bias in other units than the light is refused: its scales would
+// be off by the factor between them.
+void check_light_units(const RunSettings& s, FrameUnits dark, FrameUnits bias,
+                       const std::string& light_path, FrameUnits light) {
+  check_units(s.dark, dark, light_path, light);
+  if (!s.bias.empty()) check_units(s.bias, bias, light_path, light);
+}
+
 // Matches the light, then writes the outputs asked for, all of them or none.
 LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
                           Frame light, const std::vector<std::string>& cards,
                           const std::vector<FileId>& inputs) {
+  check_light_units(s, set.dark_units, set.bias_units, job.path, frame_units(light));
   // The scaled components are made only when one of them is written.
   MatchedFrames matched =
       match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), exposure_seconds(cards));
@@ -137,10 +146,15 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
   return bias;
 }
 
-// The set keeps the dark as read for the checks after each match.
+// The set keeps the dark as read for the checks after each match. A bias
+// of other units than the dark is refused before the split.
 DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
+  const FrameUnits dark_units = frame_units(dark.dark);
+  const FrameUnits bias_units = s.bias.empty() ? FrameUnits::unknown : frame_units(bias);
+  check_units(s.bias, bias_units, s.dark, dark_units);
   DarkSet set =
       split_dark_set(dark.dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark_units = dark_units, set.bias_units = bias_units;
   set.dark_saturation = dark_saturation(dark.dark);
   set.dark_exposure = dark.exposure;
   set.dark = std::move(dark.dark);
@@ -174,6 +188,10 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   DarkInput dark = read_dark(s);
   check_size(s.dark, dark.dark, light, "the light frame");
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
+  // Against the light first: it tells which of dark and bias is the odd one.
+  check_light_units(s, frame_units(dark.dark),
+                    s.bias.empty() ? FrameUnits::unknown : frame_units(bias), job.path,
+                    frame_units(light));
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }

@@ -301,9 +301,12 @@ every failed light, and the exit status is 2.
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
 device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
-than its header declares, BSCALE 0, sizes that differ, a bias factor outside
-0-999, an output directory that is missing or not writable, existing outputs
-without --overwrite, an output that is one of the input files); nothing is
+than its header declares, BSCALE 0, sizes that differ, a dark or bias
+normalised to 0..1 (a float file, every value within -0.5 to 1.5) against an
+ADU light (an integer file, or mostly above 2) or the other way round, a bias
+factor outside 0-999, an output directory that is missing or not writable,
+existing outputs without --overwrite, an output that is one of the input
+files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing
 a file without --overwrite. A preview that cannot be written is left out
