@@ -19,10 +19,11 @@ ROW_KEYS = ("glow_light", "glow_dark", "glow_ratio", "hot_light", "hot_dark", "h
 
 
 def stem(path):
-    """The light's name without its FITS extension (and .gz), as the tool names outputs."""
+    """The light's name without its FITS extension (and .gz or .fz), as the tool names
+    outputs."""
     name = os.path.basename(path)
     low = name.lower()
-    if low.endswith(".gz"):
+    if low.endswith((".gz", ".fz")):
         name, low = name[:-3], low[:-3]
     for extension in EXTENSIONS:
         if low.endswith(extension) and len(low) > len(extension):
@@ -48,7 +49,7 @@ def lights_in(directory, leave_out=()):
     paths = []
     for name in sorted(os.listdir(directory)):
         path = os.path.join(directory, name)
-        low = name.lower().removesuffix(".gz")
+        low = name.lower().removesuffix(".gz").removesuffix(".fz")
         if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):
             continue
         if os.path.realpath(path) not in skip and not _made_by_us(path):

@@ -22,6 +22,7 @@
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
+#include "tools/tenvora_match/frame_units.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
@@ -232,7 +233,8 @@ float from_bits(uint32_t bits) {
 }
 
 // Infinities, -0.0, subnormals and NaNs with payloads reach the plug-in as
-// stored, so the tool's outputs equal the plug-in's in the host.
+// stored, so the tool's outputs equal the plug-in's in the host; so do they
+// from tile-compressed inputs, and into --compress outputs.
 TEST(SpecialFloats, ReachThePluginAsStored) {
   const float specials[] = {INFINITY,
                             -INFINITY,
@@ -246,20 +248,68 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
   DemoSet set = write_small_set(dir);
   for (Frame* f : {&set.light, &set.dark})
     for (size_t k = 0; k < std::size(specials); ++k) f->pixels[40 + 97 * k] = specials[k];
-  for (const char* name : {"light.fits", "dark.fits"}) unlink((dir / name).c_str());
-  write_fits(dir / "light.fits", set.light, {});
-  write_fits(dir / "dark.fits", set.dark, {});
-  ASSERT_EQ(run_cli({"--light", dir / "light.fits", "--dark", dir / "dark.fits", "--subtract",
-                     "--out-dir", dir / "out"})
-                .status,
-            0);
   DirectRun direct;
   run_directly(set, Mode{"special", false, 0, true}, direct);
   ASSERT_EQ(direct.made.size(), 4u);
-  for (const testhost::HostImage* image : direct.made)
-    EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + output_kind(image->title) + ".fits")).pixels,
-                          image->pixels))
-        << image->title;
+  for (const std::string extension : {".fits", ".fits.fz"}) {
+    const bool compress = extension != ".fits";
+    const std::string light = dir / ("l" + extension), dark = dir / ("d" + extension);
+    write_fits(light, set.light, {}, FLOAT_IMG, {}, compress);
+    write_fits(dark, set.dark, {}, FLOAT_IMG, {}, compress);
+    std::vector<std::string> args = {"--light",    light,       "--dark",    dark,
+                                     "--subtract", "--out-dir", dir / "out", "--overwrite"};
+    if (compress) args.push_back("--compress");
+    ASSERT_EQ(run_cli(args).status, 0) << extension;
+    for (const testhost::HostImage* image : direct.made)
+      EXPECT_TRUE(same_bits(
+          read_fits(dir / ("out/" + output_kind(image->title) + extension)).pixels, image->pixels))
+          << image->title << extension;
+  }
+}
+
+// Folders take tile-compressed lights; --compress writes .fits.fz outputs
+// that hold the plain run's pixels and that the next run over the folder
+// leaves out.
+TEST(Compressed, LightsInFoldersAndOutputs) {
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  mkdir((dir / "night").c_str(), 0777);
+  fitsfile* file = nullptr;
+  int status = 0;
+  long axes[2] = {set.light.width, set.light.height};
+  const std::vector<unsigned short> adu(set.light.pixels.begin(), set.light.pixels.end());
+  fits_create_file(&file, ((dir / "night/m1.FITS.FZ") + "[compress R]").c_str(), &status);
+  fits_create_img(file, USHORT_IMG, 2, axes, &status);
+  fits_write_key_dbl(file, "EXPTIME", 60, -6, "", &status);
+  fits_write_img(file, TUSHORT, 1, adu.size(), const_cast<unsigned short*>(adu.data()), &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0);
+  const Frame plain{set.light.width, set.light.height,
+                    Pixels(adu.begin(), adu.end())};  // the light as the camera stored it
+  write_fits(dir / "night/m2.fits", plain, {double_key("EXPTIME", 60, "")}, USHORT_IMG);
+  mkdir((dir / "plain").c_str(), 0777);
+  for (int run = 0; run < 2; ++run) {
+    const CliRun fz = run_cli({"--dark", dir / "dark.fits", "--out-dir", dir / "night",
+                               "--compress", "--overwrite", dir / "night"});
+    ASSERT_EQ(fz.status, 0) << fz.err;
+    EXPECT_NE(fz.out.find("2 of 2 lights matched"), std::string::npos) << fz.out;
+  }
+  ASSERT_EQ(
+      run_cli({"--dark", dir / "dark.fits", "--out-dir", dir / "plain", dir / "night"}).status, 0);
+  EXPECT_EQ(list_dir(dir / "plain"), (std::set<std::string>{"m1_matched.fits", "m2_matched.fits"}));
+  for (const char* stem : {"m1", "m2"}) {
+    const std::string name = std::string(stem) + "_matched.fits";
+    EXPECT_TRUE(same_bits(read_fits(dir / ("night/" + name + ".fz")).pixels,
+                          read_fits(dir / ("plain/" + name)).pixels))
+        << name;
+    Header h(dir / ("night/" + name + ".fz"));
+    EXPECT_EQ(h.text(output_keyword::creator.name), "tenvora-match " TENVORA_VERSION);
+    fits_movabs_hdu(h.file, 2, nullptr, &h.status);  // the image's HDU: the light's cards
+    EXPECT_EQ(h.number<double>("EXPTIME", TDOUBLE), 60.0);
+    EXPECT_EQ(h.text(output_keyword::light_file.name),
+              std::string(stem) + (stem[1] == '1' ? ".FITS.FZ" : ".fits"));
+    EXPECT_EQ(h.status, 0);
+  }
 }
 
 std::string file_bytes(const std::string& path) {
@@ -568,6 +618,30 @@ INSTANTIATE_TEST_SUITE_P(
                      "hot_ratio",
                      "exposure     light 120 s, dark 200 s, ratio 0.6"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A frame's units: integer files are ADU whatever their values; a float
+// frame is normalised only when every finite value lies within -0.5 to 1.5.
+TEST(FrameUnitsOf, IntegerFilesValuesAndEdges) {
+  const struct {
+    const char* name;
+    int bitpix;
+    std::vector<float> values;
+    FrameUnits units;
+  } rows[] = {
+      {"normalised", -32, {0.01f, 0.5f, 1.0f, -0.2f, NAN, INFINITY}, FrameUnits::normalised},
+      {"at_the_edges", -64, {-0.5f, 1.5f}, FrameUnits::normalised},
+      {"one_hot_pixel", -32, {0.01f, 0.02f, 0.03f, 1.6f}, FrameUnits::unknown},
+      {"mostly_above_2", -32, {3, 500, 700, 0.1f, NAN}, FrameUnits::adu},
+      {"half_above_2", -32, {0.1f, 0.2f, 3, 4}, FrameUnits::unknown},
+      {"integer_file_of_0_and_1", 16, {0, 1, 1, 0}, FrameUnits::adu},
+      {"nothing_finite", -32, {NAN, -INFINITY}, FrameUnits::unknown},
+  };
+  for (const auto& row : rows) {
+    Frame frame{int32_t(row.values.size()), 1, Pixels(row.values.begin(), row.values.end())};
+    frame.storage.bitpix = row.bitpix;
+    EXPECT_EQ(frame_units(frame), row.units) << row.name;
+  }
+}
 
 // File names of any bytes: named outputs, and valid JSON.
 TEST(Batch, JsonIsValidWhateverBytesANameHolds) {

@@ -14,6 +14,7 @@ struct RunSettings {
   std::string dark, bias;  // bias empty: no bias
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
+  bool compress = false;  // tile-compressed outputs, named .fits.fz
   std::string out_dir;
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".

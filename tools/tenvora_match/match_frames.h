@@ -11,6 +11,7 @@
 
 #include "fits/frame.h"
 #include "matching/stages.h"
+#include "tools/tenvora_match/frame_units.h"
 
 // What every light of a run is matched against; made once, then only read,
 // so lights may be matched against it on several threads at once.
@@ -23,6 +24,7 @@ struct DarkSet {
   Frame dark;                             // as read: the checks after a match look at it
   std::optional<double> dark_saturation;  // for the checks, worked out once
   double dark_exposure = NAN;             // seconds, from the dark's header
+  FrameUnits dark_units = FrameUnits::unknown, bias_units = FrameUnits::unknown;
 };
 
 // Splits the dark; the bias, when it has pixels, must have the dark's size.

@@ -136,8 +136,9 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--plot", &o.plot},           {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
+      {"--subtract", &o.subtract},   {"--json", &o.json},         {"--preview", &o.preview},
+      {"--overwrite", &o.overwrite}, {"--compress", &o.compress}, {"--help", &o.help},
+      {"--version", &o.version}};
   for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
   app.add_option("LIGHT", o.lights);
   try {
@@ -193,10 +194,12 @@ std::string help_text() {
   std::string text = R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
-                [--overwrite] [--max-pixels N] [--report FILE] [--plot FILE]
+                [--overwrite] [--compress] [--max-pixels N] [--report FILE]
+                [--plot FILE]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
                 --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE] LIGHT...
+                [--compress] [--max-pixels N] [--jobs N] [--report FILE]
+                [--plot FILE] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
                 [--plot FILE]
   tenvora-match --help | --version
@@ -213,7 +216,7 @@ the two are added up: the matched dark.
 Options:
   LIGHT               light frames to calibrate, each matched on its own: a
                       FITS file, a directory (its .fits, .fit and .fts files,
-                      also gzip-compressed, sorted by name; hidden files, the
+                      also .gz or .fz, sorted by name; hidden files, the
                       dark, the bias and files this tool wrote left out) or
                       @FILE, a list of such paths one a line (# comments)
   --light FILE        the one light frame to calibrate
@@ -230,6 +233,8 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --compress          write the outputs tile-compressed, lossless (GZIP_2,
+                      floats not quantised), named .fits.fz
   --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
                       the reading and writing of one light overlap the work
                       on another. Default: one per core, fewer where the run
@@ -257,8 +262,9 @@ Options:
   --help, --version   this text; the version
 
 Input: regular FITS files, plain or gzip-compressed, the primary image or
-else the first image extension, 2-D, BITPIX 8, 16, 32, -32 or -64, read as
-32-bit floats: -32 exactly as stored (infinities, -0.0, subnormals and NaN
+else the first image extension (tile-compressed ones too, .fz, through
+CFITSIO's decompression), 2-D, BITPIX 8, 16, 32, -32 or -64, read as 32-bit
+floats (quantised compressed floats as CFITSIO restores them): -32 exactly as stored (infinities, -0.0, subnormals and NaN
 payloads kept), -64 rounded to the nearest float, integers with BSCALE and
 BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
 pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
@@ -295,9 +301,12 @@ every failed light, and the exit status is 2.
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
 device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
-than its header declares, BSCALE 0, sizes that differ, a bias factor outside
-0-999, an output directory that is missing or not writable, existing outputs
-without --overwrite, an output that is one of the input files); nothing is
+than its header declares, BSCALE 0, sizes that differ, a dark or bias
+normalised to 0..1 (a float file, every value within -0.5 to 1.5) against an
+ADU light (an integer file, or mostly above 2) or the other way round, a bias
+factor outside 0-999, an output directory that is missing or not writable,
+existing outputs without --overwrite, an output that is one of the input
+files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing
 a file without --overwrite. A preview that cannot be written is left out

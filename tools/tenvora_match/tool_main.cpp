@@ -39,6 +39,7 @@ RunSettings settings_of(const Options& o) {
   s.subtract = o.subtract;
   s.preview = o.preview;
   s.overwrite = o.overwrite;
+  s.compress = o.compress;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
   if (!o.outputs.empty())
