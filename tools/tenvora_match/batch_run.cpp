@@ -8,10 +8,10 @@
 #include <system_error>
 #include <thread>
 
+#include "fits/tool_error.h"
 #include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
-#include "fits/tool_error.h"
 
 namespace {
 
@@ -41,7 +41,8 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   }
   const std::vector<FileId> inputs = file_ids(paths);
   check_targets(s.out_dir, targets, s.overwrite, inputs);
-  Frame dark = read_dark(s);
+  std::vector<std::string> dark_cards;
+  Frame dark = read_dark(s, &dark_cards);
   const FrameGeometry frame{dark.width, dark.height};
 
   Summary summary;
@@ -105,7 +106,7 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
     // Too few threads is no reason to stop: the ones made do the work.
   }
   try {
-    set = finish_dark_set(s, std::move(dark));
+    set = finish_dark_set(s, std::move(dark), dark_cards);
   } catch (...) {
     no_set = true;
     next = jobs.size();

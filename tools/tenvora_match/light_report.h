@@ -14,9 +14,9 @@
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 
-// Where the dark's pixels count as saturated for the checks; a run works it
-// out once for all its lights.
-double dark_saturation(const Frame& dark);
+// The exposure time in seconds of a frame: its EXPTIME, else EXPOSURE;
+// nothing when neither holds a number.
+std::optional<double> exposure_seconds(const std::vector<std::string>& cards);
 
 // The value of a header card: a string without its quotes and trailing
 // blanks, else the text before any comment; nothing without the card.

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "tools/tenvora_match/light_report.h"
-#include "tools/tenvora_match/preview_png.h"
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
+#include "tools/tenvora_match/light_report.h"
+#include "tools/tenvora_match/preview_png.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ bool wanted(const RunSettings& s, const std::string& kind) {
 // Ours, after the light's own cards: the light's target name in OBJECT
 // outlives the image title.
 std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
-                            const std::vector<std::string>& light_cards, const Measurement& l) {
+                            const std::vector<std::string>& light_cards, const MatchedFrames& m) {
+  const Measurement& l = m.levels;
   const bool light_object =
       std::any_of(light_cards.begin(), light_cards.end(),
                   [](const std::string& card) { return card_keyword(card) == "OBJECT"; });
@@ -69,6 +70,32 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
       history_key("glow ratio " + number_text(l.glow_ratio, true) + ", hot ratio " +
                   number_text(l.hot_ratio, true))};
   keys.insert(keys.end(), levels.begin(), levels.end());
+  // The method and the scales; the fit's keys only when its scales were used.
+  keys.push_back(
+      text_key("METHOD", method_name(m.method), "how the scales were found: fit or plugin"));
+  keys.push_back(float_key("GLOWSCL", m.glow_scale, "glow scale the outputs were made with"));
+  keys.push_back(float_key("HOTSCL", m.hot_scale, "hot-pixel scale the outputs were made with"));
+  const ScaleFit& f = m.fit;
+  if (m.method != MatchMethod::fit) {
+    keys.push_back(history_key("scales: the plug-in's ratios"));
+    return keys;
+  }
+  const std::vector<FitsKey> fit = {
+      double_key("GLOWSERR", f.glow_error, "standard error of the fitted glow scale"),
+      double_key("HOTSERR", f.hot_error, "standard error of the fitted hot-pixel scale"),
+      double_key("SKYLEVEL", f.sky_level, "fitted sky at the frame centre (ADU)"),
+      double_key("SKYSLOPX", f.sky_x, "fitted sky slope along x (ADU/pixel)"),
+      double_key("SKYSLOPY", f.sky_y, "fitted sky slope along y (ADU/pixel)"),
+      integer_key("FITUSED", f.used, "pixels the fit used"),
+      integer_key("FITCLIP", f.clipped, "pixels the fit clipped"),
+      integer_key("FITLEFT", f.left_out, "pixels left out: saturated or not finite"),
+      double_key("FITNOISE", f.residual_noise, "robust noise of the fit's residuals (ADU)"),
+      history_key(f.solved ? "scales fitted: glow " + number_text(m.glow_scale, true) + " +- " +
+                                 number_text(f.glow_error, false) + ", hot " +
+                                 number_text(m.hot_scale, true) + " +- " +
+                                 number_text(f.hot_error, false)
+                           : "too few pixels for the fit: scales the plug-in's ratios")};
+  keys.insert(keys.end(), fit.begin(), fit.end());
   return keys;
 }
 
@@ -77,7 +104,7 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
                           Frame light, const std::vector<std::string>& cards,
                           const std::vector<FileId>& inputs) {
   // The scaled components are made only when one of them is written.
-  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"));
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), s.method);
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -92,8 +119,7 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
     const std::string name = job.prefix + kind + ".fits";
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame, header(image.title, s, job, cards, matched.levels), FLOAT_IMG,
-                 cards);
+      write_fits(path, image.frame, header(image.title, s, job, cards, matched), FLOAT_IMG, cards);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.
@@ -120,11 +146,11 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
 }
 
 // The set keeps the dark as read for the checks after each match.
-DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias) {
-  DarkSet set =
-      split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
-  set.dark_saturation = dark_saturation(dark);
-  set.dark = std::move(dark);
+DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias,
+                 const std::vector<std::string>& dark_cards) {
+  DarkSet set = split_dark_set(std::move(dark), std::move(bias), s.bias.empty() ? 0 : s.bias_factor,
+                               s.subtract);
+  set.dark_exposure = exposure_seconds(dark_cards);
   return set;
 }
 
@@ -150,22 +176,23 @@ std::vector<std::string> output_names(const RunSettings& s, const std::string& p
 LightOutcome match_files(const RunSettings& s, const LightJob& job,
                          const std::vector<FileId>& inputs) {
   check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
-  std::vector<std::string> cards;
+  std::vector<std::string> cards, dark_cards;
   Frame light = read_fits(job.path, s.max_pixels, &cards);
-  Frame dark = read_fits(s.dark, s.max_pixels);
+  Frame dark = read_fits(s.dark, s.max_pixels, &dark_cards);
   check_size(s.dark, dark, light, "the light frame");
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
-  DarkSet set = dark_set(s, std::move(dark), std::move(bias));
+  DarkSet set = dark_set(s, std::move(dark), std::move(bias), dark_cards);
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
-Frame read_dark(const RunSettings& s) {
-  return read_fits(s.dark, s.max_pixels);
+Frame read_dark(const RunSettings& s, std::vector<std::string>* cards) {
+  return read_fits(s.dark, s.max_pixels, cards);
 }
 
-DarkSet finish_dark_set(const RunSettings& s, Frame dark) {
+DarkSet finish_dark_set(const RunSettings& s, Frame dark,
+                        const std::vector<std::string>& dark_cards) {
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
-  return dark_set(s, std::move(dark), std::move(bias));
+  return dark_set(s, std::move(dark), std::move(bias), dark_cards);
 }
 
 LightInput read_light_file(const RunSettings& s, const LightJob& job, FrameGeometry frame) {

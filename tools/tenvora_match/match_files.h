@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fits/fits_io.h"
-#include "tools/tenvora_match/match_frames.h"
 #include "fits/staged_files.h"
+#include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/summary.h"
 
 // What a run does with every light.
@@ -18,6 +18,7 @@ struct RunSettings {
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".
   std::vector<std::string> kinds = {"glow", "hot", "matched"};
+  MatchMethod method = MatchMethod::fit;
 };
 
 // One light and the start of its output names ("" gives glow.fits and so
@@ -38,11 +39,13 @@ LightOutcome match_files(const RunSettings& settings, const LightJob& job,
                          const std::vector<FileId>& inputs);
 
 // The dark of a batch, read before anything else: its size is the run's.
-Frame read_dark(const RunSettings& settings);
+// Its header cards go to cards.
+Frame read_dark(const RunSettings& settings, std::vector<std::string>* cards);
 
 // The rest of the batch's dark set: the bias read (it must have the dark's
 // size) and the dark split.
-DarkSet finish_dark_set(const RunSettings& settings, Frame dark);
+DarkSet finish_dark_set(const RunSettings& settings, Frame dark,
+                        const std::vector<std::string>& dark_cards);
 
 // A light of a batch as read, with its header cards.
 struct LightInput {

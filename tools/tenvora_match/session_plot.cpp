@@ -28,12 +28,20 @@ struct Axis {
 struct Series {
   const char* name;
   double red, green, blue;
-  float SessionRow::*ratio;
-  bool square;  // marker shape, so the series differ without colour too
+  float SessionRow::*ratio;   // the scale the outputs were made with
+  double SessionRow::*error;  // its standard error, NaN for none
+  bool square;                // marker shape, so the series differ without colour too
 };
 
-constexpr Series kSeries[] = {{"glow ratio", 0.85, 0.37, 0.0, &SessionRow::glow_ratio, false},
-                              {"hot-pixel ratio", 0.0, 0.45, 0.70, &SessionRow::hot_ratio, true}};
+constexpr Series kSeries[] = {
+    {"glow scale", 0.85, 0.37, 0.0, &SessionRow::glow_scale, &SessionRow::glow_error, false},
+    {"hot-pixel scale", 0.0, 0.45, 0.70, &SessionRow::hot_scale, &SessionRow::hot_error, true}};
+
+// The error of a row's scale when it can be drawn, else 0.
+double error_of(const SessionRow& row, const Series& s) {
+  const double error = row.*s.error;
+  return std::isfinite(error) && error > 0 ? error : 0.0;
+}
 
 // 1, 2 or 5 times a power of ten, near raw.
 double nice_number(double raw) {
@@ -189,8 +197,19 @@ size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRo
     joined = true;
   }
   cairo_stroke(cr);
-  for (size_t i : order)
-    if (std::isfinite(rows[i].*s.ratio)) marker(cr, s, c.px(xs[i]), c.py(rows[i].*s.ratio));
+  cairo_set_line_width(cr, 1.5);
+  for (size_t i : order) {
+    if (!std::isfinite(rows[i].*s.ratio)) continue;
+    const double x = c.px(xs[i]), value = rows[i].*s.ratio, error = error_of(rows[i], s);
+    if (error > 0) {
+      // One standard error either way, with caps.
+      const double top = c.py(value + error), bottom = c.py(value - error);
+      stroke_line(cr, x, top, x, bottom);
+      stroke_line(cr, x - 5, top, x + 5, top);
+      stroke_line(cr, x - 5, bottom, x + 5, bottom);
+    }
+    marker(cr, s, x, c.py(value));
+  }
   return skipped;
 }
 
@@ -236,8 +255,8 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   for (const SessionRow& row : rows)
     for (const Series& s : kSeries)
       if (std::isfinite(row.*s.ratio)) {
-        lo = std::min<double>(lo, row.*s.ratio);
-        hi = std::max<double>(hi, row.*s.ratio);
+        lo = std::min<double>(lo, row.*s.ratio - error_of(row, s));
+        hi = std::max<double>(hi, row.*s.ratio + error_of(row, s));
       }
   const Axis x = by_time ? time_axis(xs[order.front()], xs[order.back()]) : order_axis(rows.size());
   const Canvas c{cr, x, value_axis(lo, hi)};
@@ -248,7 +267,7 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   draw_axes(c,
             by_time ? "DATE-OBS (UTC), from " + utc_text(xs[order.front()], "%Y-%m-%d %H:%M:%S")
                     : "light, in the order of the batch",
-            "light / dark ratio");
+            "scale of the dark's component");
   size_t skipped = 0;
   for (const Series& s : kSeries) skipped += draw_series(c, s, rows, xs, order);
   draw_legend(cr);
@@ -256,10 +275,14 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   cairo_set_font_size(cr, 20);
   const std::string lights =
       std::to_string(rows.size()) + (rows.size() == 1 ? " light" : " lights");
-  text_at(cr, "Light-to-dark ratios of the session (" + lights + ")", kLeft, 30, 0, 0.5);
+  const std::string method = rows.empty() ? "fit" : rows.front().method;
+  text_at(cr,
+          "Scales of the session (" + lights +
+              (method == "fit" ? ", fitted, bars one standard error)" : ", the plug-in's levels)"),
+          kLeft, 30, 0, 0.5);
   if (skipped) {
     cairo_set_font_size(cr, 14);
-    text_at(cr, std::to_string(skipped) + " ratio(s) not finite, not drawn", kLeft, kTop - 16, 0,
+    text_at(cr, std::to_string(skipped) + " scale(s) not finite, not drawn", kLeft, kTop - 16, 0,
             0.5);
   }
 }

@@ -7,15 +7,15 @@
 #include <cstring>
 #include <new>
 
-#include "tools/tenvora_match/batch_run.h"
 #include "fits/fits_io.h"
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
+#include "tools/tenvora_match/batch_run.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
 #include "tools/tenvora_match/session_plot.h"
 #include "tools/tenvora_match/session_report.h"
-#include "fits/staged_files.h"
-#include "fits/tool_error.h"
 
 namespace {
 
@@ -41,6 +41,7 @@ RunSettings settings_of(const Options& o) {
   s.overwrite = o.overwrite;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
+  s.method = o.method == "plugin" ? MatchMethod::plugin : MatchMethod::fit;
   if (!o.outputs.empty())
     s.kinds = o.outputs;
   else if (!o.lights.empty())
@@ -175,7 +176,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (!o.demo_dir.empty()) make_directories(o.demo_dir);
     check_session_files(o);
-    const Summary summary = run(o, err, err_is_terminal);
+    Summary summary = run(o, err, err_is_terminal);
+    summary.verbose = o.verbose;
     if (!summary.batch)
       for (const LightSummary& light : summary.lights) print_warnings(err, light);
     write_session_files(o, summary);
