@@ -56,18 +56,7 @@ struct Normal {
   double a[kUnknowns][kUnknowns] = {};
   double b[kUnknowns] = {};
   int64_t count = 0;
-  double weight = 0;  // the weights summed
 };
-
-// Regressors of sample position k: the components centred and scaled, 1 and
-// the position.
-void regressors(const FitSample& s, size_t k, double (&v)[kUnknowns]) {
-  v[0] = (static_cast<double>(s.glow[k]) - s.glow_mean) / s.glow_spread;
-  v[1] = (hot_signal(s, k) - s.hot_mean) / s.hot_spread;
-  v[2] = 1.0;
-  v[3] = s.x[k];
-  v[4] = s.y[k];
-}
 
 // The noise the fit expects of a pixel: the background's, plus a part that
 // grows with the hot-pixel signal predicted there (shot noise of the light,
@@ -75,28 +64,45 @@ void regressors(const FitSample& s, size_t k, double (&v)[kUnknowns]) {
 struct NoiseModel {
   double background = 1, per_signal = 0, hot_scale = 0;
   double variance(const FitSample& s, size_t k) const {
-    return background * background + per_signal * std::max(0.0, hot_scale * hot_signal(s, k));
+    return background * background + per_signal * std::max(0.0, hot_scale * s.signal[k]);
   }
 };
 
+// The sums over the pixels kept, weighted, in kLanes interleaved partial
+// sums added up in one fixed order at the end, so that the compiler can keep
+// the lanes in vector registers and the result does not depend on it.
+constexpr int kLanes = 4;
+constexpr int kSums = kUnknowns * (kUnknowns + 1) / 2 + kUnknowns;
+
 Normal normal_equations(const FitSample& s, const std::vector<float>& values,
-                        const std::vector<char>& keep, const NoiseModel& noise) {
-  Normal n;
-  double v[kUnknowns];
-  for (size_t k = 0; k < values.size(); ++k) {
-    if (!keep[k]) continue;
-    regressors(s, k, v);
-    const double w = 1.0 / noise.variance(s, k);
-    n.weight += w;
+                        const std::vector<double>& weight) {
+  const size_t count = values.size();
+  double sums[kSums][kLanes] = {};
+  const auto add = [&](size_t k, int lane) {
+    const double w = weight[k];
+    const double v[kUnknowns] = {s.g[k], s.h[k], 1.0, s.x[k], s.y[k]};
+    const double t = w != 0 ? static_cast<double>(values[k]) : 0.0;  // NaN where not kept
+    int m = 0;
     for (int i = 0; i < kUnknowns; ++i) {
       const double wv = w * v[i];
-      for (int j = i; j < kUnknowns; ++j) n.a[i][j] += wv * v[j];
-      n.b[i] += wv * values[k];
+      for (int j = i; j < kUnknowns; ++j) sums[m++][lane] += wv * v[j];
+      sums[m++][lane] += wv * t;
     }
-    ++n.count;
+  };
+  size_t k = 0;
+  for (; k + kLanes <= count; k += kLanes)
+    for (int lane = 0; lane < kLanes; ++lane) add(k + lane, lane);
+  for (int lane = 0; k < count; ++k, ++lane) add(k, lane);
+  const auto total = [&sums](int m) {
+    return ((sums[m][0] + sums[m][1]) + sums[m][2]) + sums[m][3];
+  };
+  Normal n;
+  int m = 0;
+  for (int i = 0; i < kUnknowns; ++i) {
+    for (int j = i; j < kUnknowns; ++j) n.a[i][j] = n.a[j][i] = total(m++);
+    n.b[i] = total(m++);
   }
-  for (int i = 0; i < kUnknowns; ++i)
-    for (int j = 0; j < i; ++j) n.a[i][j] = n.a[j][i];
+  for (size_t q = 0; q < count; ++q) n.count += weight[q] != 0;
   return n;
 }
 
@@ -142,11 +148,7 @@ Solution solve(const Normal& n) {
 }
 
 double model(const FitSample& s, size_t k, const double (&coef)[kUnknowns]) {
-  double v[kUnknowns];
-  regressors(s, k, v);
-  double sum = 0;
-  for (int i = 0; i < kUnknowns; ++i) sum += coef[i] * v[i];
-  return sum;
+  return coef[0] * s.g[k] + coef[1] * s.h[k] + coef[2] + coef[3] * s.x[k] + coef[4] * s.y[k];
 }
 
 // Median and robust sigma of the residuals of the usable values, over at
@@ -171,7 +173,7 @@ double noise_per_signal(const FitSample& s, const std::vector<double>& residual,
                         double background) {
   std::vector<double> excess;
   for (size_t k = 0; k < residual.size(); ++k) {
-    const double signal = hot_scale * hot_signal(s, k);
+    const double signal = hot_scale * s.signal[k];
     if (!usable_value[k] || !(signal > background)) continue;
     excess.push_back((residual[k] * residual[k] / 0.4549 - background * background) / signal);
   }
@@ -201,9 +203,8 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
   const int64_t n = static_cast<int64_t>(frame.width) * frame.height;
   const int64_t stride = sample_stride(n, frame.width);
 
-  // The noise from pixel to pixel at the stride, of the dark (a hot-plane
-  // pixel that far above 0 is no noise) and of its glow plane (which the
-  // light does not repeat).
+  // The dark's noise from pixel to pixel at the stride: a hot-plane pixel
+  // that far above 0 is no noise.
   const auto step_noise = [&](const float* plane) {
     std::vector<double> steps;
     steps.reserve(static_cast<size_t>(n / stride + 1));
@@ -213,7 +214,6 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
     return robust_spread(std::move(steps)).sigma / std::sqrt(2.0);
   };
   const double dark_noise = step_noise(dark);
-  s.glow_noise = step_noise(glow);
   s.hot_threshold = fit_limits::hot_sigmas *
                     (dark_noise > fit_limits::noise_floor ? dark_noise : fit_limits::noise_floor);
   const double hot_threshold = s.hot_threshold;
@@ -263,6 +263,12 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
     s.glow_spread = glow_spread > 0 ? glow_spread : 1.0;
     s.hot_spread = hot_spread_all > 0 ? hot_spread_all : 1.0;
   }
+  s.g.resize(count), s.h.resize(count), s.signal.resize(count);
+  for (size_t k = 0; k < count; ++k) {
+    s.signal[k] = static_cast<float>(hot_signal(s, k));
+    s.g[k] = static_cast<float>((s.glow[k] - s.glow_mean) / s.glow_spread);
+    s.h[k] = static_cast<float>((s.signal[k] - s.hot_mean) / s.hot_spread);
+  }
 
   // The brightest hot pixels: of those taken for the hot plane, by value
   // (position breaking ties), as many as the share of the frame.
@@ -300,58 +306,54 @@ std::vector<float> sample_light(const float* light, const float* bias, int32_t b
 ScaleFit fit_scales(const FitSample& s, const std::vector<float>& values) {
   ScaleFit fit;
   fit.sample = static_cast<int64_t>(values.size());
-  std::vector<char> valid(values.size()), keep(values.size());
+  std::vector<char> valid(values.size());
   int64_t valid_count = 0;
   for (size_t k = 0; k < values.size(); ++k) {
-    valid[k] = keep[k] = usable(values[k]);
+    valid[k] = usable(values[k]);
     valid_count += valid[k];
   }
   fit.left_out = fit.sample - valid_count;
   fit.glow_error = fit.hot_error = kNan;
 
-  std::vector<double> residual(values.size(), 0.0);
+  std::vector<double> residual(values.size(), 0.0), weight(values.size());
+  for (size_t k = 0; k < values.size(); ++k) weight[k] = valid[k] ? 1.0 : 0.0;
   Solution solution{};
   Spread spread{kNan, kNan};
   NoiseModel noise;  // the first round weighs every pixel alike
   for (int round = 0; round < fit_limits::max_rounds; ++round) {
-    const Normal n = normal_equations(s, values, keep, noise);
+    const Normal n = normal_equations(s, values, weight);
     if (n.count <= kUnknowns) return fit;
     solution = solve(n);
     fit.rounds = round + 1;
     fit.used = n.count;
     double squares = 0;  // weighted, in units of the expected noise
     for (size_t k = 0; k < values.size(); ++k) {
-      if (!valid[k]) continue;
-      residual[k] = values[k] - model(s, k, solution.coef);
-      if (keep[k]) squares += residual[k] * residual[k] / noise.variance(s, k);
+      residual[k] = valid[k] ? values[k] - model(s, k, solution.coef) : 0.0;
+      squares += weight[k] * residual[k] * residual[k];
     }
     // The weights' scale drops out of the coefficients but not of their
     // errors: the weighted residuals say how well the model of the noise held.
     const double variance = squares / static_cast<double>(n.count - kUnknowns);
-    // The glow plane carries the dark's noise, which the light does not
-    // repeat: least squares scales it by less than its physical ratio (the
-    // corrected light's noise is the lower for it), by about this much.
-    const double attenuation = std::isnan(solution.inverse_diagonal[0])
-                                   ? 0.0
-                                   : solution.coef[0] * n.weight * s.glow_noise * s.glow_noise /
-                                         (s.glow_spread * s.glow_spread) *
-                                         solution.inverse_diagonal[0];
-    fit.glow_error =
-        std::hypot(std::sqrt(variance * solution.inverse_diagonal[0]), attenuation) / s.glow_spread;
+    fit.glow_error = std::sqrt(variance * solution.inverse_diagonal[0]) / s.glow_spread;
     fit.hot_error = std::sqrt(variance * solution.inverse_diagonal[1]) / s.hot_spread;
     spread = residual_spread(residual, valid, valid_count);
     if (round + 1 == fit_limits::max_rounds) break;
     noise.background = std::max(spread.sigma, fit_limits::noise_floor);
     noise.hot_scale = solution.coef[1] / s.hot_spread;
     noise.per_signal = noise_per_signal(s, residual, valid, noise.hot_scale, noise.background);
-    bool changed = false;
+    // Kept: within clip_sigmas of the expected noise of the median residual.
+    int64_t changed = 0;
+    const double clip = fit_limits::clip_sigmas * fit_limits::clip_sigmas;
     for (size_t k = 0; k < values.size(); ++k) {
-      const double limit = fit_limits::clip_sigmas * std::sqrt(noise.variance(s, k));
-      const char kept = valid[k] && std::fabs(residual[k] - spread.median) <= limit;
-      changed = changed || kept != keep[k];
-      keep[k] = kept;
+      const double variance_k = noise.variance(s, k);
+      const double d = residual[k] - spread.median;
+      const double w = valid[k] && d * d <= clip * variance_k ? 1.0 / variance_k : 0.0;
+      changed += (w != 0) != (weight[k] != 0);
+      weight[k] = w;
     }
-    if (!changed && round > 0) break;
+    // Once the weights are the noise model's, a round that changes few of
+    // the pixels kept moves the scales by far less than their errors.
+    if (round > 0 && changed <= n.count / fit_limits::settled_share) break;
   }
   fit.solved = true;
   fit.clipped = valid_count - fit.used;

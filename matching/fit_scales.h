@@ -33,9 +33,12 @@ constexpr int64_t stride_pixels = 1000000;
 // they stop early once the pixels kept no longer change.
 constexpr int max_rounds = 6;
 constexpr double clip_sigmas = 3.0;
+// A round that changes whether a pixel is kept for at most one in this many
+// of those used ends the fit.
+constexpr int64_t settled_share = 10000;
 // The robust sigma of the residuals is taken over at most this many of them,
 // at a fixed stride.
-constexpr int64_t sigma_pixels = 200000;
+constexpr int64_t sigma_pixels = 50000;
 // The hot-pixel residual of a correction: over this share of the frame's
 // pixels, the brightest of the hot plane that the fit reads.
 constexpr double bright_hot_share = 0.005;
@@ -49,6 +52,9 @@ struct FitSample {
   FrameGeometry frame{};
   std::vector<uint32_t> index;
   std::vector<float> glow, hot, x, y;
+  // The fit's regressors: the hot plane as the fit sees it (signal: its
+  // noise entries as 0), and the glow and that signal centred and scaled.
+  std::vector<float> signal, g, h;
   // Positions in index of the pixels taken at the stride and not for the
   // hot plane (the background), and of the hot plane's brightest pixels, for
   // what a correction leaves.
@@ -58,7 +64,6 @@ struct FitSample {
   // leaves in the hot plane where a pixel stands a little above its
   // neighbours; the fit takes them as 0.
   double hot_threshold = 0;
-  double glow_noise = 0;  // of the glow plane, from pixel to pixel
   // Mean and spread of each component over the sample, which the fit
   // centres and scales them by, and the centre and half size of the frame.
   double glow_mean = 0, glow_spread = 1, hot_mean = 0, hot_spread = 1;
@@ -79,9 +84,10 @@ std::vector<float> sample_light(const float* light, const float* bias, int32_t b
 
 struct ScaleFit {
   double glow_scale = 0, hot_scale = 0;
-  // Standard errors; NaN when not determined. The glow's includes the part
-  // by which the dark's own noise, which least squares does not scale up,
-  // holds the glow scale below the physical ratio of glow in light and dark.
+  // Standard errors; NaN when not determined. Least squares gives the
+  // scales that leave the least noise: where the glow plane holds much of
+  // the dark's own noise, the glow scale comes out below the physical ratio
+  // of glow in light and dark.
   double glow_error = 0, hot_error = 0;
   // The sky: its level at the frame's centre and its slopes, in ADU per
   // pixel along the columns (x) and the rows (y).

@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FitCase{"glow_far_corner", 0.4f, 0.45f, true, 0, 0, 0, true},
                       FitCase{"no_bias", 0.7f, 1.2f, false},
                       FitCase{"nan_pixels", 0.6f, 1.7f, true, 0, 0, 0, false, false, 500},
-                      FitCase{"all_at_once", 0.9f, 4.2f, false, 60, 0.02f, 0.01f, true, true, 200}),
+                      FitCase{"all_at_once", 0.9f, 4.2f, false, 30, 0.02f, 0.01f, true, true, 200}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The sample and the fit depend on the frames alone: fitted on several
