@@ -153,10 +153,10 @@ Row run_light(const std::string& path, const DarkSet& set, const DarkSet& truth_
   row.ratio = ratio;
   const Frame light = read_fits(path);
   const auto start = std::chrono::steady_clock::now();
-  row.fit = match_light(light, set, false, MatchMethod::fit);
+  row.fit = match_light(light, set, false, NAN, MatchMethod::fit);
   row.fit_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  row.plugin = match_light(light, set, false, MatchMethod::plugin);
+  row.plugin = match_light(light, set, false, NAN, MatchMethod::plugin);
   row.scores["exposure ratio"] =
       score(light, corrected_by(light, truth_set, float(ratio), float(ratio)), bright);
   row.scores["plugin levels"] =

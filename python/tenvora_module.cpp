@@ -6,13 +6,17 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 
+#include "diagnostics/diagnostics.h"
+#include "fits/output_keywords.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -233,6 +237,24 @@ PYBIND11_MODULE(_tenvora, m) {
         "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
         "The memory of freed outputs is kept for the next call (see the package's help).");
+  // The keywords the tool's outputs write: (name, comment, meaning, earlier name).
+  py::list output_keywords;
+  for (const OutputKeyword* k : kOutputKeywords)
+    output_keywords.append(py::make_tuple(k->name, k->comment, k->meaning, k->was));
+  m.attr("OUTPUT_KEYWORDS") = py::tuple(output_keywords);
+  py::tuple keywords(std::size(kExposureKeywords));
+  for (size_t k = 0; k < std::size(kExposureKeywords); ++k) keywords[k] = kExposureKeywords[k];
+  m.attr("EXPOSURE_KEYWORDS") = keywords;
+  m.def(
+      "exposure_ratio",
+      [](std::optional<double> light, std::optional<double> dark) -> std::optional<double> {
+        const double ratio = exposure_ratio(light.value_or(NAN), dark.value_or(NAN));
+        return std::isnan(ratio) ? std::nullopt : std::optional<double>(ratio);
+      },
+      py::arg("light_seconds"), py::arg("dark_seconds"),
+      "The light's exposure time over the dark's, as tenvora-match shows it beside the scales; "
+      "None when either is None, not finite or negative, or the dark's is 0. The times come "
+      "from the first of EXPOSURE_KEYWORDS a header holds.");
   m.def("split_dark", &split_dark_py, py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1,
         "The dark, less the bias, split into its (glow, hot) planes, for match(dark_parts=...).");

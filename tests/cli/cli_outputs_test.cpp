@@ -15,6 +15,7 @@
 #include <regex>
 #include <thread>
 
+#include "fits/output_keywords.h"
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
 #include "plugin/plugin_state.h"
@@ -117,19 +118,30 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
     const std::string path = dir / ("out/" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
-    EXPECT_EQ(h.text("OBJECT"), image->title);
-    EXPECT_EQ(h.text("LIGHT"), "light.fits");
-    EXPECT_EQ(h.text("DARK"), "dark.fits");
+    namespace k = output_keyword;
+    EXPECT_EQ(h.text(k::title.name), image->title);
+    EXPECT_EQ(h.text(k::light_file.name), "light.fits");
+    EXPECT_EQ(h.text(k::dark_file.name), "dark.fits");
     if (m.bias) {
-      EXPECT_EQ(h.text("BIAS"), "bias.fits");
-      EXPECT_EQ(h.number<long>("BIASFACT", TLONG), m.factor);
+      EXPECT_EQ(h.text(k::bias_file.name), "bias.fits");
+      EXPECT_EQ(h.number<long>(k::bias_factor.name, TLONG), m.factor);
     }
-    for (const char* key : {"GLOWLGT", "GLOWDRK", "HOTLGT", "HOTDRK"})
-      h.number<double>(key, TDOUBLE);
-    glow_ratio = h.number<float>("GLOWRAT", TFLOAT);
-    hot_ratio = h.number<float>("HOTRAT", TFLOAT);
-    EXPECT_EQ(h.number<long>("DARKBLKX", TLONG), direct.anchor.x);
-    EXPECT_EQ(h.number<long>("DARKBLKY", TLONG), direct.anchor.y);
+    for (const OutputKeyword* key : {&k::glow_light, &k::glow_dark, &k::hot_light, &k::hot_dark})
+      h.number<double>(key->name, TDOUBLE);
+    glow_ratio = h.number<float>(k::glow_ratio.name, TFLOAT);
+    hot_ratio = h.number<float>(k::hot_ratio.name, TFLOAT);
+    EXPECT_EQ(h.number<long>(k::block_x.name, TLONG), direct.anchor.x);
+    EXPECT_EQ(h.number<long>(k::block_y.name, TLONG), direct.anchor.y);
+    // Steps done only on the corrected light, and a bias only with a factor.
+    const std::string steps = h.text(k::steps.name);
+    if (output_kind(image->title) == "corrected")
+      EXPECT_EQ(steps, m.bias && m.factor > 0 ? "BD" : "D");
+    else
+      EXPECT_EQ(h.status, KEY_NO_EXIST);
+    h.status = 0;
+    EXPECT_EQ(h.text("OBJECT"), "") << "no OBJECT of ours";
+    EXPECT_EQ(h.status, KEY_NO_EXIST);
+    h.status = 0;
     EXPECT_EQ(h.status, 0) << path;
   }
 
@@ -182,7 +194,7 @@ TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
     threads.emplace_back([&, n] {
       const DarkSet set =
           split_dark_set(sets[n].dark, m.bias ? sets[n].bias : Frame{}, m.factor, m.subtract);
-      tool[n] = match_light(sets[n].light, set, true, MatchMethod::plugin);
+      tool[n] = match_light(sets[n].light, set, true, NAN, MatchMethod::plugin);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -267,7 +279,8 @@ TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
 
   with_bias.push_back("--overwrite");
   ASSERT_EQ(run_cli(with_bias).status, 0);
-  EXPECT_EQ(Header(dir / "out/matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
+  EXPECT_EQ(Header(dir / "out/matched.fits").text(output_keyword::title.name),
+            "Matched Dark Frame + Bias");
   EXPECT_EQ(list_dir(dir / "out"),
             (std::set<std::string>{"glow.fits", "hot.fits", "matched.fits"}));
 }
@@ -346,6 +359,9 @@ void write_camera_light(const std::string& path, const Frame& frame) {
   int status = 0;
   fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
   fits_write_record(file, "HIERARCH CAMERA SENSOR TEMP = -10.5", &status);
+  // A camera program's pedestal and the target, which names of ours must not take.
+  fits_write_record(file, "BIAS    =                  100", &status);
+  fits_write_record(file, "OBJECT  = 'M 42    '", &status);
   fits_close_file(file, &status);
   ASSERT_EQ(status, 0);
 }
@@ -416,17 +432,18 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
-            "hot_ratio,darkest_x,darkest_y,noise_light,noise_corrected,negative_share,method,"
-            "glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,sky_y,fit_used,fit_clipped,"
-            "fit_left_out,fit_noise,exposure_ratio,noise_fit,hot_residual_fit,noise_plugin,"
-            "hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings");
+            "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
+            "negative_share,method,glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,"
+            "sky_y,fit_used,fit_clipped,fit_left_out,fit_noise,noise_fit,hot_residual_fit,"
+            "noise_plugin,hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings");
   EXPECT_EQ(lines[2].rfind(dir / "night/m42_0002.fit,2026-12-01T22:10:00,", 0), 0u) << lines[2];
 
   for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
     const std::string header = header_text(dir / ("out/" + std::string(name)));
     for (const char* kept :
          {"EXPTIME =", "DATE-OBS= '2026-12-01T22:10:00'", "HIERARCH CAMERA SENSOR TEMP = -10.5",
-          "HISTORY taken at the observatory", "LIGHT   = 'm42_0002.fit'",
+          "HISTORY taken at the observatory", "BIAS    =                  100",
+          "OBJECT  = 'M 42    '", "LIGHTFIL= 'm42_0002.fit'", "BIASFILE= 'bias.fits'",
           "HISTORY bias bias.fits, factor 1", "HISTORY glow ratio "})
       EXPECT_NE(header.find(kept), std::string::npos) << name << ": " << kept;
     for (const char* left_out : {"BZERO", "DATAMIN", "BITPIX  =                   16"})
@@ -464,6 +481,92 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
   const nlohmann::json codes = nlohmann::json::parse(report)[0]["warnings"];
   EXPECT_NE(std::find(codes.begin(), codes.end(), "ratio-out-of-range"), codes.end()) << codes;
 }
+
+// The exposure ratio, the light's EXPTIME over the dark's (EXPTIME, else
+// EXPOSURE), beside the scales in the summary, its JSON and the report, and
+// the warning when a scale is far from it. The small set's scales are about
+// 0.6 (glow) and 1.7 (hot pixels); the light is exposed 120 s.
+struct ExposureCase {
+  const char* name;
+  std::vector<FitsKey> dark_keys;
+  double ratio;       // NaN: none
+  const char* warns;  // the scale warned of, "" for none
+  const char* line;   // of the text summary, "" for none
+};
+
+class Exposure : public ::testing::TestWithParam<ExposureCase> {};
+
+TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
+  const ExposureCase& c = GetParam();
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  unlink((dir / "dark.fits").c_str());
+  write_fits(dir / "dark.fits", set.dark, c.dark_keys);
+  write_camera_light(dir / "cam.fits", set.light);
+  std::vector<std::string> args = {"--light", dir / "cam.fits",  "--dark",    dir / "dark.fits",
+                                   "--bias",  dir / "bias.fits", "--out-dir", dir / "out"};
+  const CliRun text = run_cli(args);
+  ASSERT_EQ(text.status, 0) << text.err;
+  if (*c.line)
+    EXPECT_NE(text.out.find(std::string(c.line) + "\n"), std::string::npos) << text.out;
+  else
+    EXPECT_EQ(text.out.find("exposure"), std::string::npos) << text.out;
+  args.insert(args.end(), {"--json", "--overwrite", "--report", dir / "night.json"});
+  const CliRun run = run_cli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  std::ifstream report_file(dir / "night.json");
+  const nlohmann::json report = nlohmann::json::parse(report_file)[0];
+  if (std::isnan(c.ratio)) {
+    EXPECT_TRUE(json["exposure"]["ratio"].is_null()) << json["exposure"];
+    EXPECT_TRUE(report["exposure_ratio"].is_null());
+  } else {
+    EXPECT_EQ(json["exposure"]["ratio"].get<double>(), c.ratio);
+    EXPECT_EQ(report["exposure_ratio"].get<double>(), c.ratio);
+  }
+  EXPECT_EQ(json["exposure"]["light"], 120.0);
+  Header h(dir / "out/matched.fits");
+  const double in_header = h.number<double>(output_keyword::exposure_ratio.name, TDOUBLE);
+  if (std::isnan(c.ratio))
+    EXPECT_EQ(h.status, KEY_NO_EXIST);
+  else
+    EXPECT_EQ(in_header, c.ratio);
+  std::vector<std::string> warned;
+  for (const auto& w : json["warnings"])
+    for (const char* scale : {"glow_ratio", "hot_ratio"})
+      if (w["code"] == "scale-off-exposure" && w["numbers"].contains(scale))
+        warned.push_back(scale);
+  EXPECT_EQ(warned, *c.warns ? std::vector<std::string>{c.warns} : std::vector<std::string>{});
+  const auto codes = report["warnings"];
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), "scale-off-exposure"),
+            static_cast<long>(warned.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Darks, Exposure,
+    ::testing::Values(
+        ExposureCase{"none", {}, NAN, "", "exposure     light 120 s, dark unknown, no ratio"},
+        ExposureCase{"zero",
+                     {double_key("EXPTIME", 0, "")},
+                     NAN,
+                     "",
+                     "exposure     light 120 s, dark 0 s, no ratio"},
+        ExposureCase{"glow_far_below",
+                     {double_key("EXPTIME", 100, "")},
+                     1.2,
+                     "glow_ratio",
+                     "exposure     light 120 s, dark 100 s, ratio 1.2"},
+        ExposureCase{"hot_far_above_exposure_keyword",
+                     {double_key("EXPOSURE", 200, "")},
+                     0.6,
+                     "hot_ratio",
+                     "exposure     light 120 s, dark 200 s, ratio 0.6"},
+        ExposureCase{"exptime_before_exposure",
+                     {double_key("EXPOSURE", 100, ""), double_key("EXPTIME", 200, "")},
+                     0.6,
+                     "hot_ratio",
+                     "exposure     light 120 s, dark 200 s, ratio 0.6"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // File names of any bytes: named outputs, and valid JSON.
 TEST(Batch, JsonIsValidWhateverBytesANameHolds) {

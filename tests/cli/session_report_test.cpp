@@ -23,6 +23,7 @@ std::vector<SessionRow> three_lights() {
                   85.25,
                   50.0f,
                   1.7f,
+                  0.2,
                   4,
                   9,
                   10.25,
@@ -31,7 +32,6 @@ std::vector<SessionRow> three_lights() {
   full.glow_scale = 0.625f, full.glow_error = 0.002, full.hot_scale = 1.75f;
   full.hot_error = 0.01, full.sky_level = 300.5, full.sky_x = 0.001, full.sky_y = -0.002;
   full.fit_used = 1000, full.fit_clipped = 20, full.fit_left_out = 3, full.fit_noise = 7.5;
-  full.exposure_ratio = 0.5;
   full.corrections = {{"fit", {7.25, 30.5}}, {"plugin", {9.5, 40.25}}};
   full.warnings = {"corner-source", "low-glow"};
   SessionRow second = full;
@@ -50,17 +50,17 @@ TEST(SessionReport, CsvHasOneLinePerLightWithEmptyCellsForAbsentValues) {
   write_report(out, ReportFormat::csv, three_lights());
   EXPECT_EQ(out.str(),
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
-            "hot_ratio,darkest_x,darkest_y,noise_light,noise_corrected,negative_share,method,"
-            "glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,sky_y,fit_used,fit_clipped,"
-            "fit_left_out,fit_noise,exposure_ratio,noise_fit,hot_residual_fit,noise_plugin,"
-            "hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings\n"
-            "n1/L_001.fits,2026-12-08T22:14:05,300.0,-10.5,120.5,200.0,0.6,85.25,50.0,1.7,4,9,"
-            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,0.5,"
+            "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
+            "negative_share,method,glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,"
+            "sky_y,fit_used,fit_clipped,fit_left_out,fit_noise,noise_fit,hot_residual_fit,"
+            "noise_plugin,hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings\n"
+            "n1/L_001.fits,2026-12-08T22:14:05,300.0,-10.5,120.5,200.0,0.6,85.25,50.0,1.7,0.2,4,9,"
+            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,"
             "7.25,30.5,9.5,40.25,,,corner-source;low-glow\n"
-            "L_002.fits,2026-12-08T22:19:05.25,300.0,-10.5,120.5,200.0,0.1,85.25,50.0,1.7,4,9,"
-            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,0.5,"
+            "L_002.fits,2026-12-08T22:19:05.25,300.0,-10.5,120.5,200.0,0.1,85.25,50.0,1.7,0.2,4,9,"
+            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,"
             "7.25,30.5,9.5,40.25,,,\n"
-            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,0,0,,,,plugin,,,,,,,,,,,,,,,,,,,\n");
+            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,,0,0,,,,plugin,,,,,,,,,,,,,,,,,,\n");
 }
 
 TEST(SessionReport, JsonIsValidWithNullsAndValuesThatReadBack) {

@@ -29,10 +29,11 @@ def frame(seed, level, mask_at=None, unit="adu"):
 
 def test_ccddata_round_trip(tmp_path):
     light, dark, bias = frame(1, 500, (1, 2)), frame(2, 300, (3, 4)), frame(3, 100, (5, 6))
+    light.meta.update(BIAS=100, OBJECT="M 42", CALSTAT="F")
     result = ccdproc.match(light, dark, bias, 2, subtract=True, light_name="l.fits",
                            dark_name="d.fits", bias_name="b.fits")
     plain = tenvora.match(light.data, dark.data, bias.data, 2, subtract=True)
-    assert result.levels == plain.levels
+    assert result.levels == dict(plain.levels, dark_exposure=300.0, exposure_ratio=1.0)
     for kind, imagetyp in (("glow", "Dark Frame"), ("matched", "Dark Frame"), ("corrected", "Light Frame")):
         path = tmp_path / f"{kind}.fits"
         getattr(result, kind).write(path)
@@ -42,16 +43,47 @@ def test_ccddata_round_trip(tmp_path):
         assert np.array_equal(np.argwhere(back.mask), [(1, 2), (3, 4), (5, 6)])
         header = back.header
         assert header["EXPTIME"] == 300.0 and header["IMAGETYP"] == imagetyp
-        assert header["LIGHT"] == "l.fits" and header["BIASFACT"] == 2
+        assert header["LIGHTFIL"] == "l.fits" and header["BIASFACT"] == 2
+        assert header["BIAS"] == 100 and header["OBJECT"] == "M 42"  # the light's own
+        assert header["CALSTAT"] == "FBD" if kind == "corrected" else "CALSTAT" not in header
+        assert header["EXPRATIO"] == 1.0 and header["DARKEXP"] == 300.0
         assert np.float32(header["GLOWRAT"]) == np.float32(plain.levels["glow_ratio"])
+        for name, comment, _, _ in tenvora.OUTPUT_KEYWORDS:
+            if name in header:
+                assert header.comments[name] == comment
         history = list(header["HISTORY"])
         assert history[0] == "taken at the telescope"
         assert history[2:] == ["dark d.fits", "bias b.fits, factor 2",
                                f"glow ratio {ccdproc.float_text(plain.levels['glow_ratio'])}, "
-                               f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}"]
+                               f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}",
+                               "exposure ratio 1 (light 300 s, dark 300 s)"]
     assert ccdproc.match(light, dark).corrected is None
     with pytest.raises(ValueError, match="units differ"):
         ccdproc.match(light, frame(2, 300, unit="electron"))
+
+
+@pytest.mark.parametrize("cards, ratio", [
+    ((("EXPTIME", 1200.0),), 0.25),
+    ((("EXPOSURE", 150),), 2.0),
+    ((("EXPTIME", "long"), ("EXPOSURE", 600.0)), 0.5),
+    ((("EXPTIME", 0.0),), None),
+    ((), None),
+])
+def test_exposure_ratio_from_the_headers_as_the_tool_reads_them(cards, ratio):
+    light, dark = frame(1, 500), frame(2, 300)
+    dark.meta = fits.Header(cards)
+    assert ccdproc.match(light, dark).levels["exposure_ratio"] == ratio
+    parts = tenvora.split_dark(dark.data)
+    given = ccdproc.exposure(dark.meta)
+    assert ccdproc.match(light, None, dark_parts=parts, dark_exposure=given).levels[
+        "exposure_ratio"] == ratio
+    assert tenvora.EXPOSURE_KEYWORDS == ("EXPTIME", "EXPOSURE")
+
+
+def test_readme_lists_the_output_keywords_of_the_table():
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
+    for name, _, meaning, was in tenvora.OUTPUT_KEYWORDS:
+        assert f"| `{name}` | {meaning} | {was} |" in readme, name
 
 
 def test_readme_ccddata_example(tmp_path, monkeypatch):
@@ -61,7 +93,7 @@ def test_readme_ccddata_example(tmp_path, monkeypatch):
         frame(seed, level).write(tmp_path / f"{name}.fits")
     monkeypatch.chdir(tmp_path)
     exec(example, {})
-    assert fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"][-3] == "dark master_dark.fits"
+    assert "dark master_dark.fits" in fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"]
 
 
 def test_dask_night_is_the_serial_loop(tmp_path):

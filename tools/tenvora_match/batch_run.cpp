@@ -41,9 +41,8 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   }
   const std::vector<FileId> inputs = file_ids(paths);
   check_targets(s.out_dir, targets, s.overwrite, inputs);
-  std::vector<std::string> dark_cards;
-  Frame dark = read_dark(s, &dark_cards);
-  const FrameGeometry frame{dark.width, dark.height};
+  DarkInput dark = read_dark(s);
+  const FrameGeometry frame{dark.dark.width, dark.dark.height};
 
   Summary summary;
   summary.batch = true;
@@ -106,7 +105,7 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
     // Too few threads is no reason to stop: the ones made do the work.
   }
   try {
-    set = finish_dark_set(s, std::move(dark), dark_cards);
+    set = finish_dark_set(s, std::move(dark));
   } catch (...) {
     no_set = true;
     next = jobs.size();

@@ -37,7 +37,6 @@ const float* plane(const MatchedFrames& matched, const std::string& kind) {
 
 std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const MatchedFrames& run,
                               const float* matched, const float* corrected) {
-  const Measurement& m = run.levels;
   DiagnosticInput in;
   in.width = set.frame.width, in.height = set.frame.height;
   in.use_bias = !set.bias.pixels.empty();
@@ -46,7 +45,8 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Matc
   in.bias_factor = set.bias_factor;
   in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
   in.matched = matched, in.corrected = corrected;
-  take_measurement(in, m);
+  take_measurement(in, run.levels);
+  in.exposure_ratio = run.exposure.ratio;
   if (run.method == MatchMethod::fit) take_fit(in, run.fit, run.glow_scale, run.hot_scale);
   in.light_maximum = file_maximum(light.storage), in.dark_maximum = file_maximum(set.dark.storage);
   in.dark_saturation = set.dark_saturation;
@@ -55,12 +55,12 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Matc
 
 // What the dark did under each set of scales, on the fit's pixels.
 std::vector<Correction> corrections(const DarkSet& set, const MatchedFrames& run,
-                                    std::optional<double> exposure_ratio) {
+                                    double exposure_ratio) {
   std::vector<std::pair<const char*, std::pair<double, double>>> scales = {
       {"fit", {run.fit.glow_scale, run.fit.hot_scale}},
       {"plugin", {run.levels.glow_ratio, run.levels.hot_ratio}}};
   if (!run.fit.solved) scales.erase(scales.begin());
-  if (exposure_ratio) scales.push_back({"exposure", {*exposure_ratio, *exposure_ratio}});
+  if (!std::isnan(exposure_ratio)) scales.push_back({"exposure", {exposure_ratio, exposure_ratio}});
   std::vector<Correction> result;
   for (const auto& [by, scale] : scales) {
     const CorrectionQuality q =
@@ -72,9 +72,10 @@ std::vector<Correction> corrections(const DarkSet& set, const MatchedFrames& run
 
 }  // namespace
 
-std::optional<double> exposure_seconds(const std::vector<std::string>& cards) {
-  std::optional<double> seconds = card_number(cards, "EXPTIME");
-  return seconds ? seconds : card_number(cards, "EXPOSURE");
+double exposure_seconds(const std::vector<std::string>& cards) {
+  for (const char* keyword : kExposureKeywords)
+    if (const std::optional<double> seconds = card_number(cards, keyword)) return *seconds;
+  return NAN;
 }
 
 std::optional<std::string> card_value(const std::vector<std::string>& cards,
@@ -98,18 +99,17 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const float* matched_plane = plane(matched, "matched");
   const float* corrected = plane(matched, "corrected");
   summary.warnings = check(set, light, matched, matched_plane, corrected);
+  summary.exposure = matched.exposure;
   summary.method = matched.method;
   summary.glow_scale = matched.glow_scale, summary.hot_scale = matched.hot_scale;
   summary.fit = matched.fit;
-  const std::optional<double> light_exposure = exposure_seconds(cards);
-  if (light_exposure && set.dark_exposure && *set.dark_exposure > 0)
-    summary.exposure_ratio = *light_exposure / *set.dark_exposure;
-  summary.corrections = corrections(set, matched, summary.exposure_ratio);
+  summary.corrections = corrections(set, matched, matched.exposure.ratio);
 
   SessionRow& row = summary.report;
   row.file = summary.light.path;
   row.date_obs = card_value(cards, "DATE-OBS");
-  row.exptime = card_number(cards, "EXPTIME");
+  if (!std::isnan(matched.exposure.light)) row.exptime = matched.exposure.light;
+  row.exposure_ratio = matched.exposure.ratio;
   row.ccd_temp = card_number(cards, "CCD-TEMP");
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
@@ -123,7 +123,6 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
     row.fit_used = f.used, row.fit_clipped = f.clipped, row.fit_left_out = f.left_out;
     row.fit_noise = f.residual_noise;
   }
-  row.exposure_ratio = summary.exposure_ratio;
   for (const Correction& c : summary.corrections) row.corrections[c.by] = {c.noise, c.hot_residual};
   const CornerStats stats =
       corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);

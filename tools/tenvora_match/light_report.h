@@ -14,9 +14,9 @@
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 
-// The exposure time in seconds of a frame: its EXPTIME, else EXPOSURE;
-// nothing when neither holds a number.
-std::optional<double> exposure_seconds(const std::vector<std::string>& cards);
+// The exposure time in seconds the cards give (kExposureKeywords, the first
+// present that holds a finite number); NaN when none does.
+double exposure_seconds(const std::vector<std::string>& cards);
 
 // The value of a header card: a string without its quotes and trailing
 // blanks, else the text before any comment; nothing without the card.

@@ -3,6 +3,7 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
@@ -31,68 +32,78 @@ bool wanted(const RunSettings& s, const std::string& kind) {
   return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
 }
 
-// Ours, after the light's own cards: the light's target name in OBJECT
-// outlives the image title.
+// The calibration steps the corrected light has had: the light's own
+// letters (CALSTAT), then B and D unless it has them already.
+std::string calibration_steps(const std::vector<std::string>& light_cards, bool bias) {
+  std::string steps = card_value(light_cards, output_keyword::steps.name).value_or("");
+  for (const char* step : {bias ? "B" : "", "D"})
+    if (*step && steps.find(step) == std::string::npos) steps += step;
+  return steps;
+}
+
+// Ours, after the light's own cards, from the table of our keywords; OBJECT
+// and the light's other cards stay as they are.
 std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
-                            const std::vector<std::string>& light_cards, const MatchedFrames& m) {
-  const Measurement& l = m.levels;
-  const bool light_object =
-      std::any_of(light_cards.begin(), light_cards.end(),
-                  [](const std::string& card) { return card_keyword(card) == "OBJECT"; });
-  std::vector<FitsKey> keys;
-  if (!light_object) keys.push_back(text_key("OBJECT", title, "image title"));
-  const std::vector<FitsKey> names = {
-      text_key("CREATOR", "tenvora-match " TENVORA_VERSION, "program that made this file"),
-      text_key("IMAGETYP", title == "Corrected Image" ? "Light Frame" : "Dark Frame",
-               "type of image"),
-      text_key("LIGHT", base_name(job.path), "light frame"),
-      text_key("DARK", base_name(s.dark), "dark frame")};
-  keys.insert(keys.end(), names.begin(), names.end());
-  if (!s.bias.empty()) {
-    keys.push_back(text_key("BIAS", base_name(s.bias), "bias frame"));
-    keys.push_back(integer_key("BIASFACT", s.bias_factor, "bias multiplication factor"));
+                            const std::vector<std::string>& light_cards,
+                            const MatchedFrames& matched) {
+  namespace k = output_keyword;
+  const Measurement& l = matched.levels;
+  const Exposures& e = matched.exposure;
+  const bool bias = !s.bias.empty(), corrected = title == "Corrected Image";
+  std::vector<FitsKey> keys = {
+      text_key(k::creator, "tenvora-match " TENVORA_VERSION),
+      text_key(k::imagetyp, corrected ? "Light Frame" : "Dark Frame"), text_key(k::title, title),
+      text_key(k::light_file, base_name(job.path)), text_key(k::dark_file, base_name(s.dark))};
+  if (!std::isnan(e.dark)) keys.push_back(double_key(k::dark_exposure, e.dark));
+  if (bias) {
+    keys.push_back(text_key(k::bias_file, base_name(s.bias)));
+    keys.push_back(integer_key(k::bias_factor, s.bias_factor));
   }
+  if (corrected)
+    keys.push_back(text_key(k::steps, calibration_steps(light_cards, bias && s.bias_factor > 0)));
   const std::vector<FitsKey> levels = {
-      float_key("GLOWLGT", l.glow_light, "glow level of the light"),
-      float_key("GLOWDRK", l.glow_dark, "glow level of the dark's glow component"),
-      float_key("GLOWRAT", l.glow_ratio, "glow scale: GLOWLGT / GLOWDRK"),
-      double_key("HOTLGT", l.hot_light, "hot-pixel level of the light"),
-      float_key("HOTDRK", l.hot_dark, "hot-pixel level of the dark's hot component"),
-      float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
-      integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
-      integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)"),
+      float_key(k::glow_light, l.glow_light), float_key(k::glow_dark, l.glow_dark),
+      float_key(k::glow_ratio, l.glow_ratio), double_key(k::hot_light, l.hot_light),
+      float_key(k::hot_dark, l.hot_dark),     float_key(k::hot_ratio, l.hot_ratio)};
+  keys.insert(keys.end(), levels.begin(), levels.end());
+  if (!std::isnan(e.ratio)) keys.push_back(double_key(k::exposure_ratio, e.ratio));
+  const std::vector<FitsKey> rest = {
+      integer_key(k::block_x, l.darkest_block.x),
+      integer_key(k::block_y, l.darkest_block.y),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
                   base_name(job.path)),
       history_key("dark " + base_name(s.dark)),
-      history_key(s.bias.empty()
-                      ? std::string("no bias")
-                      : "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)),
+      history_key(bias ? "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)
+                       : std::string("no bias")),
       history_key("glow ratio " + number_text(l.glow_ratio, true) + ", hot ratio " +
                   number_text(l.hot_ratio, true))};
-  keys.insert(keys.end(), levels.begin(), levels.end());
+  keys.insert(keys.end(), rest.begin(), rest.end());
+  if (!std::isnan(e.ratio))
+    keys.push_back(history_key("exposure ratio " + number_text(e.ratio, false) + " (light " +
+                               number_text(e.light, false) + " s, dark " +
+                               number_text(e.dark, false) + " s)"));
   // The method and the scales; the fit's keys only when its scales were used.
-  keys.push_back(
-      text_key("METHOD", method_name(m.method), "how the scales were found: fit or plugin"));
-  keys.push_back(float_key("GLOWSCL", m.glow_scale, "glow scale the outputs were made with"));
-  keys.push_back(float_key("HOTSCL", m.hot_scale, "hot-pixel scale the outputs were made with"));
-  const ScaleFit& f = m.fit;
-  if (m.method != MatchMethod::fit) {
+  keys.push_back(text_key(k::method, method_name(matched.method)));
+  keys.push_back(float_key(k::glow_scale, matched.glow_scale));
+  keys.push_back(float_key(k::hot_scale, matched.hot_scale));
+  const ScaleFit& f = matched.fit;
+  if (matched.method != MatchMethod::fit) {
     keys.push_back(history_key("scales: the plug-in's ratios"));
     return keys;
   }
   const std::vector<FitsKey> fit = {
-      double_key("GLOWSERR", f.glow_error, "standard error of the fitted glow scale"),
-      double_key("HOTSERR", f.hot_error, "standard error of the fitted hot-pixel scale"),
-      double_key("SKYLEVEL", f.sky_level, "fitted sky at the frame centre (ADU)"),
-      double_key("SKYSLOPX", f.sky_x, "fitted sky slope along x (ADU/pixel)"),
-      double_key("SKYSLOPY", f.sky_y, "fitted sky slope along y (ADU/pixel)"),
-      integer_key("FITUSED", f.used, "pixels the fit used"),
-      integer_key("FITCLIP", f.clipped, "pixels the fit clipped"),
-      integer_key("FITLEFT", f.left_out, "pixels left out: saturated or not finite"),
-      double_key("FITNOISE", f.residual_noise, "robust noise of the fit's residuals (ADU)"),
-      history_key(f.solved ? "scales fitted: glow " + number_text(m.glow_scale, true) + " +- " +
-                                 number_text(f.glow_error, false) + ", hot " +
-                                 number_text(m.hot_scale, true) + " +- " +
+      double_key(k::glow_scale_error, f.glow_error),
+      double_key(k::hot_scale_error, f.hot_error),
+      double_key(k::sky_0, f.sky_level),
+      double_key(k::sky_x, f.sky_x),
+      double_key(k::sky_y, f.sky_y),
+      integer_key(k::fit_pixels, f.used),
+      integer_key(k::fit_clipped, f.clipped),
+      integer_key(k::fit_left_out, f.left_out),
+      double_key(k::fit_noise, f.residual_noise),
+      history_key(f.solved ? "scales fitted: glow " + number_text(matched.glow_scale, true) +
+                                 " +- " + number_text(f.glow_error, false) + ", hot " +
+                                 number_text(matched.hot_scale, true) + " +- " +
                                  number_text(f.hot_error, false)
                            : "too few pixels for the fit: scales the plug-in's ratios")};
   keys.insert(keys.end(), fit.begin(), fit.end());
@@ -104,7 +115,8 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
                           Frame light, const std::vector<std::string>& cards,
                           const std::vector<FileId>& inputs) {
   // The scaled components are made only when one of them is written.
-  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), s.method);
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"),
+                                      exposure_seconds(cards), s.method);
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -146,11 +158,10 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
 }
 
 // The set keeps the dark as read for the checks after each match.
-DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias,
-                 const std::vector<std::string>& dark_cards) {
-  DarkSet set = split_dark_set(std::move(dark), std::move(bias), s.bias.empty() ? 0 : s.bias_factor,
-                               s.subtract);
-  set.dark_exposure = exposure_seconds(dark_cards);
+DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
+  DarkSet set = split_dark_set(std::move(dark.dark), std::move(bias),
+                               s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark_exposure = dark.exposure;
   return set;
 }
 
@@ -176,23 +187,26 @@ std::vector<std::string> output_names(const RunSettings& s, const std::string& p
 LightOutcome match_files(const RunSettings& s, const LightJob& job,
                          const std::vector<FileId>& inputs) {
   check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
-  std::vector<std::string> cards, dark_cards;
+  std::vector<std::string> cards;
   Frame light = read_fits(job.path, s.max_pixels, &cards);
-  Frame dark = read_fits(s.dark, s.max_pixels, &dark_cards);
-  check_size(s.dark, dark, light, "the light frame");
+  DarkInput dark = read_dark(s);
+  check_size(s.dark, dark.dark, light, "the light frame");
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
-  DarkSet set = dark_set(s, std::move(dark), std::move(bias), dark_cards);
+  DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
-Frame read_dark(const RunSettings& s, std::vector<std::string>* cards) {
-  return read_fits(s.dark, s.max_pixels, cards);
+DarkInput read_dark(const RunSettings& s) {
+  std::vector<std::string> cards;
+  DarkInput dark;
+  dark.dark = read_fits(s.dark, s.max_pixels, &cards);
+  dark.exposure = exposure_seconds(cards);
+  return dark;
 }
 
-DarkSet finish_dark_set(const RunSettings& s, Frame dark,
-                        const std::vector<std::string>& dark_cards) {
-  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
-  return dark_set(s, std::move(dark), std::move(bias), dark_cards);
+DarkSet finish_dark_set(const RunSettings& s, DarkInput dark) {
+  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark.dark, "the dark frame");
+  return dark_set(s, std::move(dark), std::move(bias));
 }
 
 LightInput read_light_file(const RunSettings& s, const LightJob& job, FrameGeometry frame) {

@@ -40,7 +40,7 @@ DarkSet split_dark_set(Frame dark, Frame bias, int32_t bias_factor, bool subtrac
 }
 
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components,
-                          MatchMethod method) {
+                          double light_exposure, MatchMethod method) {
   const FrameGeometry frame = set.frame;
   const bool use_bias = !set.bias.pixels.empty();
   const float* bias = use_bias ? set.bias.pixels.data() : nullptr;
@@ -48,6 +48,8 @@ MatchedFrames match_light(const Frame& light, const DarkSet& set, bool component
 
   MatchedFrames run;
   run.method = method;
+  run.exposure = {light_exposure, set.dark_exposure,
+                  exposure_ratio(light_exposure, set.dark_exposure)};
   if (components) run.images = {output(kGlowTitle, frame), output(kHotTitle, frame)};
   run.images.push_back(output(use_bias ? kMatchedBiasTitle : kMatchedTitle, frame));
   float* matched = run.images.back().frame.pixels.data();

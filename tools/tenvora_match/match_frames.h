@@ -4,6 +4,7 @@
 // method the images are the plug-in's, bit for bit.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,14 +24,14 @@ const char* method_name(MatchMethod method);
 // so lights may be matched against it on several threads at once.
 struct DarkSet {
   FrameGeometry frame{};
-  Frame bias;                           // no pixels: no bias
-  int32_t bias_factor = 0;              // 0 to 999; applies only with a bias
-  bool subtract = false;                // also make the corrected image
-  Pixels glow, hot;                     // the dark (less the bias) split, unscaled
-  Frame dark;                           // as read: the checks after a match look at it
-  double dark_saturation;               // saturation_level of the dark, worked out once
-  FitSample sample;                     // the pixels the fit reads
-  std::optional<double> dark_exposure;  // the dark's EXPTIME (or EXPOSURE), s
+  Frame bias;                  // no pixels: no bias
+  int32_t bias_factor = 0;     // 0 to 999; applies only with a bias
+  bool subtract = false;       // also make the corrected image
+  Pixels glow, hot;            // the dark (less the bias) split, unscaled
+  Frame dark;                  // as read: the checks after a match look at it
+  double dark_saturation;      // saturation_level of the dark, worked out once
+  FitSample sample;            // the pixels the fit reads
+  double dark_exposure = NAN;  // seconds, from the dark's header
 };
 
 // Splits the dark and picks the fit's pixels; the bias, when it has pixels,
@@ -45,10 +46,17 @@ struct OutputImage {
   Frame frame;
 };
 
+// The exposure times in seconds of the light and the dark (NaN when the
+// header gives none) and exposure_ratio() of them, for beside the scales.
+struct Exposures {
+  double light = NAN, dark = NAN, ratio = NAN;
+};
+
 struct MatchedFrames {
   MatchMethod method = MatchMethod::fit;
   Measurement levels;  // the plug-in's levels, measured under either method
   ScaleFit fit;        // the fit, made under either method
+  Exposures exposure;
   // The scales the images were made with: the fit's (the plug-in's levels
   // when the fit could not be solved) or the plug-in's ratios.
   float glow_scale = 0, hot_scale = 0;
@@ -59,5 +67,6 @@ struct MatchedFrames {
 // The light must have the set's size. Besides the light and the set it holds
 // only the output planes: the matched dark, the corrected image when the set
 // asks for it and, with components, the scaled glow and hot images.
+// light_exposure is the light's exposure time in seconds, NaN when unknown.
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true,
-                          MatchMethod method = MatchMethod::fit);
+                          double light_exposure = NAN, MatchMethod method = MatchMethod::fit);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "diagnostics/diagnostics.h"
+#include "fits/fits_io.h"
 #include "fits/tool_error.h"
 #include "tools/tenvora_match/session_report.h"
 
@@ -73,8 +74,9 @@ bool ends_with_png(const std::string& path) {
 std::string warnings_help() {
   namespace limits = diagnostic_limits;
   char text[4500];
-  std::snprintf(text, sizeof text,
-                R"(Warnings: after each match the tool checks whether its scales can be
+  std::snprintf(
+      text, sizeof text,
+      R"(Warnings: after each match the tool checks whether its scales can be
 trusted and prints a warning per problem found, in the summary (--json:
 code, message and the numbers it was decided on), in the report (codes) and
 as one line "tenvora-match: <light>: warning <code>: <message>" on standard
@@ -102,16 +104,30 @@ plugin:
   dark-holds-bias      without --bias, a dark whose offset would shift the
                        corrected light by more than %g noise units of the light
   ratio-out-of-range   a ratio above %g, negative, NaN or infinite
+  scale-off-exposure   a scale more than %g times above or below the exposure
+                       ratio, the light's EXPTIME (or EXPOSURE) over the dark's
   many-negative-pixels more than %g %% of the corrected light below 0
 
 )",
-                limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
-                static_cast<long long>(limits::fit_minimum_pixels),
-                100 * limits::fit_relative_error, limits::fit_scale_maximum,
-                100 * limits::fit_clipped_fraction, limits::corner_source_sigmas,
-                100 * limits::saturation_fraction,
-                static_cast<long long>(limits::shared_maximum_pixels), limits::weak_glow_sigmas,
-                limits::bias_shift_sigmas, limits::ratio_maximum, 100 * limits::negative_fraction);
+      limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
+      static_cast<long long>(limits::fit_minimum_pixels), 100 * limits::fit_relative_error,
+      limits::fit_scale_maximum, 100 * limits::fit_clipped_fraction, limits::corner_source_sigmas,
+      100 * limits::saturation_fraction, static_cast<long long>(limits::shared_maximum_pixels),
+      limits::weak_glow_sigmas, limits::bias_shift_sigmas, limits::ratio_maximum,
+      limits::exposure_factor, 100 * limits::negative_fraction);
+  return text;
+}
+
+// The table of our keywords, a line each.
+std::string keywords_help() {
+  std::string text;
+  for (const OutputKeyword* keyword : kOutputKeywords) {
+    std::string name = keyword->name;
+    for (const std::string& line : word_lines(keyword->meaning, 66)) {
+      text += "  " + name + std::string(10 - name.size(), ' ') + line + "\n";
+      name.clear();
+    }
+  }
   return text;
 }
 
@@ -286,23 +302,15 @@ and, with --subtract, corrected.fits "Corrected Image"; with LIGHT arguments
 named after each light: m42_0001.fits gives m42_0001_matched.fits and so on.
 Two lights whose outputs would take one name are refused before any work.
 BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
-DATE-OBS, HIERARCH cards, HISTORY and the rest) but SIMPLE, XTENSION, BITPIX,
-NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK, CHECKSUM, DATASUM,
-DATAMIN, DATAMAX and the keywords below; then OBJECT (the image title, unless
-the light names its target in OBJECT), CREATOR, IMAGETYP ("Light Frame" for
-the corrected light, else "Dark Frame"), HISTORY lines naming the dark, the
-bias, the factor and both ratios, and the keywords LIGHT, DARK, BIAS (input file names), BIASFACT
-(with a bias), GLOWLGT and GLOWDRK (glow levels of the light and of the
-dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
-(hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
-5x5 block of the light, whose median the glow levels are taken against),
-then METHOD (fit or plugin), GLOWSCL and HOTSCL (the scales the outputs were
-made with), GLOWSERR and HOTSERR (the fit's standard errors), SKYLEVEL (the
-fitted sky at the frame's centre), SKYSLOPX and SKYSLOPY (its slopes, ADU a
-pixel), FITUSED, FITCLIP and FITLEFT (pixels the fit used, clipped and left
-out as saturated or not finite) and FITNOISE (robust noise of its
-residuals). The plug-in's levels are measured under either method; under
-plugin GLOWSCL and HOTSCL are its ratios.
+DATE-OBS, OBJECT, a camera's BIAS, HIERARCH cards, HISTORY and the rest) but
+SIMPLE, XTENSION, BITPIX, NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE,
+BLANK, CHECKSUM, DATASUM, DATAMIN, DATAMAX and the keywords below; then the
+keywords below and HISTORY lines naming the light, the dark, the bias, the
+factor, both ratios and the exposure ratio.
+@KEYWORDS@
+The plug-in's levels are measured under either method; the outputs were
+made with GLOWSCL and HOTSCL, fitted under --method fit (with TVMETHOD fit
+and the fit's keywords), the plug-in's ratios under --method plugin.
 
 Rows: row 0 of the planes, as the plug-in sees them, is the first row stored
 in the file (FITS row 1, shown at the bottom by FITS viewers). The glow
@@ -329,6 +337,7 @@ a file without --overwrite. A preview that cannot be written is left out
 and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
 success.
 )";
-  const std::string marker = "@WARNINGS@\n";
-  return text.replace(text.find(marker), marker.size(), warnings_help());
+  const std::string marker = "@WARNINGS@\n", keywords = "@KEYWORDS@\n";
+  text.replace(text.find(marker), marker.size(), warnings_help());
+  return text.replace(text.find(keywords), keywords.size(), keywords_help());
 }

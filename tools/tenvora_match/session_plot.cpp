@@ -25,21 +25,34 @@ struct Axis {
   std::string (*label)(double value, double step);
 };
 
+enum class Marker { circle, square, none };
+
 struct Series {
   const char* name;
   double red, green, blue;
-  float SessionRow::*ratio;   // the scale the outputs were made with
-  double SessionRow::*error;  // its standard error, NaN for none
-  bool square;                // marker shape, so the series differ without colour too
+  double (*ratio)(const SessionRow&);  // the scale the outputs were made with
+  double (*error)(const SessionRow&);  // its standard error, NaN for none
+  Marker marker;                       // so the series differ without colour too
+  bool measured;                       // else drawn dashed, and not counted when not finite
 };
 
+double no_error(const SessionRow&) {
+  return NAN;
+}
+
+// The exposure ratio is what the scales would be if dark current alone made
+// the dark; often unknown.
 constexpr Series kSeries[] = {
-    {"glow scale", 0.85, 0.37, 0.0, &SessionRow::glow_scale, &SessionRow::glow_error, false},
-    {"hot-pixel scale", 0.0, 0.45, 0.70, &SessionRow::hot_scale, &SessionRow::hot_error, true}};
+    {"glow scale", 0.85, 0.37, 0.0, [](const SessionRow& r) { return double(r.glow_scale); },
+     [](const SessionRow& r) { return r.glow_error; }, Marker::circle, true},
+    {"hot-pixel scale", 0.0, 0.45, 0.70, [](const SessionRow& r) { return double(r.hot_scale); },
+     [](const SessionRow& r) { return r.hot_error; }, Marker::square, true},
+    {"exposure ratio", 0.35, 0.35, 0.35, [](const SessionRow& r) { return r.exposure_ratio; },
+     no_error, Marker::none, false}};
 
 // The error of a row's scale when it can be drawn, else 0.
 double error_of(const SessionRow& row, const Series& s) {
-  const double error = row.*s.error;
+  const double error = s.error(row);
   return std::isfinite(error) && error > 0 ? error : 0.0;
 }
 
@@ -170,11 +183,19 @@ void draw_axes(const Canvas& c, const std::string& x_title, const std::string& y
 }
 
 void marker(cairo_t* cr, const Series& s, double x, double y) {
-  if (s.square)
+  if (s.marker == Marker::none) return;
+  if (s.marker == Marker::square)
     cairo_rectangle(cr, x - 4, y - 4, 8, 8);
   else
     cairo_arc(cr, x, y, 4.5, 0, 2 * M_PI);
   cairo_fill(cr);
+}
+
+void line_style(cairo_t* cr, const Series& s) {
+  static const double kDash[] = {8, 5};
+  cairo_set_source_rgb(cr, s.red, s.green, s.blue);
+  cairo_set_line_width(cr, 2);
+  cairo_set_dash(cr, kDash, s.measured ? 0 : 2, 0);
 }
 
 // A line through the finite ratios in the order of x, broken where one is
@@ -182,12 +203,11 @@ void marker(cairo_t* cr, const Series& s, double x, double y) {
 size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRow>& rows,
                    const std::vector<double>& xs, const std::vector<size_t>& order) {
   cairo_t* cr = c.cr;
-  cairo_set_source_rgb(cr, s.red, s.green, s.blue);
-  cairo_set_line_width(cr, 2);
+  line_style(cr, s);
   bool joined = false;
   size_t skipped = 0;
   for (size_t i : order) {
-    const float ratio = rows[i].*s.ratio;
+    const double ratio = s.ratio(rows[i]);
     if (!std::isfinite(ratio)) {
       joined = false;
       ++skipped;
@@ -197,10 +217,11 @@ size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRo
     joined = true;
   }
   cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
   cairo_set_line_width(cr, 1.5);
   for (size_t i : order) {
-    if (!std::isfinite(rows[i].*s.ratio)) continue;
-    const double x = c.px(xs[i]), value = rows[i].*s.ratio, error = error_of(rows[i], s);
+    if (!std::isfinite(s.ratio(rows[i]))) continue;
+    const double x = c.px(xs[i]), value = s.ratio(rows[i]), error = error_of(rows[i], s);
     if (error > 0) {
       // One standard error either way, with caps.
       const double top = c.py(value + error), bottom = c.py(value - error);
@@ -210,7 +231,7 @@ size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRo
     }
     marker(cr, s, x, c.py(value));
   }
-  return skipped;
+  return s.measured ? skipped : 0;
 }
 
 void draw_legend(cairo_t* cr) {
@@ -222,9 +243,9 @@ void draw_legend(cairo_t* cr) {
     x -= e.x_advance;
     cairo_set_source_rgb(cr, 0, 0, 0);
     text_at(cr, s->name, x, kTop - 16, 0, 0.5);
-    cairo_set_source_rgb(cr, s->red, s->green, s->blue);
-    cairo_set_line_width(cr, 2);
+    line_style(cr, *s);
     stroke_line(cr, x - 40, kTop - 16, x - 10, kTop - 16);
+    cairo_set_dash(cr, nullptr, 0, 0);
     marker(cr, *s, x - 25, kTop - 16);
     x -= 70;
   }
@@ -254,9 +275,9 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   double lo = INFINITY, hi = -INFINITY;
   for (const SessionRow& row : rows)
     for (const Series& s : kSeries)
-      if (std::isfinite(row.*s.ratio)) {
-        lo = std::min<double>(lo, row.*s.ratio - error_of(row, s));
-        hi = std::max<double>(hi, row.*s.ratio + error_of(row, s));
+      if (std::isfinite(s.ratio(row))) {
+        lo = std::min(lo, s.ratio(row) - error_of(row, s));
+        hi = std::max(hi, s.ratio(row) + error_of(row, s));
       }
   const Axis x = by_time ? time_axis(xs[order.front()], xs[order.back()]) : order_axis(rows.size());
   const Canvas c{cr, x, value_axis(lo, hi)};

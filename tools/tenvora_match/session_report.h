@@ -17,6 +17,7 @@ struct SessionRow {
   float glow_light = NAN, glow_dark = NAN, glow_ratio = NAN;
   double hot_light = NAN;
   float hot_dark = NAN, hot_ratio = NAN;
+  double exposure_ratio = NAN;           // light's exposure time over the dark's
   int32_t darkest_x = 0, darkest_y = 0;  // anchor of the darkest 5x5 block
   // NaN when not measured (no corrected light, or nothing finite to measure).
   double noise_light = NAN, noise_corrected = NAN;
@@ -28,8 +29,6 @@ struct SessionRow {
   double glow_error = NAN, hot_error = NAN, sky_level = NAN, sky_x = NAN, sky_y = NAN;
   int64_t fit_used = 0, fit_clipped = 0, fit_left_out = 0;
   double fit_noise = NAN;
-  // Light EXPTIME / dark EXPTIME, when both have one.
-  std::optional<double> exposure_ratio;
   // What the dark did under the fit, the plug-in's levels and the exposure
   // ratio ("fit", "plugin", "exposure"): noise and hot-pixel residual of the
   // corrected light on the fit's pixels; absent when not measured.

@@ -52,8 +52,6 @@ void print_levels(std::ostream& out, const LightSummary& light, bool verbose) {
   out << "hot level    light " << number_text(l.hot_light, false) << ", dark "
       << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
   if (!verbose) return;
-  if (light.exposure_ratio)
-    out << "exposure     ratio " << number_text(*light.exposure_ratio, false) << "\n";
   for (const Correction& c : light.corrections) {
     char line[200];
     std::snprintf(line, sizeof line,
@@ -62,6 +60,18 @@ void print_levels(std::ostream& out, const LightSummary& light, bool verbose) {
                   c.by.c_str(), c.glow_scale, c.hot_scale, c.noise, c.hot_residual);
     out << line;
   }
+}
+
+std::string seconds_text(double seconds) {
+  return std::isnan(seconds) ? "unknown" : number_text(seconds, false) + " s";
+}
+
+// Beside the scales, so that a scale far from the exposure ratio shows; only
+// when a header gives an exposure time.
+void print_exposure(std::ostream& out, const Exposures& e) {
+  if (std::isnan(e.light) && std::isnan(e.dark)) return;
+  out << "exposure     light " << seconds_text(e.light) << ", dark " << seconds_text(e.dark)
+      << (std::isnan(e.ratio) ? ", no ratio" : ", ratio " + number_text(e.ratio, false)) << "\n";
 }
 
 void print_light_warnings(std::ostream& out, const std::vector<Diagnostic>& warnings) {
@@ -99,6 +109,9 @@ void add_light_json(Json& obj, const LightSummary& light) {
   obj["hot"] = {{"light", json_number(l.hot_light, false)},
                 {"dark", json_number(l.hot_dark, true)},
                 {"ratio", json_number(l.hot_ratio, true)}};
+  obj["exposure"] = {{"light", json_number(light.exposure.light, false)},
+                     {"dark", json_number(light.exposure.dark, false)},
+                     {"ratio", json_number(light.exposure.ratio, false)}};
   obj["darkest_block"] = {{"x", l.darkest_block.x}, {"y", l.darkest_block.y}};
   obj["method"] = method_name(light.method);
   const ScaleFit& f = light.fit;
@@ -121,7 +134,6 @@ void add_light_json(Json& obj, const LightSummary& light) {
        {{"sample", f.sample}, {"used", f.used}, {"clipped", f.clipped}, {"left_out", f.left_out}}},
       {"residual_noise", json_number(f.residual_noise, false)},
       {"rounds", f.rounds}};
-  obj["exposure_ratio"] = light.exposure_ratio ? json_number(*light.exposure_ratio, false) : Json();
   Json corrections = Json::object();
   for (const Correction& c : light.corrections)
     corrections[c.by] = {{"glow_scale", json_number(c.glow_scale, false)},
@@ -175,6 +187,7 @@ void print_text(std::ostream& out, const Summary& s) {
     for (const InputInfo& in : s.inputs) print_input(out, in);
     if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
     print_levels(out, light, s.verbose);
+    print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
     return;
@@ -185,6 +198,7 @@ void print_text(std::ostream& out, const Summary& s) {
     out << "\n";
     print_input(out, light.light);
     print_levels(out, light, s.verbose);
+    print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
   }

@@ -48,7 +48,7 @@ struct LightSummary {
   MatchMethod method = MatchMethod::fit;
   float glow_scale = 0, hot_scale = 0;  // the scales the outputs were made with
   ScaleFit fit;
-  std::optional<double> exposure_ratio;  // light EXPTIME / dark EXPTIME
+  Exposures exposure;  // shown beside the scales
   std::vector<Correction> corrections;
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
