@@ -52,13 +52,13 @@ def read(path):
 
 
 def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
-               bias_factor=1, subtract=False, overwrite=False, dark_exposure=None):
-    """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
-    `<stem>_matched.fits`; returns its report row."""
+               bias_factor=1, subtract=False, overwrite=False, dark_exposure=None, method="fit"):
+    """Matches one light file (method "fit" or "plugin") and writes `<stem>_corrected.fits`
+    with subtract, else `<stem>_matched.fits`; returns its report row."""
     light = read(path)
     result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
                            light_name=os.path.basename(path), dark_name=dark_name,
-                           bias_name=bias_name, dark_exposure=dark_exposure)
+                           bias_name=bias_name, dark_exposure=dark_exposure, method=method)
     kind = "corrected" if subtract else "matched"
     getattr(result, kind).write(os.path.join(out_dir, f"{stem(path)}_{kind}.fits"),
                                 overwrite=overwrite)
@@ -66,13 +66,19 @@ def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_
     row = {"file": path}
     row.update((key, levels[key]) for key in ROW_KEYS)
     row["darkest_x"], row["darkest_y"] = levels["darkest_block"]
+    row["method"] = levels["method"]
+    row["glow_scale"], row["hot_scale"] = levels["glow_scale"], levels["hot_scale"]
+    fit = levels["fit"] or {}
+    for key in ("glow_error", "hot_error", "sky_level", "sky_x", "sky_y", "used", "clipped",
+                "left_out", "residual_noise"):
+        row[f"fit_{key}"] = fit.get(key)
     return row
 
 
 def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtract=False,
-                overwrite=False, client=None):
-    """Matches the lights against the dark (and bias) and returns their report rows in
-    the order given. With a Dask client the split dark and the bias go to every
+                overwrite=False, client=None, method="fit"):
+    """Matches the lights against the dark (and bias), the scales fitted (method "fit")
+    or the plug-in's levels ("plugin"), and returns their report rows in the order given. With a Dask client the split dark and the bias go to every
     worker once and the lights are matched there; without one, here in turn."""
     taken = Counter(stem(light) for light in lights)
     for light in lights:
@@ -88,7 +94,8 @@ def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtr
     settings = dict(out_dir=out_dir, dark_name=os.path.basename(dark_path),
                     dark_exposure=dark_exposure,
                     bias_name=None if bias_path is None else os.path.basename(bias_path),
-                    bias_factor=bias_factor, subtract=subtract, overwrite=overwrite)
+                    bias_factor=bias_factor, subtract=subtract, overwrite=overwrite,
+                    method=method)
     if client is None:
         return [match_file(light, parts, dark=dark, bias=bias, **settings) for light in lights]
     # In a list, so each goes as one piece rather than element by element.
