@@ -1,11 +1,13 @@
-"""`tenvora.match` on astropy CCDData.
+"""`tenvora.match` and `tenvora.combine` on astropy CCDData.
 
-The outputs carry the light's header with the keywords and HISTORY lines
-tenvora-match writes, the light's unit and the masks of the inputs combined.
+The outputs of `match` carry the light's header (and WCS) with the keywords and
+HISTORY lines tenvora-match writes, the light's unit and the masks of the inputs
+combined; `combine` makes a master with the header tenvora-master writes.
 Uncertainties are not propagated: the outputs have none.
 """
 
 import textwrap
+import warnings
 from dataclasses import dataclass
 from typing import Optional
 
@@ -20,6 +22,9 @@ STRUCTURE = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "PCOUNT", "GCOUN
              "BSCALE", "BLANK", "CHECKSUM", "DATASUM", "DATAMIN", "DATAMAX", "BUNIT"}
 # The keywords the tool writes, from its table: name -> the card's comment.
 COMMENTS = {name: comment for name, comment, _, _ in tenvora.OUTPUT_KEYWORDS}
+# The levels and ratios in the header: keyword, entry of the levels.
+LEVELS = (("GLOWLGT", "glow_light"), ("GLOWDRK", "glow_dark"), ("GLOWRAT", "glow_ratio"),
+          ("HOTLGT", "hot_light"), ("HOTDRK", "hot_dark"), ("HOTRAT", "hot_ratio"))
 TITLES = {"glow": "Glow Dark Frame", "hot": "Hot Dark Frame", "corrected": "Corrected Image"}
 
 
@@ -86,6 +91,25 @@ def _mask(frames):
     return combined
 
 
+def _light_cards(meta):
+    """The light's header cards, from a FITS header or from a plain mapping (a CCDData
+    made in memory), whose entries are (keyword, value) or (keyword, (value, comment))."""
+    if isinstance(meta, fits.Header):
+        return list(meta.cards)
+    cards = []
+    for key, value in (meta or {}).items():
+        value, comment = value if isinstance(value, tuple) and len(value) == 2 else (value, "")
+        cards.append(fits.Card(str(key), value, comment))
+    return cards
+
+
+def _not_finite(value):
+    """"NaN" or "infinite" for a number FITS cannot hold, else None."""
+    if not isinstance(value, (float, np.floating)) or np.isfinite(value):
+        return None
+    return "NaN" if np.isnan(value) else "infinite"
+
+
 def _steps(light_header, bias_taken):
     """CALSTAT of the corrected light: the light's own letters, then B and D."""
     steps = str(light_header.get("CALSTAT", ""))
@@ -97,7 +121,7 @@ def _steps(light_header, bias_taken):
 
 def _header(light_header, title, names, bias_factor, levels):
     header = fits.Header()
-    for card in light_header.cards:
+    for card in _light_cards(light_header):
         key = card.keyword
         if key in COMMENTS or key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()):
             continue
@@ -107,7 +131,11 @@ def _header(light_header, title, names, bias_factor, levels):
     bias = names["bias"] is not None
 
     def put(name, value):
-        header[name] = (value, COMMENTS[name])
+        # NaN and infinities, which FITS values cannot hold, as a card without a value
+        # whose comment says why, as the tool writes them.
+        what = _not_finite(value)
+        header[name] = ((value, COMMENTS[name]) if what is None
+                        else (fits.card.UNDEFINED, f"{what}: {COMMENTS[name]}"))
 
     put("CREATOR", creator)
     put("IMAGETYP", "Light Frame" if corrected else "Dark Frame")
@@ -121,9 +149,7 @@ def _header(light_header, title, names, bias_factor, levels):
         put("BIASFACT", bias_factor)
     if corrected:
         put("CALSTAT", _steps(light_header, bias and bias_factor > 0))
-    for name, level in (("GLOWLGT", "glow_light"), ("GLOWDRK", "glow_dark"),
-                        ("GLOWRAT", "glow_ratio"), ("HOTLGT", "hot_light"),
-                        ("HOTDRK", "hot_dark"), ("HOTRAT", "hot_ratio")):
+    for name, level in LEVELS:
         put(name, levels[level])
     if levels["exposure_ratio"] is not None:
         put("EXPRATIO", levels["exposure_ratio"])
@@ -184,6 +210,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts,
                            method=method)
+    for key, level in LEVELS:
+        what = _not_finite(result.levels[level])
+        if what is not None:
+            warnings.warn(f"{light_name}: {key} is {what}: written without a value")
     if dark is not None:
         dark_exposure = exposure(dark.header)
     levels = dict(result.levels, dark_exposure=dark_exposure,
@@ -196,8 +226,63 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, levels)
-        return CCDData(data, unit=light.unit, meta=header,
+        header = _header(light.meta, titles[kind], names, bias_factor, levels)
+        # astropy holds a file's WCS apart from its header; it goes on to the outputs.
+        return CCDData(data, unit=light.unit, meta=header, wcs=light.wcs,
                        mask=None if mask is None else mask.copy())
 
     return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels)
+
+
+MASTER_TITLES = {"bias": "Master Bias", "dark": "Master Dark"}
+
+
+def combine(frames, method="sigma-clip", kappa=3.0, kind=None, *, names=None, jobs=None):
+    """`tenvora.combine` on CCDData: a master of frames of one unit and shape.
+
+    Masked pixels are left out of their pixel's combination, as values that are
+    not finite are. The master is a CCDData in the frames' unit, masked where no
+    frame had a value, with the cards every frame's header holds alike and the
+    keywords tenvora-master writes: IMAGETYP ('Master Bias' or 'Master Dark',
+    from kind, "bias" or "dark", when given), CREATOR, NCOMBINE, COMBMETH, CLIPKAPP
+    (sigma-clip) and a HISTORY line per frame (names, when given, are cited).
+    """
+    frames = list(frames)
+    if not frames:
+        raise ValueError("frames is empty")
+    if kind is not None and kind not in MASTER_TITLES:
+        raise ValueError(f"kind must be 'bias' or 'dark', not {kind!r}")
+    unit = frames[0].unit
+    for k, frame in enumerate(frames[1:], 1):
+        if frame.unit is not None and unit is not None and frame.unit != unit:
+            raise ValueError(f"frames[{k}] is in {frame.unit}, frames[0] in {unit}: the units differ")
+    arrays = []
+    for frame in frames:
+        data = np.asarray(frame.data, np.float32)
+        if frame.mask is not None:
+            data = np.where(np.broadcast_to(np.asarray(frame.mask, bool), data.shape), np.float32(np.nan), data)
+        arrays.append(data)
+    master = tenvora.combine(arrays, method, kappa, jobs)
+    headers = [f.header if isinstance(f.header, fits.Header) else fits.Header(list(f.header.items()))
+               for f in frames]
+    header = fits.Header()
+    for card in headers[0].cards:
+        key = card.keyword
+        if key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()) or key in ("HISTORY", "COMMENT"):
+            continue
+        if all(key in h and h[key] == card.value for h in headers[1:]):
+            header.append(card, end=True)
+    creator = "tenvora-master " + tenvora.__version__
+    if kind is not None:
+        header["IMAGETYP"] = (MASTER_TITLES[kind], "type of image")
+    header["CREATOR"] = (creator, "program that made this file")
+    header["NCOMBINE"] = (len(frames), "number of frames combined")
+    header["COMBMETH"] = (method, "how the frames were combined")
+    if method == "sigma-clip":
+        header["CLIPKAPP"] = (float(kappa), "clipping limit in robust sigmas")
+    names = names or [f"frame {k + 1}" for k in range(len(frames))]
+    header.add_history(f"{creator}: {len(frames)} frames, {method}")
+    for k, name in enumerate(names):
+        header.add_history(f"frame {k + 1}: {name}")
+    empty = np.isnan(master)
+    return CCDData(master, unit=frames[0].unit, meta=header, mask=empty if empty.any() else None)

@@ -8,10 +8,19 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
+#include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {
+
+template <class Plane>
+std::vector<uint32_t> bits_of(const Plane& values) {
+  std::vector<uint32_t> bits(values.size());
+  std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
+  return bits;
+}
 
 struct BitpixCase {
   const char* name;
@@ -21,6 +30,33 @@ struct BitpixCase {
 };
 
 class ReadBitpix : public ::testing::TestWithParam<BitpixCase> {};
+
+void gzip_copy(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen(to.c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+}
+
+// The whole image, read a strip of rows at a time.
+std::vector<float> read_by_strips(const std::string& path, int32_t rows) {
+  FitsStrips strips(path);
+  std::vector<float> pixels(static_cast<size_t>(strips.width()) * strips.height());
+  for (int32_t first = 0; first < strips.height(); first += rows)
+    strips.read_rows(first, std::min(rows, strips.height() - first),
+                     pixels.data() + static_cast<size_t>(first) * strips.width());
+  return pixels;
+}
+
+// Strips of a plain or gzip file hold the values read_fits gives, bit for bit.
+void expect_strips_as_whole(const std::string& path) {
+  const Frame whole = read_fits(path);
+  gzip_copy(path, path + ".gz");
+  for (const std::string& file : {path, path + ".gz"})
+    for (int32_t rows : {1, 2, whole.height})
+      EXPECT_EQ(bits_of(read_by_strips(file, rows)), bits_of(whole.pixels)) << file << " " << rows;
+}
 
 TEST_P(ReadBitpix, GivesTheValuesWrittenAsFloats) {
   const BitpixCase& c = GetParam();
@@ -40,6 +76,7 @@ TEST_P(ReadBitpix, GivesTheValuesWrittenAsFloats) {
   EXPECT_EQ(read.width, 7);
   EXPECT_EQ(read.height, 5);
   EXPECT_EQ(read.pixels, written.pixels);
+  expect_strips_as_whole(dir / "f.fits");
 }
 
 // Unsigned 16-bit is stored as BITPIX 16 with BZERO 32768: 65535 must come
@@ -84,6 +121,8 @@ TEST(ReadFits, TakesASinglePlaneCubeAsTwoDimensional) {
   TempDir dir;
   write_raw(dir / "one.fits", {4, 3, 1}, false);
   EXPECT_EQ(read_fits(dir / "one.fits").pixels.size(), 12u);
+  write_raw(dir / "ten.fits", {4, 3, 1, 1, 1, 1, 1, 1, 1, 1}, false);
+  EXPECT_EQ(read_fits(dir / "ten.fits").pixels.size(), 12u);
 }
 
 TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {
@@ -100,19 +139,62 @@ TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {
   const Frame f = read_fits(dir / "blank.fits");
   EXPECT_TRUE(std::isnan(f.pixels[0]));
   EXPECT_EQ(f.pixels[1], 7.0f);
+  expect_strips_as_whole(dir / "blank.fits");
+}
+
+// Scaled integers: BZERO + BSCALE x stored, in double, then rounded.
+TEST(ReadFits, ScaledIntegersAlikeWholeAndInStrips) {
+  TempDir dir;
+  for (const auto& [type, scale, zero] :
+       {std::tuple{SHORT_IMG, 0.37, -11.25}, std::tuple{LONG_IMG, 1e-3, 3e5},
+        std::tuple{BYTE_IMG, 2.5, 0.0}, std::tuple{LONGLONG_IMG, 1.0, 0.0},
+        std::tuple{FLOAT_IMG, 3.0, 1.0}}) {
+    const std::string path = dir / ("s" + std::to_string(type) + ".fits");
+    fitsfile* file = nullptr;
+    int status = 0;
+    long axes[2] = {5, 3};
+    long long values[15];
+    for (int i = 0; i < 15; ++i) values[i] = (i * 7919) % 200 - (type == BYTE_IMG ? 0 : 77);
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, type, 2, axes, &status);
+    fits_write_key_dbl(file, "BSCALE", scale, -17, "", &status);
+    fits_write_key_dbl(file, "BZERO", zero, -17, "", &status);
+    fits_set_bscale(file, 1.0, 0.0, &status);  // the stored values as given
+    fits_write_img(file, TLONGLONG, 1, 15, values, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    expect_strips_as_whole(path);
+  }
+}
+
+// A gzip file whose data stop early: the strips that reach past the end are
+// refused, naming the file.
+TEST(FitsStrips, RefuseRowsATruncatedGzipFileDoesNotHold) {
+  TempDir dir;
+  write_fits(dir / "f.fits", ramp_frame(1000, 30, 0.0f, 1.0f), {});
+  std::ifstream in(dir / "f.fits", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  bytes.resize(2880 + 4 * 1000 * 20);
+  gzFile gz = gzopen((dir / "t.fits.gz").c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+  FitsStrips strips(dir / "t.fits.gz");
+  std::vector<float> rows(1000 * 10);
+  strips.read_rows(0, 10, rows.data());
+  strips.read_rows(10, 10, rows.data());
+  EXPECT_EQ(rows[0], 10000.0f);
+  try {
+    strips.read_rows(20, 10, rows.data());
+    FAIL() << "rows past the end read";
+  } catch (const ToolError& e) {
+    EXPECT_NE(std::string(e.what()).find("t.fits.gz: is truncated"), std::string::npos) << e.what();
+  }
 }
 
 float from_bits(uint32_t bits) {
   float f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
-}
-
-template <class Plane>
-std::vector<uint32_t> bits_of(const Plane& values) {
-  std::vector<uint32_t> bits(values.size());
-  std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
-  return bits;
 }
 
 // Floats come back as stored; doubles rounded to the nearest float, with
@@ -246,6 +328,92 @@ TEST(HeaderCards, AreCopiedButStructureAndTheToolsOwnKeywords) {
   for (const char* once : {"GLOWRAT", "COMMENT   FITS (Flexible"})
     EXPECT_EQ(copied.find(once), copied.rfind(once)) << once;
   EXPECT_EQ(copied.find("CONTINUE"), std::string::npos);
+}
+
+// Copied cards never shadow ours, under any spelling, nor repeat a keyword;
+// a CONTINUE card goes only with the card it continues.
+struct CopiedCase {
+  const char* name;
+  std::vector<std::string> cards;  // of the light
+  std::vector<std::string> kept, left_out;
+};
+
+const CopiedCase kCopiedCases[] = {
+    {"lowercase_keyword_of_ours",
+     {"glowrat =                  5.0"},
+     {"GLOWRAT =                  0.5"},
+     {"5.0"}},
+    {"hierarch_spelling_of_ours",
+     {"HIERARCH GLOWRAT = 5.0", "HIERARCH creator = 'other'"},
+     {"GLOWRAT =                  0.5", "CREATOR = 'ours "},
+     {"HIERARCH", "other"}},
+    {"keyword_given_twice", {"OBJECT  = 'M42'", "object  = 'm42'"}, {"OBJECT  = 'M42'"}, {"m42"}},
+    {"invalid_keyword",
+     {"FOO.BAR =                    1", "EXPTIME =                 30.0"},
+     {"EXPTIME =                 30.0"},
+     {"FOO.BAR"}},
+    // An earlier output matched again without a bias claims none.
+    {"ours_not_written_this_time",
+     {"BIASFILE= 'bias.fits'", "BIASFACT=                    3", "BIAS    =                  100"},
+     {"BIAS    =                  100"},
+     {"BIASFILE", "BIASFACT"}},
+    {"long_hierarch_name", {"HIERARCH CAMERA GAIN = 139"}, {"HIERARCH CAMERA GAIN = 139"}, {}},
+    {"continue_of_a_dropped_card", {"GLOWRAT = 'abc&'", "CONTINUE  'def'"}, {}, {"CONTINUE"}},
+    {"continue_of_nothing",
+     {"NOTE    = 'abc'", "CONTINUE  'def'"},
+     {"NOTE    = 'abc'"},
+     {"CONTINUE"}},
+    {"continue_kept",
+     {"NOTE    = 'abc&'", "CONTINUE  'def&'", "CONTINUE  'ghi'"},
+     {"NOTE    = 'abc&'", "CONTINUE  'def&'", "CONTINUE  'ghi'"},
+     {}},
+};
+
+class CopiedCards : public ::testing::TestWithParam<CopiedCase> {};
+
+TEST_P(CopiedCards, NeverShadowOurKeywords) {
+  const CopiedCase& c = GetParam();
+  TempDir dir;
+  write_fits(dir / "out.fits", ramp_frame(4, 3, 0, 1),
+             {float_key("GLOWRAT", 0.5f, ""), text_key("CREATOR", "ours", "")}, FLOAT_IMG, c.cards);
+  const std::string copied = all_cards(cards_of(dir / "out.fits"));
+  for (const std::string& kept : c.kept) {
+    EXPECT_NE(copied.find(kept), std::string::npos) << kept << " in " << copied;
+    EXPECT_EQ(copied.find(kept), copied.rfind(kept)) << kept << " once in " << copied;
+  }
+  for (const std::string& left_out : c.left_out)
+    EXPECT_EQ(copied.find(left_out), std::string::npos) << left_out << " in " << copied;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CopiedCards, ::testing::ValuesIn(kCopiedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An extension with INHERIT = T has the primary header's cards too; its own
+// win where both set a keyword.
+TEST(HeaderCards, InheritedFromThePrimaryHeader) {
+  TempDir dir;
+  for (int inherit : {1, 0}) {
+    const std::string path = dir / ("ext" + std::to_string(inherit) + ".fits");
+    fitsfile* file = nullptr;
+    int status = 0;
+    long axes[2] = {4, 3};
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, FLOAT_IMG, 0, nullptr, &status);
+    fits_write_record(file, "DATE-OBS= '2026-12-01T22:10:00'", &status);
+    fits_write_record(file, "FILTER  = 'Ha'", &status);
+    fits_create_img(file, FLOAT_IMG, 2, axes, &status);
+    fits_write_key_log(file, "INHERIT", inherit, "", &status);
+    fits_write_record(file, "FILTER  = 'OIII'", &status);
+    std::vector<float> pixels(12, 1.0f);
+    fits_write_img(file, TFLOAT, 1, 12, pixels.data(), &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    const std::string cards = all_cards(cards_of(path));
+    EXPECT_EQ(cards.find("DATE-OBS= '2026-12-01T22:10:00'") != std::string::npos, inherit == 1);
+    EXPECT_NE(cards.find("FILTER  = 'OIII'"), std::string::npos);
+    EXPECT_EQ(cards.find("'Ha'"), std::string::npos);
+    EXPECT_EQ(cards.find("INHERIT"), std::string::npos);
+  }
 }
 
 }  // namespace
