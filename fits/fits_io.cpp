@@ -709,8 +709,8 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
   for (const FitsKey& key : keys) write_key(fits.file, key, &status);
   fits_write_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()),
                  const_cast<float*>(frame.pixels.data()), &status);
-  // Flushed first: a compressed image's table takes its final size then.
-  fits_flush_file(fits.file, &status);
+  // A compressed image's table takes its final size when flushed.
+  if (compress) fits_flush_file(fits.file, &status);
   LONGLONG head = 0, data = 0, end = 0;
   fits_get_hduaddrll(fits.file, &head, &data, &end, &status);
   int close_status = 0;

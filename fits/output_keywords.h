@@ -79,6 +79,10 @@ inline constexpr OutputKeyword fit_pixels{"FITNPIX", "pixels in the fit", "the p
                                           ""};
 inline constexpr OutputKeyword fit_clipped{"FITNCLIP", "pixels clipped from the fit",
                                            "the pixels clipped from it", ""};
+inline constexpr OutputKeyword fit_left_out{"FITNLEFT", "pixels saturated or not finite",
+                                            "the pixels left out as saturated or not finite", ""};
+inline constexpr OutputKeyword fit_noise{"FITNOISE", "robust noise of the fit's residuals",
+                                         "the robust noise of its residuals", ""};
 }  // namespace output_keyword
 
 // In the order an output holds them; HISTORY lines follow.
@@ -109,7 +113,9 @@ inline constexpr const OutputKeyword* kOutputKeywords[] = {&output_keyword::crea
                                                            &output_keyword::sky_x,
                                                            &output_keyword::sky_y,
                                                            &output_keyword::fit_pixels,
-                                                           &output_keyword::fit_clipped};
+                                                           &output_keyword::fit_clipped,
+                                                           &output_keyword::fit_left_out,
+                                                           &output_keyword::fit_noise};
 
 // The entry of that name (exactly as written), or null.
 inline const OutputKeyword* find_output_keyword(const char* name) {

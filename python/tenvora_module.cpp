@@ -23,6 +23,7 @@
 #include "fits/tool_error.h"
 #include "diagnostics/diagnostics.h"
 #include "fits/output_keywords.h"
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -159,26 +160,60 @@ struct MatchResult {
   py::dict levels;
 };
 
+// Where a frame's pixels count as saturated: from an integer dtype's range,
+// else from the frame's own maximum when many pixels share it.
+double saturation_of(const py::handle& value, const float* pixels, size_t count) {
+  const py::dtype dtype = py::reinterpret_borrow<py::array>(value).dtype();
+  const int bits = 8 * static_cast<int>(dtype.itemsize());
+  double maximum = NAN;
+  if (dtype.kind() == 'u') maximum = std::ldexp(1.0, bits) - 1;
+  if (dtype.kind() == 'i') maximum = std::ldexp(1.0, bits - 1) - 1;
+  return saturation_level(pixels, count, maximum);
+}
+
+// NaN (not determined) as None.
+py::object number(double value) {
+  return std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+}
+
+py::dict fit_of(const ScaleFit& f) {
+  py::dict fit;
+  fit["solved"] = f.solved;
+  fit["glow_scale"] = number(f.glow_scale), fit["glow_error"] = number(f.glow_error);
+  fit["hot_scale"] = number(f.hot_scale), fit["hot_error"] = number(f.hot_error);
+  fit["sky_level"] = number(f.sky_level), fit["sky_x"] = number(f.sky_x);
+  fit["sky_y"] = number(f.sky_y);
+  fit["sample"] = f.sample, fit["used"] = f.used, fit["clipped"] = f.clipped;
+  fit["left_out"] = f.left_out, fit["residual_noise"] = number(f.residual_noise);
+  fit["rounds"] = f.rounds;
+  return fit;
+}
+
 MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
-                     long long bias_factor, bool subtract, const py::object& dark_parts) {
+                     long long bias_factor, bool subtract, const py::object& dark_parts,
+                     const std::string& method) {
   check_factor(bias_factor);
+  if (method != "fit" && method != "plugin")
+    throw py::value_error("method must be 'fit' or 'plugin', not '" + method + "'");
+  const bool fitted = method == "fit";
   const Plane light_plane = plane_of(light, "light");
   const FrameGeometry frame = frame_of(light_plane);
   const std::optional<Plane> bias_plane = bias_of(bias, frame);
 
   Plane glow, hot, scaled_glow, scaled_hot;
+  std::optional<Plane> dark_plane;
+  if (!dark.is_none()) dark_plane = plane_of(dark, "dark");
   if (dark_parts.is_none()) {
     if (dark.is_none()) throw py::type_error("match needs a dark or dark_parts");
-    const Plane dark_plane = plane_of(dark, "dark");
-    check_shape(frame, dark_plane, "dark");
+    check_shape(frame, *dark_plane, "dark");
     // Parts split for this call alone are scaled in place and given out.
-    std::tie(glow, hot) = split(frame, dark_plane, bias_plane);
+    std::tie(glow, hot) = split(frame, *dark_plane, bias_plane);
     scaled_glow = glow;
     scaled_hot = hot;
   } else {
     if (!py::isinstance<py::tuple>(dark_parts) || py::len(dark_parts) != 2)
       throw py::type_error("dark_parts must be the (glow, hot) pair split_dark returns");
-    if (!dark.is_none()) check_shape(frame, plane_of(dark, "dark"), "dark");
+    if (dark_plane) check_shape(frame, *dark_plane, "dark");
     const py::tuple given = dark_parts;
     glow = plane_of(given[0], "dark_parts glow");
     hot = plane_of(given[1], "dark_parts hot");
@@ -199,15 +234,38 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   float* scaled_glow_out = scaled_glow.mutable_data();
   float* scaled_hot_out = scaled_hot.mutable_data();
   float* corrected_out = corrected ? corrected->mutable_data() : nullptr;
+  const size_t count = size_t(frame.width) * size_t(frame.height);
+  const double light_saturation = saturation_of(light, light_plane.data(), count);
+  const double dark_saturation = dark_plane ? saturation_of(dark, dark_plane->data(), count) : NAN;
   Measurement levels;
+  ScaleFit fit;
+  float glow_scale, hot_scale;
   {
     py::gil_scoped_release unlocked;
     // The matched plane holds the light less the bias until the scaling.
     const float* measured =
         light_to_measure(frame, light_plane.data(), bias_data, factor, matched_out);
     levels = measure(frame, measured, glow.data(), hot.data());
-    scale_and_sum(frame, glow.data(), levels.glow_ratio, hot.data(), levels.hot_ratio, bias_data,
-                  factor, matched_out, scaled_glow_out, scaled_hot_out);
+    glow_scale = levels.glow_ratio, hot_scale = levels.hot_ratio;
+    if (fitted) {
+      // Without the dark its parts stand for it (the bias less only where
+      // the dark's saturation would count, which is then unknown).
+      std::vector<float> parts;
+      const float* dark_pixels = dark_plane ? dark_plane->data() : nullptr;
+      if (!dark_pixels) {
+        parts.resize(count);
+        for (size_t i = 0; i < count; ++i)
+          parts[i] = glow.data()[i] + hot.data()[i] + (bias_data ? bias_data[i] : 0.0f);
+        dark_pixels = parts.data();
+      }
+      const FitSample sample =
+          fit_sample(frame, dark_pixels, glow.data(), hot.data(), dark_saturation);
+      fit = fit_scales(
+          sample, sample_light(light_plane.data(), bias_data, factor, sample, light_saturation));
+      if (fit.solved) glow_scale = float(fit.glow_scale), hot_scale = float(fit.hot_scale);
+    }
+    scale_and_sum(frame, glow.data(), glow_scale, hot.data(), hot_scale, bias_data, factor,
+                  matched_out, scaled_glow_out, scaled_hot_out);
     if (corrected_out) correct_light(frame, light_plane.data(), matched_out, corrected_out);
   }
   result.glow = scaled_glow;
@@ -215,6 +273,10 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   result.matched = matched;
   result.corrected = corrected ? py::object(*corrected) : py::none();
   result.levels = levels_of(levels);
+  result.levels["method"] = method;
+  result.levels["glow_scale"] = double(glow_scale);
+  result.levels["hot_scale"] = double(hot_scale);
+  result.levels["fit"] = fitted ? py::object(fit_of(fit)) : py::none();
   return result;
 }
 
@@ -321,13 +383,18 @@ PYBIND11_MODULE(_tenvora, m) {
       .def_readonly("corrected", &MatchResult::corrected, "light - matched, or None")
       .def_readonly("levels", &MatchResult::levels, "the levels the ratios were measured from")
       .def("__repr__", [](const MatchResult& r) {
-        return "<tenvora.MatchResult glow_ratio=" + std::string(py::repr(r.levels["glow_ratio"])) +
-               " hot_ratio=" + std::string(py::repr(r.levels["hot_ratio"])) + ">";
+        return "<tenvora.MatchResult method=" + std::string(py::str(r.levels["method"])) +
+               " glow_scale=" + std::string(py::repr(r.levels["glow_scale"])) +
+               " hot_scale=" + std::string(py::repr(r.levels["hot_scale"])) + ">";
       });
 
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
-        "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
+        py::arg("method") = "fit",
+        "Matches the dark (less the bias) to the light: method 'fit' (the default) fits both "
+        "scales over the whole frame, 'plugin' takes the plug-in's levels and gives its images "
+        "bit for bit; levels holds the plug-in's levels either way, the scales applied and the "
+        "fit. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
         "The memory of freed outputs is kept for the next call (see the package's help).");
   // The keywords the tool's outputs write: (name, comment, meaning, earlier name).

@@ -105,8 +105,8 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   const Mode& m = GetParam();
   TempDir dir;
   const DemoSet set = write_small_set(dir);
-  std::vector<std::string> args = {"--light",         dir / "light.fits", "--dark",
-                                   dir / "dark.fits", "--out-dir",        dir / "out"};
+  std::vector<std::string> args = {"--light",   dir / "light.fits", "--dark",   dir / "dark.fits",
+                                   "--out-dir", dir / "out",        "--method", "plugin"};
   if (m.bias)
     args.insert(args.end(),
                 {"--bias", dir / "bias.fits", "--bias-factor", std::to_string(m.factor)});
@@ -198,7 +198,7 @@ TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
     threads.emplace_back([&, n] {
       const DarkSet set =
           split_dark_set(sets[n].dark, m.bias ? sets[n].bias : Frame{}, m.factor, m.subtract);
-      tool[n] = match_light(sets[n].light, set);
+      tool[n] = match_light(sets[n].light, set, true, NAN, MatchMethod::plugin);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -256,8 +256,8 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
     const std::string light = dir / ("l" + extension), dark = dir / ("d" + extension);
     write_fits(light, set.light, {}, FLOAT_IMG, {}, compress);
     write_fits(dark, set.dark, {}, FLOAT_IMG, {}, compress);
-    std::vector<std::string> args = {"--light",    light,       "--dark",    dark,
-                                     "--subtract", "--out-dir", dir / "out", "--overwrite"};
+    std::vector<std::string> args = {"--light",   light,       "--dark",      dark,     "--subtract",
+                                     "--out-dir", dir / "out", "--overwrite", "--method", "plugin"};
     if (compress) args.push_back("--compress");
     ASSERT_EQ(run_cli(args).status, 0) << extension;
     for (const testhost::HostImage* image : direct.made)
@@ -476,7 +476,7 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
         << run.err;
     EXPECT_NE(run.out.find(dir / "night/" + failed), std::string::npos) << run.out;
   }
-  EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow ratio"), std::string::npos);
+  EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow scale"), std::string::npos);
 
   // One report row per light matched, the header values that the light has.
   std::ifstream report(dir / "night.csv");
@@ -486,7 +486,9 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   EXPECT_EQ(lines[0],
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
             "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
-            "negative_share,warnings");
+            "negative_share,method,glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,"
+            "sky_y,fit_used,fit_clipped,fit_left_out,fit_noise,noise_fit,hot_residual_fit,"
+            "noise_plugin,hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings");
   EXPECT_EQ(lines[2].rfind(dir / "night/m42_0002.fit,2026-12-01T22:10:00,", 0), 0u) << lines[2];
 
   for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
@@ -515,7 +517,7 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
   write_fits(dir / "strong.fits", set.light, {});
   const CliRun run = run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir",
                               dir / "out", dir / "strong.fits", dir / "light.fits", "--jobs", "1",
-                              "--json", "--report", dir / "out/night.json"});
+                              "--json", "--report", dir / "out/night.json", "--method", "plugin"});
   ASSERT_EQ(run.status, 0) << run.err;
   // The small set leaves some grid cells without a hot pixel: warnings too.
   const nlohmann::json warnings = nlohmann::json::parse(run.out)["lights"][0]["warnings"];

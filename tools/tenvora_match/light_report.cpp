@@ -47,16 +47,30 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Matc
   in.matched = matched, in.corrected = corrected;
   take_measurement(in, run.levels);
   in.exposure_ratio = run.exposure.ratio;
+  if (run.method == MatchMethod::fit) take_fit(in, run.fit, run.glow_scale, run.hot_scale);
   in.light_maximum = file_maximum(light.storage), in.dark_maximum = file_maximum(set.dark.storage);
   in.dark_saturation = set.dark_saturation;
   return diagnose_match(in);
 }
 
-}  // namespace
-
-double dark_saturation(const Frame& dark) {
-  return saturation_level(dark.pixels.data(), dark.pixels.size(), file_maximum(dark.storage));
+// What the dark did under each set of scales, on the fit's pixels.
+std::vector<Correction> corrections(const DarkSet& set, const MatchedFrames& run,
+                                    double exposure_ratio) {
+  std::vector<std::pair<const char*, std::pair<double, double>>> scales = {
+      {"fit", {run.fit.glow_scale, run.fit.hot_scale}},
+      {"plugin", {run.levels.glow_ratio, run.levels.hot_ratio}}};
+  if (!run.fit.solved) scales.erase(scales.begin());
+  if (!std::isnan(exposure_ratio)) scales.push_back({"exposure", {exposure_ratio, exposure_ratio}});
+  std::vector<Correction> result;
+  for (const auto& [by, scale] : scales) {
+    const CorrectionQuality q =
+        correction_quality(set.sample, run.sample_values, scale.first, scale.second);
+    result.push_back({by, scale.first, scale.second, q.noise, q.hot_residual});
+  }
+  return result;
 }
+
+}  // namespace
 
 double exposure_seconds(const std::vector<std::string>& cards) {
   for (const char* keyword : kExposureKeywords)
@@ -86,6 +100,10 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const float* corrected = plane(matched, "corrected");
   summary.warnings = check(set, light, matched, matched_plane, corrected);
   summary.exposure = matched.exposure;
+  summary.method = matched.method;
+  summary.glow_scale = matched.glow_scale, summary.hot_scale = matched.hot_scale;
+  summary.fit = matched.fit;
+  summary.corrections = corrections(set, matched, matched.exposure.ratio);
 
   SessionRow& row = summary.report;
   row.file = summary.light.path;
@@ -96,6 +114,16 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
+  row.method = method_name(matched.method);
+  row.glow_scale = matched.glow_scale, row.hot_scale = matched.hot_scale;
+  const ScaleFit& f = matched.fit;
+  if (matched.method == MatchMethod::fit) {
+    row.glow_error = f.glow_error, row.hot_error = f.hot_error;
+    row.sky_level = f.sky_level, row.sky_x = f.sky_x, row.sky_y = f.sky_y;
+    row.fit_used = f.used, row.fit_clipped = f.clipped, row.fit_left_out = f.left_out;
+    row.fit_noise = f.residual_noise;
+  }
+  for (const Correction& c : summary.corrections) row.corrections[c.by] = {c.noise, c.hot_residual};
   const CornerStats stats =
       corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);
   row.noise_light = stats.noise_light, row.noise_corrected = stats.noise_corrected;

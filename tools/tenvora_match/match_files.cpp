@@ -89,6 +89,31 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
     keys.push_back(history_key("exposure ratio " + number_text(e.ratio, false) + " (light " +
                                number_text(e.light, false) + " s, dark " +
                                number_text(e.dark, false) + " s)"));
+  // The method and the scales; the fit's keys only when its scales were used.
+  keys.push_back(text_key(k::method, method_name(matched.method)));
+  keys.push_back(float_key(k::glow_scale, matched.glow_scale));
+  keys.push_back(float_key(k::hot_scale, matched.hot_scale));
+  const ScaleFit& f = matched.fit;
+  if (matched.method != MatchMethod::fit) {
+    keys.push_back(history_key("scales: the plug-in's ratios"));
+    return keys;
+  }
+  const std::vector<FitsKey> fit = {
+      double_key(k::glow_scale_error, f.glow_error),
+      double_key(k::hot_scale_error, f.hot_error),
+      double_key(k::sky_0, f.sky_level),
+      double_key(k::sky_x, f.sky_x),
+      double_key(k::sky_y, f.sky_y),
+      integer_key(k::fit_pixels, f.used),
+      integer_key(k::fit_clipped, f.clipped),
+      integer_key(k::fit_left_out, f.left_out),
+      double_key(k::fit_noise, f.residual_noise),
+      history_key(f.solved ? "scales fitted: glow " + number_text(matched.glow_scale, true) +
+                                 " +- " + number_text(f.glow_error, false) + ", hot " +
+                                 number_text(matched.hot_scale, true) + " +- " +
+                                 number_text(f.hot_error, false)
+                           : "too few pixels for the fit: scales the plug-in's ratios")};
+  keys.insert(keys.end(), fit.begin(), fit.end());
   return keys;
 }
 
@@ -132,8 +157,8 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
                           const std::vector<FileId>& inputs) {
   check_light_units(s, set.dark_units, set.bias_units, job.path, frame_units(light));
   // The scaled components are made only when one of them is written.
-  MatchedFrames matched =
-      match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), exposure_seconds(cards));
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"),
+                                      exposure_seconds(cards), s.method);
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -163,12 +188,10 @@ DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
   const FrameUnits dark_units = frame_units(dark.dark);
   const FrameUnits bias_units = s.bias.empty() ? FrameUnits::unknown : frame_units(bias);
   check_units(s.bias, bias_units, s.dark, dark_units);
-  DarkSet set =
-      split_dark_set(dark.dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  DarkSet set = split_dark_set(std::move(dark.dark), std::move(bias),
+                               s.bias.empty() ? 0 : s.bias_factor, s.subtract);
   set.dark_units = dark_units, set.bias_units = bias_units;
-  set.dark_saturation = dark_saturation(dark.dark);
   set.dark_exposure = dark.exposure;
-  set.dark = std::move(dark.dark);
   return set;
 }
 

@@ -19,6 +19,7 @@ struct RunSettings {
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".
   std::vector<std::string> kinds = {"glow", "hot", "matched"};
+  MatchMethod method = MatchMethod::fit;
 };
 
 // One light and the start of its output names ("" gives glow.fits and so

@@ -16,10 +16,12 @@ struct Options {
   std::vector<std::string> outputs;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
-  int jobs = 0;  // lights matched at once; 0: as many as cores and memory allow
+  int jobs = 0;                // lights matched at once; 0: as many as cores and memory allow
+  std::string method = "fit";  // --method: "fit" or "plugin"
   bool subtract = false, json = false, preview = false, overwrite = false;
   bool compress = false;  // outputs tile-compressed, named .fits.fz
   bool help = false, version = false;
+  bool verbose = false;  // -v: what the dark did under each set of scales
 };
 
 // Throws ToolError naming the offending option.

@@ -46,9 +46,11 @@ void progress_matched(Progress& p, const LightSummary& light) {
     draw_bar(p);
     return;
   }
-  p.err << "[" << p.done << "/" << p.total << "] " << light.light.path << "  glow ratio "
-        << number_text(light.levels.glow_ratio, true) << "  hot ratio "
-        << number_text(light.levels.hot_ratio, true) << "\n";
+  p.err << "[" << p.done << "/" << p.total << "] " << light.light.path << "  glow "
+        << (light.method == MatchMethod::fit ? "scale " : "ratio ")
+        << number_text(light.glow_scale, true) << "  hot "
+        << (light.method == MatchMethod::fit ? "scale " : "ratio ")
+        << number_text(light.hot_scale, true) << "\n";
   print_warnings(p.err, light);
 }
 

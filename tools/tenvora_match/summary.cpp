@@ -27,12 +27,39 @@ void print_outputs(std::ostream& out, const std::vector<OutputInfo>& outputs) {
         << (o.preview_problem.empty() ? "" : "  (no preview: " + o.preview_problem + ")") << "\n";
 }
 
-void print_levels(std::ostream& out, const Measurement& l) {
+// The scales on one line; the plug-in's levels they came from, or the fit.
+void print_levels(std::ostream& out, const LightSummary& light, bool verbose) {
+  const Measurement& l = light.levels;
+  const ScaleFit& f = light.fit;
+  if (light.method == MatchMethod::fit) {
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "scales       glow %s +- %.2g, hot %s +- %.2g  (fit: sky %.6g ADU, %lld pixels "
+                  "used, %lld clipped, %lld left out, residual noise %.4g)\n",
+                  number_text(light.glow_scale, true).c_str(), f.glow_error,
+                  number_text(light.hot_scale, true).c_str(), f.hot_error, f.sky_level,
+                  static_cast<long long>(f.used), static_cast<long long>(f.clipped),
+                  static_cast<long long>(f.left_out), f.residual_noise);
+    out << line;
+  } else {
+    out << "scales       glow " << number_text(light.glow_scale, true) << ", hot "
+        << number_text(light.hot_scale, true) << "  (the plug-in's levels)\n";
+  }
+  if (!verbose && light.method == MatchMethod::fit) return;
   out << "glow level   light " << number_text(l.glow_light, true) << ", dark "
       << number_text(l.glow_dark, true) << ", ratio " << number_text(l.glow_ratio, true)
       << "  (darkest block at x " << l.darkest_block.x << ", row " << l.darkest_block.y << ")\n";
   out << "hot level    light " << number_text(l.hot_light, false) << ", dark "
       << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
+  if (!verbose) return;
+  for (const Correction& c : light.corrections) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "corrected    under the %-8s (glow %.4g, hot %.4g): noise %.4g, hot-pixel "
+                  "residual %.4g\n",
+                  c.by.c_str(), c.glow_scale, c.hot_scale, c.noise, c.hot_residual);
+    out << line;
+  }
 }
 
 std::string seconds_text(double seconds) {
@@ -58,12 +85,12 @@ void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightS
   for (const DemoLight& known : d.lights)
     for (const LightSummary& light : lights)
       if (light.light.path == known.path) {
-        const Measurement& l = light.levels;
-        std::snprintf(
-            line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
-            known.path.substr(known.path.find_last_of('/') + 1).c_str(),
-            number_text(known.glow_scale, true).c_str(), number_text(l.glow_ratio, true).c_str(),
-            number_text(known.hot_scale, true).c_str(), number_text(l.hot_ratio, true).c_str());
+        std::snprintf(line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
+                      known.path.substr(known.path.find_last_of('/') + 1).c_str(),
+                      number_text(known.glow_scale, true).c_str(),
+                      number_text(light.glow_scale, true).c_str(),
+                      number_text(known.hot_scale, true).c_str(),
+                      number_text(light.hot_scale, true).c_str());
         out << line;
       }
   out << "report " << d.report << "\nplot   " << d.plot << "\n";
@@ -86,6 +113,34 @@ void add_light_json(Json& obj, const LightSummary& light) {
                      {"dark", json_number(light.exposure.dark, false)},
                      {"ratio", json_number(light.exposure.ratio, false)}};
   obj["darkest_block"] = {{"x", l.darkest_block.x}, {"y", l.darkest_block.y}};
+  obj["method"] = method_name(light.method);
+  const ScaleFit& f = light.fit;
+  const bool fitted = light.method == MatchMethod::fit;
+  obj["scales"] = {{"glow", json_number(light.glow_scale, true)},
+                   {"glow_error", fitted ? json_number(f.glow_error, false) : Json()},
+                   {"hot", json_number(light.hot_scale, true)},
+                   {"hot_error", fitted ? json_number(f.hot_error, false) : Json()}};
+  obj["fit"] = {
+      {"solved", f.solved},
+      {"glow_scale", json_number(f.glow_scale, false)},
+      {"glow_error", json_number(f.glow_error, false)},
+      {"hot_scale", json_number(f.hot_scale, false)},
+      {"hot_error", json_number(f.hot_error, false)},
+      {"sky",
+       {{"level", json_number(f.sky_level, false)},
+        {"x", json_number(f.sky_x, false)},
+        {"y", json_number(f.sky_y, false)}}},
+      {"pixels",
+       {{"sample", f.sample}, {"used", f.used}, {"clipped", f.clipped}, {"left_out", f.left_out}}},
+      {"residual_noise", json_number(f.residual_noise, false)},
+      {"rounds", f.rounds}};
+  Json corrections = Json::object();
+  for (const Correction& c : light.corrections)
+    corrections[c.by] = {{"glow_scale", json_number(c.glow_scale, false)},
+                         {"hot_scale", json_number(c.hot_scale, false)},
+                         {"noise", json_number(c.noise, false)},
+                         {"hot_residual", json_number(c.hot_residual, false)}};
+  obj["corrected_under"] = corrections;
   Json outputs = Json::array();
   for (const OutputInfo& o : light.outputs) {
     Json output = {{"file", o.path},
@@ -131,7 +186,7 @@ void print_text(std::ostream& out, const Summary& s) {
     print_input(out, light.light);
     for (const InputInfo& in : s.inputs) print_input(out, in);
     if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-    print_levels(out, light.levels);
+    print_levels(out, light, s.verbose);
     print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);
@@ -142,7 +197,7 @@ void print_text(std::ostream& out, const Summary& s) {
   for (const LightSummary& light : s.lights) {
     out << "\n";
     print_input(out, light.light);
-    print_levels(out, light.levels);
+    print_levels(out, light, s.verbose);
     print_exposure(out, light.exposure);
     print_light_warnings(out, light.warnings);
     print_outputs(out, light.outputs);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.h"
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
 #include "tools/tenvora_match/demo_set.h"
 #include "tools/tenvora_match/match_frames.h"
@@ -33,10 +34,22 @@ struct DemoReport {
   std::string report, plot;  // the files written
 };
 
+// What the dark did under one set of scales ("fit", "plugin", "exposure"):
+// the corrected light's robust noise and hot-pixel residual on the fit's
+// pixels.
+struct Correction {
+  std::string by;
+  double glow_scale, hot_scale, noise, hot_residual;
+};
+
 struct LightSummary {
   InputInfo light;
-  Measurement levels{};
+  Measurement levels{};  // the plug-in's, measured under either method
+  MatchMethod method = MatchMethod::fit;
+  float glow_scale = 0, hot_scale = 0;  // the scales the outputs were made with
+  ScaleFit fit;
   Exposures exposure;  // shown beside the scales
+  std::vector<Correction> corrections;
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
   std::vector<Diagnostic> warnings;  // of the checks after the match
@@ -50,6 +63,7 @@ struct Failure {
 
 struct Summary {
   std::vector<InputInfo> inputs;  // the dark and maybe the bias
+  bool verbose = false;           // -v: what the dark did, light by light
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;

@@ -42,6 +42,7 @@ RunSettings settings_of(const Options& o) {
   s.compress = o.compress;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
+  s.method = o.method == "plugin" ? MatchMethod::plugin : MatchMethod::fit;
   if (!o.outputs.empty())
     s.kinds = o.outputs;
   else if (!o.lights.empty())
@@ -228,7 +229,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (!o.demo_dir.empty()) make_directories(o.demo_dir);
     std::string session_problem;
-    const Summary summary = run(o, err, err_is_terminal, &session_problem);
+    Summary summary = run(o, err, err_is_terminal, &session_problem);
+    summary.verbose = o.verbose;
     if (!summary.batch)
       for (const LightSummary& light : summary.lights) print_warnings(err, light);
     errno = 0;
