@@ -1,10 +1,11 @@
 #include "combining/combine_rule.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+
+#include "combining/combine_kernels.h"
 
 namespace {
 
@@ -55,8 +56,9 @@ double deviation_bound(const float* sorted, int stride, int first, int end, doub
   return std::min(m - sorted[below * stride], sorted[above * stride] - m);
 }
 
-// Lanes out of a compare mask.
-constexpr int kLanesSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+// Vectors of up to 8 floats (32 bytes).
+constexpr int kMaxLanes = 8;
+constexpr size_t kScratchAlignment = 32;
 
 }  // namespace
 
@@ -81,9 +83,19 @@ double median_sorted(const float* sorted, int stride, int first, int end) {
                 sorted[(first + count / 2) * stride]);
 }
 
-KeptRange clip_sorted(const float* sorted, int stride, int n, double kappa) {
-  KeptRange kept{0, n};
-  for (int round = 0; round < kClipRounds && kept.end - kept.first >= 3; ++round) {
+namespace {
+
+// Drops from kept the values further than limit from m; false when none is.
+bool drop_beyond(const float* sorted, int stride, double m, double limit, KeptRange* kept) {
+  const KeptRange before = *kept;
+  while (kept->first < kept->end && m - sorted[kept->first * stride] > limit) ++kept->first;
+  while (kept->end > kept->first && sorted[(kept->end - 1) * stride] - m > limit) --kept->end;
+  return kept->first != before.first || kept->end != before.end;
+}
+
+// The rounds from round on.
+KeptRange clip_rounds(const float* sorted, int stride, KeptRange kept, int round, double kappa) {
+  for (; round < kClipRounds && kept.end - kept.first >= 3; ++round) {
     const double m = median_sorted(sorted, stride, kept.first, kept.end);
     // Most pixels hold no value far out: the bound shows it without the
     // deviation's median.
@@ -93,118 +105,62 @@ KeptRange clip_sorted(const float* sorted, int stride, int n, double kappa) {
       break;
     const double limit =
         kappa * kMadToSigma * median_deviation(sorted, stride, kept.first, kept.end, m);
-    if (limit == 0.0) break;
-    const KeptRange before = kept;
-    while (kept.first < kept.end && m - sorted[kept.first * stride] > limit) ++kept.first;
-    while (kept.end > kept.first && sorted[(kept.end - 1) * stride] - m > limit) --kept.end;
-    if (kept.first == before.first && kept.end == before.end) break;
+    if (limit == 0.0 || !drop_beyond(sorted, stride, m, limit, &kept)) break;
   }
   return kept;
 }
 
+}  // namespace
+
+KeptRange clip_sorted(const float* sorted, int stride, int n, double kappa) {
+  return clip_rounds(sorted, stride, {0, n}, 0, kappa);
+}
+
+KeptRange clip_sorted_after(const float* sorted, int stride, int n, double m, double limit,
+                            double kappa) {
+  KeptRange kept{0, n};
+  if (!drop_beyond(sorted, stride, m, limit, &kept)) return kept;
+  return clip_rounds(sorted, stride, kept, 1, kappa);
+}
+
 PixelCombiner::PixelCombiner(const CombineRule& rule, int frames)
+    : PixelCombiner(rule, frames, combine_kernels()) {}
+
+PixelCombiner::PixelCombiner(const CombineRule& rule, int frames, const CombineKernels& kernels)
     : rule_(rule),
       frames_(frames),
+      kernels_(kernels),
       network_(sort_network(frames)),
-      lanes_(static_cast<size_t>(frames) * kLanes),
-      tail_(static_cast<size_t>(frames) * kLanes),
+      scratch_(static_cast<size_t>(frames) * kernels.lanes + kScratchAlignment / sizeof(float)),
+      tail_(static_cast<size_t>(frames) * kernels.lanes),
       tail_frames_(static_cast<size_t>(frames)) {
-  for (int f = 0; f < frames; ++f) tail_frames_[f] = &tail_[static_cast<size_t>(f) * kLanes];
+  void* start = scratch_.data();
+  size_t room = scratch_.size() * sizeof(float);
+  aligned_scratch_ =
+      static_cast<float*>(std::align(kScratchAlignment, room - kScratchAlignment, start, room));
+  for (int f = 0; f < frames; ++f) tail_frames_[f] = &tail_[static_cast<size_t>(f) * kernels.lanes];
 }
 
 void PixelCombiner::combine(const float* const* frames, size_t count, float* out,
                             long long* clipped) {
   if (rule_.method == CombineMethod::mean) return combine_mean(frames, count, out);
-  const size_t whole = count / kLanes * kLanes;
-  for (size_t at = 0; at < whole; at += kLanes) combine_group(frames, at, out + at, clipped);
+  const GroupJob job{rule_, frames_, &network_, aligned_scratch_};
+  const GroupKernel group = kernels_.by_frames[frames_ <= kUnrolledFrames ? frames_ : 0];
+  const size_t lanes = static_cast<size_t>(kernels_.lanes);
+  const size_t whole = count / lanes * lanes;
+  for (size_t at = 0; at < whole; at += lanes) group(job, frames, at, out + at, clipped);
   if (whole == count) return;
   // A last partial group goes through the same steps, padded with NaN, so
   // that a pixel's result does not depend on where it stands.
   const size_t rest = count - whole;
   std::fill(tail_.begin(), tail_.end(), std::numeric_limits<float>::quiet_NaN());
   for (int f = 0; f < frames_; ++f)
-    std::copy_n(frames[f] + whole, rest, &tail_[static_cast<size_t>(f) * kLanes]);
-  float group_out[kLanes];
-  combine_group(tail_frames_.data(), 0, group_out, clipped);
+    std::copy_n(frames[f] + whole, rest, &tail_[static_cast<size_t>(f) * lanes]);
+  float group_out[kMaxLanes];
+  group(job, tail_frames_.data(), 0, group_out, clipped);
   std::copy_n(group_out, rest, out + whole);
 }
 
-void PixelCombiner::combine_group(const float* const* frames, size_t at, float* out,
-                                  long long* clipped) {
-  const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
-  const __m128 sign = _mm_set1_ps(-0.0f);
-  __m128i finite_count = _mm_setzero_si128();
-  for (int f = 0; f < frames_; ++f) {
-    const __m128 v = _mm_loadu_ps(frames[f] + at);
-    const __m128 finite = _mm_cmplt_ps(_mm_andnot_ps(sign, v), infinity);
-    // Values left out sort to the end as +infinity.
-    _mm_storeu_ps(&lanes_[static_cast<size_t>(f) * kLanes],
-                  _mm_or_ps(_mm_and_ps(finite, v), _mm_andnot_ps(finite, infinity)));
-    finite_count = _mm_sub_epi32(finite_count, _mm_castps_si128(finite));
-  }
-  sort_lanes(network_, lanes_.data());
-  alignas(16) int32_t n[kLanes], first[kLanes], end[kLanes];
-  _mm_store_si128(reinterpret_cast<__m128i*>(n), finite_count);
-  for (int lane = 0; lane < kLanes; ++lane) {
-    const float* sorted = &lanes_[lane];
-    first[lane] = end[lane] = 0;
-    if (n[lane] == 0) {
-      out[lane] = std::numeric_limits<float>::quiet_NaN();
-    } else if (rule_.method == CombineMethod::median) {
-      out[lane] = static_cast<float>(median_sorted(sorted, kLanes, 0, n[lane]));
-    } else {
-      const KeptRange kept = clip_sorted(sorted, kLanes, n[lane], rule_.kappa);
-      first[lane] = kept.first;
-      end[lane] = kept.end;
-    }
-  }
-  if (rule_.method == CombineMethod::sigma_clip)
-    finish_clipped(frames, at, n, first, end, out, clipped);
-}
-
-// The mean of each lane's kept values, summed in order in double, all lanes
-// at once (a value not kept adds 0, which changes no sum); then the values
-// each frame lost.
-void PixelCombiner::finish_clipped(const float* const* frames, size_t at, const int32_t* n,
-                                   const int32_t* first, const int32_t* end, float* out,
-                                   long long* clipped) {
-  const __m128i first_v = _mm_load_si128(reinterpret_cast<const __m128i*>(first));
-  const __m128i end_v = _mm_load_si128(reinterpret_cast<const __m128i*>(end));
-  const int last = *std::max_element(end, end + kLanes);
-  __m128d sum_low = _mm_setzero_pd(), sum_high = _mm_setzero_pd();
-  for (int k = 0; k < last; ++k) {
-    const __m128i index = _mm_set1_epi32(k);
-    const __m128i kept =
-        _mm_andnot_si128(_mm_cmpgt_epi32(first_v, index), _mm_cmpgt_epi32(end_v, index));
-    const __m128 v =
-        _mm_and_ps(_mm_castsi128_ps(kept), _mm_loadu_ps(&lanes_[static_cast<size_t>(k) * kLanes]));
-    sum_low = _mm_add_pd(sum_low, _mm_cvtps_pd(v));
-    sum_high = _mm_add_pd(sum_high, _mm_cvtps_pd(_mm_movehl_ps(v, v)));
-  }
-  alignas(16) double sums[kLanes];
-  _mm_store_pd(sums, sum_low);
-  _mm_store_pd(sums + 2, sum_high);
-  alignas(16) float low[kLanes], high[kLanes];
-  bool any_clipped = false;
-  for (int lane = 0; lane < kLanes; ++lane) {
-    low[lane] = -std::numeric_limits<float>::infinity();
-    high[lane] = std::numeric_limits<float>::infinity();
-    if (n[lane] == 0) continue;
-    out[lane] = static_cast<float>(sums[lane] / (end[lane] - first[lane]));
-    if (first[lane] == 0 && end[lane] == n[lane]) continue;
-    low[lane] = lanes_[static_cast<size_t>(first[lane]) * kLanes + lane];
-    high[lane] = lanes_[static_cast<size_t>(end[lane] - 1) * kLanes + lane];
-    any_clipped = true;
-  }
-  if (!any_clipped) return;
-  const __m128 low_v = _mm_load_ps(low), high_v = _mm_load_ps(high);
-  for (int f = 0; f < frames_; ++f) {
-    // NaN compares false both ways: not counted.
-    const __m128 v = _mm_loadu_ps(frames[f] + at);
-    const int lost = _mm_movemask_ps(_mm_or_ps(_mm_cmplt_ps(v, low_v), _mm_cmpgt_ps(v, high_v)));
-    clipped[f] += kLanesSet[lost];
-  }
-}
 // The mean needs no sorting: each pixel's finite values summed in frame
 // order, a block of pixels at a time.
 void PixelCombiner::combine_mean(const float* const* frames, size_t count, float* out) {

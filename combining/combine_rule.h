@@ -36,27 +36,33 @@ struct KeptRange {
   int first, end;
 };
 KeptRange clip_sorted(const float* sorted, int stride, int n, double kappa);
+// The same, for a caller that found the first round's median m and limit
+// (kappa x the robust sigma, not 0) itself.
+KeptRange clip_sorted_after(const float* sorted, int stride, int n, double m, double limit,
+                            double kappa);
 double median_sorted(const float* sorted, int stride, int first, int end);
+
+struct CombineKernels;
 
 // Combines the values of count pixels of the frames (frames[f][i]) into
 // out[i]; with sigma-clip adds to clipped[f] the values of frame f dropped.
-// The same values give the same result wherever they stand in the strip.
+// The same values give the same result wherever they stand in the strip and
+// with either set of kernels (combine_kernels() chooses by processor).
 class PixelCombiner {
  public:
   PixelCombiner(const CombineRule& rule, int frames);
+  PixelCombiner(const CombineRule& rule, int frames, const CombineKernels& kernels);
   void combine(const float* const* frames, size_t count, float* out, long long* clipped);
 
  private:
-  // kLanes pixels from frames[f][at] on, out[0] to out[kLanes - 1].
-  void combine_group(const float* const* frames, size_t at, float* out, long long* clipped);
-  void finish_clipped(const float* const* frames, size_t at, const int32_t* n, const int32_t* first,
-                      const int32_t* end, float* out, long long* clipped);
   void combine_mean(const float* const* frames, size_t count, float* out);
 
   CombineRule rule_;
   int frames_;
+  const CombineKernels& kernels_;
   SortNetwork network_;
-  std::vector<float> lanes_;  // frames_ x kLanes values being sorted
-  std::vector<float> tail_;   // a last partial group, padded
+  std::vector<float> scratch_;  // frames_ x lanes values being sorted, and room to align them
+  float* aligned_scratch_;
+  std::vector<float> tail_;  // a last partial group, padded
   std::vector<const float*> tail_frames_;
 };
