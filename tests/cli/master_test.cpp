@@ -10,10 +10,12 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <tuple>
 
+#include "combining/combine_kernels.h"
 #include "fits/fits_io.h"
 #include "fits/frame_list.h"
 #include "tests/cli/temp_dir.h"
@@ -60,8 +62,10 @@ std::vector<Frame> raw_frames(int count, uint32_t seed) {
   return frames;
 }
 
-// The rule as the README writes it, one pixel at a time.
-float reference_pixel(std::vector<double> values, const std::string& method, double kappa) {
+// The rule as the README writes it, one pixel at a time; kept, when given,
+// the values sigma-clip keeps.
+float reference_pixel(std::vector<double> values, const std::string& method, double kappa,
+                      std::vector<double>* kept_values = nullptr) {
   values.erase(
       std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
       values.end());
@@ -90,6 +94,7 @@ float reference_pixel(std::vector<double> values, const std::string& method, dou
     if (kept.size() == values.size()) break;
     values = kept;
   }
+  if (kept_values) *kept_values = values;
   return static_cast<float>(mean(values));
 }
 
@@ -160,6 +165,119 @@ INSTANTIATE_TEST_SUITE_P(MethodsCountsStripsJobs, MasterTable,
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });
+
+// Pixel columns (the values of pixel i in frames 0 .. n - 1) that the
+// combining kernels must settle exactly as the rule does: ties, no spread,
+// zeros of both signs, values left out, many rounds of clipping, values far
+// apart in size, and (with kappa below 1) every value clipped.
+struct ColumnCase {
+  const char* name;
+  double kappa;
+  std::function<float(int pixel, int frame, uint32_t random)> value;
+};
+
+const ColumnCase kColumnCases[] = {
+    {"noise_and_outliers", 3.0,
+     [](int, int, uint32_t r) {
+       return 1000.0f + static_cast<float>(r % 25) - 12.0f + (r % 17 == 0 ? 300.0f : 0.0f);
+     }},
+    {"ties", 3.0, [](int, int, uint32_t r) { return r % 5 == 0 ? 1001.0f : 1000.0f; }},
+    {"all_equal", 3.0, [](int, int, uint32_t) { return 1000.0f; }},
+    {"signed_zeros", 3.0,
+     [](int pixel, int, uint32_t r) {
+       return r % 3 == 0 ? -0.0f : r % 3 == 1 || pixel % 2 ? 0.0f : 1.0f;
+     }},
+    {"left_out", 3.0,
+     [](int pixel, int frame, uint32_t r) {
+       if (pixel % 7 == 0) return NAN;  // no value at all
+       if (r % 4 == 0) return NAN;
+       if (r % 9 == 1) return frame % 2 ? INFINITY : -INFINITY;
+       return 500.0f + static_cast<float>(r % 9);
+     }},
+    {"rounds_of_clipping", 1.0,
+     [](int, int frame, uint32_t r) { return std::ldexp(1.0f, frame % 12) + (r % 3) * 0.25f; }},
+    {"far_apart_in_size", 3.0,
+     [](int, int, uint32_t r) {
+       return (r % 2 ? 1.0f : -1.0f) *
+              std::ldexp(1.0f + (r % 8) / 8.0f, static_cast<int>(r % 120) - 60);
+     }},
+    {"every_value_clipped", 0.1,
+     [](int pixel, int frame, uint32_t) { return frame % 2 == pixel % 2 ? 0.0f : 10.0f; }},
+};
+
+using KernelCase = std::tuple<int, int, const CombineKernels*>;  // column case, frames, kernels
+
+class CombineKernelTable : public ::testing::TestWithParam<KernelCase> {};
+
+// Every kernel (registers for counts up to kUnrolledFrames, any count past
+// it), against the rule pixel by pixel, with the values each frame lost;
+// 29 pixels leave a partial group for either vector width.
+TEST_P(CombineKernelTable, IsTheRuleBitForBit) {
+  const auto& [case_index, count, kernels] = GetParam();
+  if (kernels == &avx2_combine_kernels && !combining_has_avx2())
+    GTEST_SKIP() << "no AVX2 on this processor";
+  const ColumnCase& c = kColumnCases[case_index];
+  constexpr int kPixels = 29;
+  uint32_t state = 26u + count;
+  std::vector<Frame> frames(count, Frame{kPixels, 1, {}});
+  for (int f = 0; f < count; ++f)
+    for (int i = 0; i < kPixels; ++i) {
+      state = state * 1664525u + 1013904223u;
+      frames[f].pixels.push_back(c.value(i, f, state >> 8));
+    }
+  std::vector<const float*> planes;
+  for (const Frame& f : frames) planes.push_back(f.pixels.data());
+  for (const CombineMethod method : {CombineMethod::sigma_clip, CombineMethod::median}) {
+    const auto combined = [&](const CombineKernels& k, std::vector<long long>* clipped) {
+      std::vector<float> out(kPixels);
+      PixelCombiner({method, c.kappa}, count, k)
+          .combine(planes.data(), kPixels, out.data(), clipped->data());
+      return out;
+    };
+    std::vector<long long> clipped(count, 0), sse2_clipped(count, 0), lost(count, 0);
+    const std::vector<float> out = combined(*kernels, &clipped);
+    const std::vector<float> sse2 = combined(sse2_combine_kernels, &sse2_clipped);
+    std::vector<float> expected, out_unsigned = out;
+    for (int i = 0; i < kPixels; ++i) {
+      std::vector<double> values, kept;
+      for (const Frame& f : frames) values.push_back(f.pixels[i]);
+      expected.push_back(reference_pixel(values, method_name(method), c.kappa, &kept));
+      const auto [low, high] = std::minmax_element(kept.begin(), kept.end());
+      const bool dropped = kept.size() != static_cast<size_t>(std::count_if(
+                                              values.begin(), values.end(),
+                                              [](double v) { return std::isfinite(v); }));
+      // Where a pixel lost values, each outside the kept ones counts
+      // (an infinite one too; NaN never).
+      for (int f = 0; f < count && method == CombineMethod::sigma_clip && dropped; ++f)
+        lost[f] += kept.empty() ? !std::isnan(values[f]) : values[f] < *low || values[f] > *high;
+    }
+    EXPECT_EQ(bits_of(out.data(), out.size()), bits_of(sse2.data(), sse2.size()))
+        << method_name(method);
+    EXPECT_EQ(clipped, sse2_clipped) << method_name(method);
+    // A median of zeros of both signs takes the sign the sort's exchanges
+    // leave in the middle (MINPS and MAXPS give their second operand for
+    // equal values), so only there zeros compare equal whatever their sign.
+    if (method == CombineMethod::median)
+      for (std::vector<float>* v : {&out_unsigned, &expected})
+        for (float& x : *v)
+          if (x == 0.0f) x = 0.0f;
+    EXPECT_EQ(bits_of(out_unsigned.data(), out_unsigned.size()),
+              bits_of(expected.data(), expected.size()))
+        << method_name(method);
+    EXPECT_EQ(clipped, lost) << method_name(method);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CasesCountsKernels, CombineKernelTable,
+    ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kColumnCases))),
+                       ::testing::Values(1, 2, 3, 4, 7, 20, kUnrolledFrames, kUnrolledFrames + 1,
+                                         40),
+                       ::testing::Values(&sse2_combine_kernels, &avx2_combine_kernels)),
+    [](const auto& info) {
+      return std::string(kColumnCases[std::get<0>(info.param)].name) + "_" +
+             std::to_string(std::get<1>(info.param)) + "frames_" + std::get<2>(info.param)->name;
+    });
 
 std::vector<std::string> cards_of(const std::string& path) {
   std::vector<std::string> cards;
