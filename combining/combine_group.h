@@ -120,7 +120,7 @@ void combine_group(const GroupJob& job, const float* const* frames, size_t at, f
     for (const auto& [i, j] : *job.network) Ops::exchange(v[i], v[j]);
   alignas(32) int32_t finite_n[lanes], first[lanes], end[lanes];
   Ops::store_ints(finite_n, finite_count);
-  const bool full = Ops::equal(finite_count, Ops::ints(n)) == all;
+  const bool full = Ops::bits(Ops::same(finite_count, Ops::ints(n))) == all;
   const float nan = std::numeric_limits<float>::quiet_NaN();
 
   if (job.rule.method == CombineMethod::median) {
@@ -151,10 +151,13 @@ void combine_group(const GroupJob& job, const float* const* frames, size_t at, f
     }
   }
   if (whole != all) to_scratch();
-  for (int lane = 0; lane < lanes; ++lane) {
-    first[lane] = 0;
-    end[lane] = finite_n[lane];
-    if (whole >> lane & 1 || finite_n[lane] == 0) continue;
+  Ops::store_ints(first, Ops::ints(0));
+  Ops::store_ints(end, finite_count);
+  const Ints none_finite = Ops::same(finite_count, Ops::ints(0));
+  // The lanes the scalar rule settles, one by one.
+  const int unsettled = ~(whole | Ops::bits(none_finite)) & all;
+  for (int rest = unsettled; rest != 0; rest &= rest - 1) {
+    const int lane = __builtin_ctz(static_cast<unsigned>(rest));
     const KeptRange kept =
         first_round_done
             ? clip_sorted_after(scratch + lane, lanes, n, m[lane], limit[lane], job.rule.kappa)
@@ -164,12 +167,12 @@ void combine_group(const GroupJob& job, const float* const* frames, size_t at, f
   }
 
   // The mean of each lane's kept values, summed in order in double (a value
-  // not kept adds +0, which changes no sum).
+  // not kept adds +0, which changes no sum); NaN where no value was finite.
   const Ints first_v = Ops::load_ints(first), end_v = Ops::load_ints(end);
   Doubles sum_low = Ops::zero(), sum_high = Ops::zero();
   each<count>(n, [&](auto k) {
     const Ints index = Ops::ints(k);
-    const Floats x = whole == all
+    const Floats x = unsettled == 0
                          ? v[k]
                          : Ops::bitwise_and(Ops::mask_of(Ops::and_not(Ops::greater(first_v, index),
                                                                       Ops::greater(end_v, index))),
@@ -178,17 +181,18 @@ void combine_group(const GroupJob& job, const float* const* frames, size_t at, f
     sum_high = Ops::add(sum_high, Ops::template widen<1>(x));
   });
   const Ints kept_n = Ops::subtract(end_v, first_v);
-  Ops::store(out, Ops::narrow(Ops::divide(sum_low, Ops::template widen<0>(kept_n)),
-                              Ops::divide(sum_high, Ops::template widen<1>(kept_n))));
-  if (whole == all && full) return;
+  const Floats mean = Ops::narrow(Ops::divide(sum_low, Ops::template widen<0>(kept_n)),
+                                  Ops::divide(sum_high, Ops::template widen<1>(kept_n)));
+  Ops::store(out, Ops::select(Ops::mask_of(none_finite), Ops::broadcast(nan), mean));
+  if (unsettled == 0) return;
 
-  // The values each frame lost, and NaN where no value was finite.
+  // The values each frame lost.
   alignas(32) float low[lanes], high[lanes];
+  Ops::store(low, Ops::broadcast(-std::numeric_limits<float>::infinity()));
+  Ops::store(high, Ops::broadcast(std::numeric_limits<float>::infinity()));
   bool any_clipped = false;
-  for (int lane = 0; lane < lanes; ++lane) {
-    low[lane] = -std::numeric_limits<float>::infinity();
-    high[lane] = std::numeric_limits<float>::infinity();
-    if (finite_n[lane] == 0) out[lane] = nan;
+  for (int rest = unsettled; rest != 0; rest &= rest - 1) {
+    const int lane = __builtin_ctz(static_cast<unsigned>(rest));
     if (first[lane] == 0 && end[lane] == finite_n[lane]) continue;
     any_clipped = true;
     if (end[lane] == first[lane]) {  // every value lost

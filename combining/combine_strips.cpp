@@ -7,7 +7,7 @@
 
 int32_t strip_rows_for(int32_t width, size_t frames) {
   const size_t row_bytes = static_cast<size_t>(width) * sizeof(float) * std::max<size_t>(frames, 1);
-  return static_cast<int32_t>(std::max<size_t>(1, (size_t{512} << 10) / row_bytes));
+  return static_cast<int32_t>(std::max<size_t>(1, (size_t{8} << 20) / row_bytes));
 }
 
 namespace {

@@ -17,8 +17,7 @@ struct StripPlan {
   int32_t strip_rows = 0;  // 0: strip_rows_for
 };
 
-// Rows per strip: one strip of every frame about 512 KiB, at least one row,
-// so that the strips a job combines stay in its cache.
+// Rows per strip: one strip of every frame about 8 MiB, at least one row.
 int32_t strip_rows_for(int32_t width, size_t frames);
 
 // Combines the frames (minus bias, when given, read alike) into out (width x

@@ -49,8 +49,9 @@ struct Avx2Lanes {
   static TENVORA_FORCE_INLINE Ints subtract(Ints a, Ints b) { return _mm256_sub_epi32(a, b); }
   static TENVORA_FORCE_INLINE Ints greater(Ints a, Ints b) { return _mm256_cmpgt_epi32(a, b); }
   static TENVORA_FORCE_INLINE Ints and_not(Ints a, Ints b) { return _mm256_andnot_si256(a, b); }
-  static TENVORA_FORCE_INLINE int equal(Ints a, Ints b) {
-    return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(a, b)));
+  static TENVORA_FORCE_INLINE Ints same(Ints a, Ints b) { return _mm256_cmpeq_epi32(a, b); }
+  static TENVORA_FORCE_INLINE int bits(Ints mask) {
+    return _mm256_movemask_ps(_mm256_castsi256_ps(mask));
   }
 
   template <int half>

@@ -50,9 +50,10 @@ struct Sse2Lanes {
   static TENVORA_FORCE_INLINE Ints subtract(Ints a, Ints b) { return _mm_sub_epi32(a, b); }
   static TENVORA_FORCE_INLINE Ints greater(Ints a, Ints b) { return _mm_cmpgt_epi32(a, b); }
   static TENVORA_FORCE_INLINE Ints and_not(Ints a, Ints b) { return _mm_andnot_si128(a, b); }
-  // Lanes where a == b, as bits.
-  static TENVORA_FORCE_INLINE int equal(Ints a, Ints b) {
-    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, b)));
+  static TENVORA_FORCE_INLINE Ints same(Ints a, Ints b) { return _mm_cmpeq_epi32(a, b); }
+  // A mask's lanes as bits.
+  static TENVORA_FORCE_INLINE int bits(Ints mask) {
+    return _mm_movemask_ps(_mm_castsi128_ps(mask));
   }
 
   // Half 0 or 1 of the lanes, in double.

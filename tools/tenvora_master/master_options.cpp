@@ -136,7 +136,7 @@ Options:
                       master is the same bit for bit for any N
   --refuse-mismatch   refuse frames whose EXPTIME, SET-TEMP, GAIN or OFFSET
                       differ from the first frame's (else a warning)
-  --strip-rows N      rows per strip (about 512 KiB of strips per job); the
+  --strip-rows N      rows per strip (about 8 MiB of strips per job); the
                       master is the same bit for bit for any N
   --max-pixels N      refuse frames of more pixels (200000000)
   --json              the summary as JSON

@@ -13,7 +13,7 @@ struct MasterOptions {
   std::string bias;
   CombineRule rule;
   int jobs = 0;            // 0: one per core
-  int32_t strip_rows = 0;  // 0: about 512 KiB of strips per job
+  int32_t strip_rows = 0;  // 0: about 8 MiB of strips per job
   long long max_pixels = kDefaultMaxPixels;
   bool json = false, overwrite = false, refuse_mismatch = false;
   bool help = false, version = false;
