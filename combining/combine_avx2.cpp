@@ -3,6 +3,7 @@
 // for the baseline, so that no inline function used elsewhere is emitted
 // with AVX2 instructions. Only a processor with AVX2 runs them.
 #include <immintrin.h>
+#include <xmmintrin.h>
 
 #include <cmath>
 #include <cstddef>
