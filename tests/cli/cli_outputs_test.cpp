@@ -15,14 +15,14 @@
 #include <regex>
 #include <thread>
 
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
-#include "fits/staged_files.h"
-#include "fits/tool_error.h"
 
 namespace {
 
@@ -500,3 +500,82 @@ TEST(Program, ExitsWithTheDocumentedStatus) {
 }
 
 }  // namespace
+
+// The demo's night with a clean light, one that warns (its levels 25 times
+// the dark's) and one that is no FITS file, against the demo's dark and bias.
+class NightOfThree : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    night_ = new TempDir;
+    ASSERT_EQ(run_cli({"--demo", *night_ / "demo"}).status, 0);
+    const Frame dark = read_fits(*night_ / "demo/dark.fits");
+    const Frame bias = read_fits(*night_ / "demo/bias.fits");
+    Frame strong = dark;
+    for (size_t i = 0; i < strong.pixels.size(); ++i)
+      strong.pixels[i] = 25 * (dark.pixels[i] - bias.pixels[i]) + bias.pixels[i];
+    write_fits(*night_ / "strong.fits", strong, {});
+    std::ofstream(*night_ / "broken.fits") << "not a FITS file";
+  }
+  static void TearDownTestSuite() { delete night_; }
+  static std::string path(const std::string& light) {
+    if (light.rfind("clean", 0) == 0) return *night_ / ("demo/" + stem(light) + ".fits");
+    return *night_ / (light + ".fits");
+  }
+  static std::string stem(const std::string& light) {
+    return light == "clean" ? "light_01" : light == "clean2" ? "light_02" : light;
+  }
+  static TempDir* night_;
+};
+TempDir* NightOfThree::night_ = nullptr;
+
+struct StrictCase {
+  const char* name;
+  std::vector<std::string> lights;  // clean, strong, broken; one alone goes as --light
+  bool strict;
+  int status;
+  std::string closing;  // the summary's closing line
+};
+
+class Strict : public NightOfThree, public ::testing::WithParamInterface<StrictCase> {};
+
+TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
+  const StrictCase& c = GetParam();
+  TempDir out;
+  std::vector<std::string> args = {"--dark",    *night_ / "demo/dark.fits",
+                                   "--bias",    *night_ / "demo/bias.fits",
+                                   "--out-dir", out.path(),
+                                   "--outputs", "matched"};
+  if (c.lights.size() == 1) args.insert(args.end(), {"--light", path(c.lights[0])});
+  for (const std::string& light : c.lights)
+    if (c.lights.size() > 1) args.push_back(path(light));
+  if (c.strict) args.push_back("--strict");
+  const CliRun run = run_cli(args);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_NE(run.out.find("\n" + c.closing + "\n"), std::string::npos) << run.out;
+  for (const std::string& light : c.lights) {
+    if (light == "broken") continue;
+    Header h(out / (stem(light) + "_matched.fits"));
+    EXPECT_EQ(h.text("TVWARN").find("ratio-out-of-range") != std::string::npos, light == "strong")
+        << light << ": " << h.text("TVWARN");
+    EXPECT_EQ(h.status, 0) << light;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Strict,
+    ::testing::Values(
+        StrictCase{"clean", {"clean", "clean2"}, true, 0, "2 of 2 lights matched"},
+        StrictCase{"warned_not_strict",
+                   {"clean", "strong"},
+                   false,
+                   0,
+                   "2 of 2 lights matched, 1 with warnings"},
+        StrictCase{
+            "warned", {"strong", "clean"}, true, 3, "2 of 2 lights matched, 1 with warnings"},
+        // A light that failed outweighs one that warned.
+        StrictCase{"failed_and_warned",
+                   {"strong", "broken"},
+                   true,
+                   2,
+                   "1 of 2 lights matched, 1 with warnings; 1 failed:"}),
+    [](const auto& info) { return std::string(info.param.name); });

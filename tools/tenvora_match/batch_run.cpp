@@ -8,10 +8,10 @@
 #include <system_error>
 #include <thread>
 
+#include "fits/tool_error.h"
 #include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
-#include "fits/tool_error.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include <sstream>
 
-#include "tools/tenvora_match/demo_set.h"
 #include "fits/fits_io.h"
 #include "fits/plane_memory.h"
 #include "fits/staged_files.h"
+#include "tools/tenvora_match/demo_set.h"
 #include "tools/tenvora_match/tool_main.h"
 
 namespace {

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "tools/tenvora_match/light_report.h"
-#include "tools/tenvora_match/preview_png.h"
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
+#include "tools/tenvora_match/light_report.h"
+#include "tools/tenvora_match/preview_png.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ bool wanted(const RunSettings& s, const std::string& kind) {
 // Ours, after the light's own cards: the light's target name in OBJECT
 // outlives the image title.
 std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
-                            const std::vector<std::string>& light_cards, const Measurement& l) {
+                            const std::vector<std::string>& light_cards, const Measurement& l,
+                            const std::vector<Diagnostic>& warnings) {
   const bool light_object =
       std::any_of(light_cards.begin(), light_cards.end(),
                   [](const std::string& card) { return card_keyword(card) == "OBJECT"; });
@@ -60,6 +61,7 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
       float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
       integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
       integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)"),
+      text_key("TVWARN", warning_codes(warnings), "warnings of the checks after the match"),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
                   base_name(job.path)),
       history_key("dark " + base_name(s.dark)),
@@ -92,8 +94,9 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
     const std::string name = job.prefix + kind + ".fits";
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame, header(image.title, s, job, cards, matched.levels), FLOAT_IMG,
-                 cards);
+      write_fits(path, image.frame,
+                 header(image.title, s, job, cards, matched.levels, outcome.summary.warnings),
+                 FLOAT_IMG, cards);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fits/fits_io.h"
-#include "tools/tenvora_match/match_frames.h"
 #include "fits/staged_files.h"
+#include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/summary.h"
 
 // What a run does with every light.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "matching/stages.h"
 #include "fits/frame.h"
+#include "matching/stages.h"
 
 // What every light of a run is matched against; made once, then only read,
 // so lights may be matched against it on several threads at once.

@@ -8,8 +8,8 @@
 #include <set>
 
 #include "diagnostics/diagnostics.h"
-#include "tools/tenvora_match/session_report.h"
 #include "fits/tool_error.h"
+#include "tools/tenvora_match/session_report.h"
 
 namespace {
 
@@ -119,8 +119,9 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--plot", &o.plot},           {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json}, {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--help", &o.help}, {"--version", &o.version}};
+      {"--subtract", &o.subtract},   {"--json", &o.json},     {"--preview", &o.preview},
+      {"--overwrite", &o.overwrite}, {"--strict", &o.strict}, {"--help", &o.help},
+      {"--version", &o.version}};
   for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
   app.add_option("LIGHT", o.lights);
   try {
@@ -176,10 +177,11 @@ std::string help_text() {
   std::string text = R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
-                [--overwrite] [--max-pixels N] [--report FILE] [--plot FILE]
+                [--overwrite] [--strict] [--max-pixels N] [--report FILE] [--plot FILE]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
                 --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE] LIGHT...
+                [--strict] [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE]
+                LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
                 [--plot FILE]
   tenvora-match --help | --version
@@ -213,6 +215,8 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --strict            exit status 3 when any light warned; the outputs are
+                      still written (a light that failed gives 2 all the same)
   --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
                       the reading and writing of one light overlap the work
                       on another. Default: one per core, fewer where the run
@@ -262,7 +266,8 @@ bias, the factor and both ratios, and the keywords LIGHT, DARK, BIAS (input file
 (with a bias), GLOWLGT and GLOWDRK (glow levels of the light and of the
 dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
 (hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
-5x5 block of the light, whose median the glow levels are taken against).
+5x5 block of the light, whose median the glow levels are taken against) and
+TVWARN (the codes of the light's warnings, comma-separated; '' when none).
 The tool runs the plug-in's own pipeline, so these are the levels and the
 scales the outputs were made with.
 
@@ -288,8 +293,8 @@ without --overwrite, an output that is one of the input files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing
 a file without --overwrite. A preview that cannot be written is left out
-and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
-success.
+and the run goes on. Exit status 1 for a fault of the tool itself, 3 with
+--strict when a light warned, 0 on success.
 )";
   const std::string marker = "@WARNINGS@\n";
   return text.replace(text.find(marker), marker.size(), warnings_help());

@@ -1,5 +1,6 @@
 #include "tools/tenvora_match/summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +111,19 @@ std::string number_text(double value, bool is_float) {
   return text;
 }
 
+std::string warning_codes(const std::vector<Diagnostic>& warnings) {
+  std::string codes;
+  for (const Diagnostic& w : warnings)
+    if (("," + codes + ",").find("," + w.code + ",") == std::string::npos)
+      codes += (codes.empty() ? "" : ",") + w.code;
+  return codes;
+}
+
+size_t warned_lights(const Summary& s) {
+  return std::count_if(s.lights.begin(), s.lights.end(),
+                       [](const LightSummary& light) { return !light.warnings.empty(); });
+}
+
 void print_text(std::ostream& out, const Summary& s) {
   if (!s.batch) {
     const LightSummary& light = s.lights.front();
@@ -133,6 +147,7 @@ void print_text(std::ostream& out, const Summary& s) {
   if (s.demo) print_demo(out, *s.demo, s.lights);
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
+  if (const size_t warned = warned_lights(s)) out << ", " << warned << " with warnings";
   if (s.failures.empty()) {
     out << "\n";
     return;

@@ -67,5 +67,12 @@ void print_json(std::ostream& out, const Summary& summary);
 // as each light is done.
 void print_warnings(std::ostream& err, const LightSummary& light);
 
+// The codes of the warnings, each once, in order, joined by commas: the
+// TVWARN keyword of the outputs.
+std::string warning_codes(const std::vector<Diagnostic>& warnings);
+
+// Lights of the summary that warned.
+size_t warned_lights(const Summary& summary);
+
 // Shortest text that reads back as the same float (is_float) or double.
 std::string number_text(double value, bool is_float);

@@ -7,15 +7,15 @@
 #include <cstring>
 #include <new>
 
-#include "tools/tenvora_match/batch_run.h"
 #include "fits/fits_io.h"
+#include "fits/staged_files.h"
+#include "fits/tool_error.h"
+#include "tools/tenvora_match/batch_run.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
 #include "tools/tenvora_match/session_plot.h"
 #include "tools/tenvora_match/session_report.h"
-#include "fits/staged_files.h"
-#include "fits/tool_error.h"
 
 namespace {
 
@@ -183,7 +183,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
       print_json(out, summary);
     else
       print_text(out, summary);
-    return summary.failures.empty() ? 0 : 2;
+    if (!summary.failures.empty()) return 2;
+    return o.strict && warned_lights(summary) > 0 ? 3 : 0;
   } catch (const ToolError& e) {
     err << "tenvora-match: " << e.what() << "\n";
     return 2;
