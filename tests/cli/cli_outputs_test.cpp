@@ -407,7 +407,7 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
         << run.err;
     EXPECT_NE(run.out.find(dir / "night/" + failed), std::string::npos) << run.out;
   }
-  EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow ratio"), std::string::npos);
+  EXPECT_NE(run.err.find("[2/4] m42_0002.fit  glow "), std::string::npos) << run.err;
 
   // One report row per light matched, the header values that the light has.
   std::ifstream report(dir / "night.csv");
@@ -435,7 +435,8 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
 }
 
 // A light whose levels are 25 times the dark's: a warning in the JSON
-// summary, on standard error as soon as the light is done, and in the report.
+// summary, with -v on standard error as soon as the light is done, and in
+// the report.
 TEST(Batch, WarnsOfARatioOutOfRange) {
   TempDir dir;
   DemoSet set = write_small_set(dir);
@@ -444,7 +445,7 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
   write_fits(dir / "strong.fits", set.light, {});
   const CliRun run = run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir",
                               dir / "out", dir / "strong.fits", dir / "light.fits", "--jobs", "1",
-                              "--json", "--report", dir / "out/night.json"});
+                              "--json", "--report", dir / "out/night.json", "-v"});
   ASSERT_EQ(run.status, 0) << run.err;
   // The small set leaves some grid cells without a hot pixel: warnings too.
   const nlohmann::json warnings = nlohmann::json::parse(run.out)["lights"][0]["warnings"];
@@ -534,6 +535,7 @@ struct StrictCase {
   bool strict;
   int status;
   std::string closing;  // the summary's closing line
+  std::string shown;    // the name the summary gives light_01.fits, if run
 };
 
 class Strict : public NightOfThree, public ::testing::WithParamInterface<StrictCase> {};
@@ -552,6 +554,21 @@ TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
   const CliRun run = run_cli(args);
   EXPECT_EQ(run.status, c.status) << run.err;
   EXPECT_NE(run.out.find("\n" + c.closing + "\n"), std::string::npos) << run.out;
+  // Names relative to the lights' folder, the codes on the light's line, the
+  // texts once at the end; none on standard error without -v.
+  const bool strong = std::count(c.lights.begin(), c.lights.end(), "strong") > 0;
+  EXPECT_EQ(std::regex_search(run.out, std::regex("(^|\n)strong.fits  glow [0-9.]+  hot [0-9.]+  "
+                                                  "[a-z,-]*ratio-out-of-range[a-z,-]*\n")),
+            strong)
+      << run.out;
+  EXPECT_EQ(run.out.find("\nwarning ratio-out-of-range on 1 light; strong.fits: The ") !=
+                std::string::npos,
+            strong)
+      << run.out;
+  EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
+  if (!c.shown.empty()) {
+    EXPECT_NE(("\n" + run.out).find("\n" + c.shown + "  glow "), std::string::npos) << run.out;
+  }
   for (const std::string& light : c.lights) {
     if (light == "broken") continue;
     Header h(out / (stem(light) + "_matched.fits"));
@@ -564,18 +581,20 @@ TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, Strict,
     ::testing::Values(
-        StrictCase{"clean", {"clean", "clean2"}, true, 0, "2 of 2 lights matched"},
+        StrictCase{"clean", {"clean", "clean2"}, true, 0, "2 of 2 lights matched", "light_01.fits"},
         StrictCase{"warned_not_strict",
                    {"clean", "strong"},
                    false,
                    0,
-                   "2 of 2 lights matched, 1 with warnings"},
+                   "2 of 2 lights matched, 1 with warnings",
+                   "demo/light_01.fits"},
         StrictCase{
-            "warned", {"strong", "clean"}, true, 3, "2 of 2 lights matched, 1 with warnings"},
+            "warned", {"strong", "clean"}, true, 3, "2 of 2 lights matched, 1 with warnings", ""},
         // A light that failed outweighs one that warned.
         StrictCase{"failed_and_warned",
                    {"strong", "broken"},
                    true,
                    2,
-                   "1 of 2 lights matched, 1 with warnings; 1 failed:"}),
+                   "1 of 2 lights matched, 1 with warnings; 1 failed:",
+                   ""}),
     [](const auto& info) { return std::string(info.param.name); });

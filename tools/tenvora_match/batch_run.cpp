@@ -66,7 +66,11 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   std::atomic<size_t> next{0};
   std::mutex report;
   std::exception_ptr fault;  // an exception no light should throw: ends the run
-  Progress progress{err, terminal, jobs.size()};
+  std::vector<std::string> light_paths;
+  for (const LightJob& job : jobs) light_paths.push_back(job.path);
+  summary.folder = common_folder(light_paths);
+  summary.verbose = o.verbose;
+  Progress progress{err, terminal, jobs.size(), o.verbose, summary.folder};
   progress_start(progress);
   // The set is finished on this thread while the other workers read their
   // first lights; a set that cannot be made ends the run with its error.

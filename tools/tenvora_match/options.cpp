@@ -75,10 +75,14 @@ std::string warnings_help() {
   char text[3000];
   std::snprintf(text, sizeof text,
                 R"(Warnings: after each match the tool checks whether its scales can be
-trusted and prints a warning per problem found, in the summary (--json:
-code, message and the numbers it was decided on), in the report (codes) and
-as one line "tenvora-match: <light>: warning <code>: <message>" on standard
-error; the outputs are still written. Noise is %g x the median absolute
+trusted. A light's warning codes end its summary line and go into its
+outputs (TVWARN) and the report; the summary ends with each code once, with
+its text for the first light that raised it (--json: every warning's code,
+message and the numbers it was decided on). With -v each light's warnings
+come instead on standard error as the light is done, one line each:
+"tenvora-match: <light>: warning <code>: <message>". The outputs are still
+written; --strict makes the exit status 3.
+Noise is %g x the median absolute
 deviation, at least %g, of the %dx%d square around a 5x5 block less the
 block. The codes:
   corner-source        the glow corner's block stands above its surroundings
@@ -119,9 +123,9 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--plot", &o.plot},           {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json},     {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--strict", &o.strict}, {"--help", &o.help},
-      {"--version", &o.version}};
+      {"--subtract", &o.subtract},   {"--json", &o.json},      {"--preview", &o.preview},
+      {"--overwrite", &o.overwrite}, {"--strict", &o.strict},  {"-v,--verbose", &o.verbose},
+      {"--help", &o.help},           {"--version", &o.version}};
   for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
   app.add_option("LIGHT", o.lights);
   try {
@@ -138,8 +142,10 @@ Options parse_options(const std::vector<std::string>& args) {
   for (const std::string& extra : app.remaining())
     if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
   auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
-  for (const auto& flag : flags)
-    if (app.get_option(flag.first)->count() > 1) throw ToolError(flag.first, "given twice");
+  for (const auto& flag : flags) {
+    const std::string name = std::string(flag.first).substr(std::string(flag.first).rfind(',') + 1);
+    if (app.get_option(name)->count() > 1) throw ToolError(name, "given twice");
+  }
   for (const auto& text : texts)
     if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
 
@@ -215,6 +221,8 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  -v, --verbose       each light's warnings on standard error as it is done,
+                      instead of once at the end of the summary
   --strict            exit status 3 when any light warned; the outputs are
                       still written (a light that failed gives 2 all the same)
   --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
@@ -277,11 +285,15 @@ level is read near the first columns of the last rows: columns 3-7 (0-based)
 of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
 
-Progress of a run over LIGHT arguments goes to standard error: a bar with
-the count, the rate and the time left on a terminal, else one line per light
-with its two ratios. A light that cannot be read or matched gets its error
-line and is skipped, leaving no output; the others go on, the summary lists
-every failed light, and the exit status is 2.
+Summary, on standard output: one line a light, its name relative to the
+lights' common folder, its glow and hot-pixel scales and its warning codes;
+then "12 of 12 lights matched, 2 with warnings" and the lights that failed
+(--json: the full levels, outputs and warnings instead). Progress goes to
+standard error: a bar with the count, the rate and the time left on a
+terminal, else one line per light with its two scales. A light that cannot
+be read or matched gets its error line and is skipped, leaving no output;
+the others go on, the summary lists every failed light, and the exit status
+is 2.
 
 @WARNINGS@
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and

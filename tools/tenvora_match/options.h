@@ -18,7 +18,8 @@ struct Options {
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
   int jobs = 0;  // lights matched at once; 0: as many as cores and memory allow
   bool subtract = false, json = false, preview = false, overwrite = false;
-  bool strict = false;  // exit status 3 when a light warned
+  bool strict = false;   // exit status 3 when a light warned
+  bool verbose = false;  // -v: each light's warnings on standard error as it is done
   bool help = false, version = false;
 };
 

@@ -16,32 +16,42 @@ Json json_number(double value, bool is_float) {
   return std::strtod(number_text(value, is_float).c_str(), nullptr);
 }
 
-void print_input(std::ostream& out, const InputInfo& in) {
-  out << in.role << (in.role.size() < 5 ? std::string(5 - in.role.size(), ' ') : "") << "  "
-      << in.path << "  (" << in.width << " x " << in.height << ")\n";
+// The light's summary line: its name, both scales and its warning codes.
+void print_light_line(std::ostream& out, const std::string& name, const LightSummary& light) {
+  out << name << "  glow " << number_text(light.levels.glow_ratio, true) << "  hot "
+      << number_text(light.levels.hot_ratio, true);
+  if (!light.warnings.empty()) out << "  " << warning_codes(light.warnings);
+  out << "\n";
 }
 
-void print_outputs(std::ostream& out, const std::vector<OutputInfo>& outputs) {
-  for (const OutputInfo& o : outputs)
-    out << "wrote " << o.path << "  \"" << o.title << "\""
-        << (o.preview.empty() ? "" : "  and " + o.preview)
-        << (o.preview_problem.empty() ? "" : "  (no preview: " + o.preview_problem + ")") << "\n";
-}
-
-void print_levels(std::ostream& out, const Measurement& l) {
-  out << "glow level   light " << number_text(l.glow_light, true) << ", dark "
-      << number_text(l.glow_dark, true) << ", ratio " << number_text(l.glow_ratio, true)
-      << "  (darkest block at x " << l.darkest_block.x << ", row " << l.darkest_block.y << ")\n";
-  out << "hot level    light " << number_text(l.hot_light, false) << ", dark "
-      << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
-}
-
-void print_light_warnings(std::ostream& out, const std::vector<Diagnostic>& warnings) {
-  for (const Diagnostic& w : warnings) out << "warning " << w.code << ": " << w.message << "\n";
+// Each code once, with the lights it was raised on and the first one's text.
+void print_warning_texts(std::ostream& out, const Summary& s) {
+  std::vector<std::pair<const Diagnostic*, const LightSummary*>> first;
+  std::vector<size_t> lights;
+  for (const LightSummary& light : s.lights)
+    for (const std::string& code : split_codes(warning_codes(light.warnings))) {
+      size_t k = 0;
+      while (k < first.size() && first[k].first->code != code) ++k;
+      if (k == first.size()) {
+        const auto w = std::find_if(light.warnings.begin(), light.warnings.end(),
+                                    [&code](const Diagnostic& d) { return d.code == code; });
+        first.push_back({&*w, &light});
+        lights.push_back(0);
+      }
+      ++lights[k];
+    }
+  if (first.empty()) return;
+  out << "\n";
+  for (size_t k = 0; k < first.size(); ++k)
+    out << "warning " << first[k].first->code << " on " << lights[k]
+        << (lights[k] == 1 ? " light; " : " lights; ")
+        << relative_name(first[k].second->light.path, s.folder) << ": " << first[k].first->message
+        << "\n";
+  out << "(--json or -v gives every light's warnings; tenvora-match --help explains them)\n";
 }
 
 void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightSummary>& lights) {
-  out << "\ndemo: each light holds the dark's glow and hot pixels at known scales\n"
+  out << "demo: each light holds the dark's glow and hot pixels at known scales\n"
       << "  light            glow known  measured   hot known  measured\n";
   char line[160];
   for (const DemoLight& known : d.lights)
@@ -111,6 +121,29 @@ std::string number_text(double value, bool is_float) {
   return text;
 }
 
+std::vector<std::string> split_codes(const std::string& codes) {
+  std::vector<std::string> list;
+  for (size_t start = 0; start < codes.size();) {
+    const size_t comma = std::min(codes.find(',', start), codes.size());
+    list.push_back(codes.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return list;
+}
+
+std::string common_folder(const std::vector<std::string>& paths) {
+  if (paths.empty()) return "";
+  std::string folder = paths.front().substr(0, paths.front().find_last_of('/') + 1);
+  for (const std::string& path : paths)
+    while (path.compare(0, folder.size(), folder) != 0)
+      folder.resize(folder.find_last_of('/', folder.size() - 2) + 1);
+  return folder;
+}
+
+std::string relative_name(const std::string& path, const std::string& folder) {
+  return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+}
+
 std::string warning_codes(const std::vector<Diagnostic>& warnings) {
   std::string codes;
   for (const Diagnostic& w : warnings)
@@ -125,35 +158,22 @@ size_t warned_lights(const Summary& s) {
 }
 
 void print_text(std::ostream& out, const Summary& s) {
-  if (!s.batch) {
-    const LightSummary& light = s.lights.front();
-    print_input(out, light.light);
-    for (const InputInfo& in : s.inputs) print_input(out, in);
-    if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-    print_levels(out, light.levels);
-    print_light_warnings(out, light.warnings);
-    print_outputs(out, light.outputs);
-    return;
-  }
-  for (const InputInfo& in : s.inputs) print_input(out, in);
-  if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-  for (const LightSummary& light : s.lights) {
-    out << "\n";
-    print_input(out, light.light);
-    print_levels(out, light.levels);
-    print_light_warnings(out, light.warnings);
-    print_outputs(out, light.outputs);
-  }
-  if (s.demo) print_demo(out, *s.demo, s.lights);
+  // The demo's table holds its lights' scales.
+  if (s.demo)
+    print_demo(out, *s.demo, s.lights);
+  else
+    for (const LightSummary& light : s.lights)
+      print_light_line(out, relative_name(light.light.path, s.folder), light);
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
   if (const size_t warned = warned_lights(s)) out << ", " << warned << " with warnings";
   if (s.failures.empty()) {
     out << "\n";
-    return;
+  } else {
+    out << "; " << s.failures.size() << " failed:\n";
+    for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
   }
-  out << "; " << s.failures.size() << " failed:\n";
-  for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
+  if (!s.verbose) print_warning_texts(out, s);
 }
 
 void print_warnings(std::ostream& err, const LightSummary& light) {

@@ -51,12 +51,18 @@ struct Summary {
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;
-  bool batch = false;  // a run over LIGHT arguments: shown light by light
+  bool batch = false;    // a run over LIGHT arguments
+  std::string folder;    // the lights' common folder, ending in '/' (or empty)
+  bool verbose = false;  // the warning texts went to standard error already
   std::vector<LightSummary> lights;
   std::vector<Failure> failures;
   std::optional<DemoReport> demo;
 };
 
+// One line a light (its name relative to the common folder, both scales,
+// its warning codes), the closing line with the failed lights, then each
+// warning code once with its text for the first light that raised it
+// (unless verbose).
 void print_text(std::ostream& out, const Summary& summary);
 // Valid JSON whatever bytes the file names hold (others than UTF-8 become
 // U+FFFD).
@@ -70,6 +76,14 @@ void print_warnings(std::ostream& err, const LightSummary& light);
 // The codes of the warnings, each once, in order, joined by commas: the
 // TVWARN keyword of the outputs.
 std::string warning_codes(const std::vector<Diagnostic>& warnings);
+
+std::vector<std::string> split_codes(const std::string& codes);
+
+// The longest folder, ending in '/', that holds every path; "" when none.
+std::string common_folder(const std::vector<std::string>& paths);
+
+// The path less the folder it starts with.
+std::string relative_name(const std::string& path, const std::string& folder);
 
 // Lights of the summary that warned.
 size_t warned_lights(const Summary& summary);

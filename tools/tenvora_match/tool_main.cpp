@@ -156,7 +156,10 @@ Summary run(const Options& o, std::ostream& err, bool err_is_terminal) {
   const RunSettings s = settings_of(o);
   if (!o.lights.empty()) return run_batch(o, s, err, err_is_terminal);
   LightOutcome outcome;
-  return single_run(s, o.light, &outcome);
+  Summary summary = single_run(s, o.light, &outcome);
+  summary.folder = common_folder({o.light});
+  summary.verbose = o.verbose;
+  return summary;
 }
 
 }  // namespace
@@ -176,7 +179,7 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!o.demo_dir.empty()) make_directories(o.demo_dir);
     check_session_files(o);
     const Summary summary = run(o, err, err_is_terminal);
-    if (!summary.batch)
+    if (!summary.batch && o.verbose)
       for (const LightSummary& light : summary.lights) print_warnings(err, light);
     write_session_files(o, summary);
     if (o.json)
