@@ -151,8 +151,10 @@ const BadCase kCases[] = {
      "is a character device, not a regular file"},
     // With or without --overwrite, an output never replaces an input.
     {"output_is_an_input",
-     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "out/glow.fits").c_str()); },
-     good_with({"--overwrite"}), "@/out/glow.fits",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / "out/light_glow.fits").c_str());
+     },
+     good_with({"--overwrite"}), "@/out/light_glow.fits",
      "is one of the input files; an output never replaces an input"},
     {"dark_size",
      [](const TempDir& d) {
@@ -182,22 +184,30 @@ const BadCase kCases[] = {
      "--bias-factor", "'2x' is not"},
     {"factor_without_bias", nothing, good_with({"--bias-factor", "2"}), "--bias-factor",
      "needs --bias"},
-    {"out_dir_missing",
+    {"out_dir_cannot_be_made",
      nothing,
-     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/nowhere"},
-     "@/nowhere",
-     "No such file"},
+     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/light.fits/out"},
+     "--out-dir @/light.fits/out",
+     "cannot be created: @/light.fits/out: Not a directory"},
+    {"out_name_with_a_folder", nothing, good_with({"--out-name", "sub/m42_"}), "--out-name",
+     "'sub/m42_' names files in --out-dir"},
+    {"out_name_in_a_batch",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--out-name", "m42_", "@/light.fits"},
+     "--out-name",
+     "goes with --light"},
     {"out_dir_is_a_file",
      nothing,
      {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/light.fits"},
      "@/light.fits",
      "not a directory"},
-    {"existing_output", [](const TempDir& d) { write_text(d / "out/hot.fits", "mine"); }, kGood,
-     "@/out/hot.fits", "exists already"},
-    {"existing_corrected", [](const TempDir& d) { write_text(d / "out/corrected.fits", "mine"); },
-     good_with({"--subtract"}), "@/out/corrected.fits", "exists already"},
-    {"existing_preview", [](const TempDir& d) { write_text(d / "out/glow.png", "mine"); },
-     good_with({"--preview"}), "@/out/glow.png", "exists already"},
+    {"existing_output", [](const TempDir& d) { write_text(d / "out/light_hot.fits", "mine"); },
+     kGood, "@/out/light_hot.fits", "exists already"},
+    {"existing_corrected",
+     [](const TempDir& d) { write_text(d / "out/light_corrected.fits", "mine"); },
+     good_with({"--subtract"}), "@/out/light_corrected.fits", "exists already"},
+    {"existing_preview", [](const TempDir& d) { write_text(d / "out/light_glow.png", "mine"); },
+     good_with({"--preview"}), "@/out/light_glow.png", "exists already"},
     {"missing_dark",
      nothing,
      {"--light", "@/light.fits", "--out-dir", "@/out"},
@@ -264,8 +274,10 @@ const BadCase kCases[] = {
 
 class BadInput : public ::testing::TestWithParam<BadCase> {};
 
-std::string expand(const std::string& text, const TempDir& dir) {
-  return !text.empty() && text[0] == '@' ? dir.path() + text.substr(1) : text;
+std::string expand(std::string text, const TempDir& dir) {
+  for (size_t at = text.find("@/"); at != std::string::npos; at = text.find("@/", at + 1))
+    text.replace(at, 1, dir.path());
+  return text;
 }
 
 TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
@@ -280,7 +292,8 @@ TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
   const CliRun run = run_cli(args);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  const std::string head = "tenvora-match: " + expand(c.subject, dir) + ": " + c.problem;
+  const std::string head =
+      "tenvora-match: " + expand(c.subject, dir) + ": " + expand(c.problem, dir);
   EXPECT_EQ(run.err.substr(0, head.size()), head) << run.err;
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
   EXPECT_EQ(list_dir(dir.path()), before);

@@ -114,7 +114,7 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   ASSERT_EQ(direct.made.size(), m.subtract ? 4u : 3u);
   float glow_ratio = 0, hot_ratio = 0;
   for (const testhost::HostImage* image : direct.made) {
-    const std::string path = dir / ("out/" + output_kind(image->title) + ".fits");
+    const std::string path = dir / ("out/light_" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
     EXPECT_EQ(h.text("OBJECT"), image->title);
@@ -242,8 +242,9 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
   run_directly(set, Mode{"special", false, 0, true}, direct);
   ASSERT_EQ(direct.made.size(), 4u);
   for (const testhost::HostImage* image : direct.made)
-    EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + output_kind(image->title) + ".fits")).pixels,
-                          image->pixels))
+    EXPECT_TRUE(
+        same_bits(read_fits(dir / ("out/light_" + output_kind(image->title) + ".fits")).pixels,
+                  image->pixels))
         << image->title;
 }
 
@@ -258,18 +259,18 @@ TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
   const std::vector<std::string> plain = {"--light",         dir / "light.fits", "--dark",
                                           dir / "dark.fits", "--out-dir",        dir / "out"};
   ASSERT_EQ(run_cli(plain).status, 0);
-  const std::string first = file_bytes(dir / "out/matched.fits");
+  const std::string first = file_bytes(dir / "out/light_matched.fits");
 
   std::vector<std::string> with_bias = plain;
   with_bias.insert(with_bias.end(), {"--bias", dir / "bias.fits"});
   EXPECT_EQ(run_cli(with_bias).status, 2);
-  EXPECT_EQ(file_bytes(dir / "out/matched.fits"), first);
+  EXPECT_EQ(file_bytes(dir / "out/light_matched.fits"), first);
 
   with_bias.push_back("--overwrite");
   ASSERT_EQ(run_cli(with_bias).status, 0);
-  EXPECT_EQ(Header(dir / "out/matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
+  EXPECT_EQ(Header(dir / "out/light_matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
   EXPECT_EQ(list_dir(dir / "out"),
-            (std::set<std::string>{"glow.fits", "hot.fits", "matched.fits"}));
+            (std::set<std::string>{"light_glow.fits", "light_hot.fits", "light_matched.fits"}));
 }
 
 // Sets are placed without replacing what appeared meanwhile: the whole set
@@ -332,7 +333,7 @@ TEST(Previews, AreWrittenBesideEachOutput) {
                               "--subtract", "--preview", "--out-dir", dir / "out"});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"glow", "hot", "matched", "corrected"})
-    EXPECT_EQ(file_bytes(dir / ("out/" + std::string(name) + ".png")).substr(1, 3), "PNG");
+    EXPECT_EQ(file_bytes(dir / ("out/light_" + std::string(name) + ".png")).substr(1, 3), "PNG");
 }
 
 // A light with a header as cameras write it, unsigned 16-bit.
@@ -375,7 +376,7 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
                 .status,
             0);  // an earlier run's outputs in the folder
   const std::string single = dir / "single";
-  rename((dir / "night/corrected.fits").c_str(), single.c_str());
+  rename((dir / "night/m42_0001_corrected.fits").c_str(), single.c_str());
   std::ofstream(dir / "lights.txt") << "# tonight\n"
                                     << dir / "night"
                                     << "\n\n";
@@ -597,4 +598,118 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "1 of 2 lights matched, 1 with warnings; 1 failed:",
                    ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --light names its outputs as a batch does, --out-name as told; a missing
+// --out-dir is made.
+struct NamesCase {
+  const char* name;
+  std::vector<std::string> more;
+  std::string out_dir;  // under the scratch folder
+  std::set<std::string> files;
+};
+
+class Names : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(Names, OfOneLightsOutputs) {
+  const NamesCase& c = GetParam();
+  TempDir dir;
+  write_small_set(dir);
+  std::vector<std::string> args = {"--light",         dir / "light.fits", "--dark",
+                                   dir / "dark.fits", "--out-dir",        dir / c.out_dir};
+  args.insert(args.end(), c.more.begin(), c.more.end());
+  const CliRun run = run_cli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(list_dir(dir / c.out_dir), c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Names,
+    ::testing::Values(
+        NamesCase{"after_the_light",
+                  {},
+                  "out",
+                  {"light_glow.fits", "light_hot.fits", "light_matched.fits"}},
+        NamesCase{"fixed", {"--out-name", ""}, "out", {"glow.fits", "hot.fits", "matched.fits"}},
+        NamesCase{"prefix",
+                  {"--out-name", "m42_", "--subtract", "--outputs", "corrected"},
+                  "out",
+                  {"m42_corrected.fits"}},
+        NamesCase{
+            "new_folder", {"--outputs", "matched"}, "night/calibrated", {"light_matched.fits"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A rerun with --skip-existing after a run stopped two lights in: only the
+// lights left are matched, the summary and report list all three, and
+// outputs made from another factor are not taken for done.
+struct SkipCase {
+  const char* name;
+  std::vector<std::string> first, second;  // options of the runs beside the common ones
+  int status;
+  std::string closing;  // of the second run; "" when it is refused
+};
+
+class SkipExisting : public NightOfThree, public ::testing::WithParamInterface<SkipCase> {};
+
+TEST_P(SkipExisting, FinishesAnInterruptedNight) {
+  const SkipCase& c = GetParam();
+  TempDir out;
+  auto run = [&](const std::vector<std::string>& more, std::vector<std::string> lights) {
+    std::vector<std::string> args = {"--dark",     *night_ / "demo/dark.fits",
+                                     "--bias",     *night_ / "demo/bias.fits",
+                                     "--subtract", "--out-dir",
+                                     out.path()};
+    for (const std::string& option : more)
+      args.push_back(option == "night.csv" ? out / option : option);
+    for (const std::string& light : lights) args.push_back(path(light));
+    return run_cli(args);
+  };
+  ASSERT_EQ(run(c.first, {"clean", "clean2"}).status, 0);
+  const std::string before = file_bytes(out / "light_01_corrected.fits");
+  const CliRun second = run(c.second, {"clean", "clean2", "strong"});
+  EXPECT_EQ(second.status, c.status) << second.err;
+  if (c.closing.empty()) {
+    EXPECT_NE(second.err.find("light_01_corrected.fits: exists already"), std::string::npos)
+        << second.err;
+    return;
+  }
+  EXPECT_NE(second.out.find("\n" + c.closing + "\n"), std::string::npos) << second.out;
+  const bool left = c.closing.find("earlier run") != std::string::npos;
+  EXPECT_EQ(file_bytes(out / "light_01_corrected.fits") == before, left);
+  // The report's rows, the lights read back included, with their levels.
+  if (std::find(c.second.begin(), c.second.end(), "--report") == c.second.end()) return;
+  std::ifstream report(out / "night.csv");
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(report, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  for (size_t k = 1; k < 4; ++k) {
+    EXPECT_NE(
+        rows[k].find(k < 3 ? "demo/light_0" + std::to_string(k) + ".fits,2026-" : "strong.fits,,"),
+        std::string::npos)
+        << rows[k];
+    EXPECT_EQ(rows[k].find(",,,,,,"), std::string::npos) << "levels read back: " << rows[k];
+  }
+  EXPECT_NE(rows[3].find("ratio-out-of-range"), std::string::npos) << rows[3];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SkipExisting,
+    ::testing::Values(SkipCase{"resumed",
+                               {},
+                               {"--skip-existing", "--report", "night.csv"},
+                               0,
+                               "3 of 3 lights matched (2 by an earlier run), 1 with warnings"},
+                      SkipCase{"without_skip", {}, {}, 2, ""},
+                      SkipCase{
+                          "other_factor", {}, {"--skip-existing", "--bias-factor", "2"}, 2, ""},
+                      SkipCase{"other_factor_replaced",
+                               {},
+                               {"--skip-existing", "--bias-factor", "2", "--overwrite"},
+                               0,
+                               "3 of 3 lights matched, 3 with warnings"},
+                      SkipCase{"other_outputs",
+                               {"--outputs", "corrected"},
+                               {"--skip-existing", "--outputs", "corrected,matched"},
+                               2,
+                               ""}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -6,9 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
 #include "tools/tenvora_match/session_plot.h"
-#include "fits/tool_error.h"
 
 namespace {
 

@@ -62,7 +62,7 @@ def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
     bias = None if bias_factor is None else frames["bias"]
     result = tenvora.match(frames["light"], frames["dark"], bias, bias_factor or 0, subtract=True)
     for name in ("glow", "hot", "matched", "corrected"):
-        assert same_bits(getattr(result, name), read_fits(tmp_path / f"{name}.fits")), name
+        assert same_bits(getattr(result, name), read_fits(tmp_path / f"light_01_{name}.fits")), name
     levels = result.levels
     for part in ("glow", "hot"):
         for level in ("light", "dark", "ratio"):

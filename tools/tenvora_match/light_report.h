@@ -14,6 +14,10 @@
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 
+// Fills the report row, the levels and the warning codes of a light an
+// earlier run matched from the header cards of one of its outputs.
+void describe_earlier_light(LightSummary& summary, const std::vector<std::string>& cards);
+
 // Where the dark's pixels count as saturated for the checks; a run works it
 // out once for all its lights.
 double dark_saturation(const Frame& dark);

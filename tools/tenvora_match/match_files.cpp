@@ -141,6 +141,13 @@ std::string output_kind(const std::string& title) {
   throw InternalError("the plug-in made an image titled \"" + title + "\"");
 }
 
+std::string output_title(const std::string& kind, bool bias) {
+  if (kind == "matched") return bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame";
+  for (const char* title : {"Glow Dark Frame", "Hot Dark Frame", "Corrected Image"})
+    if (output_kind(title) == kind) return title;
+  throw InternalError("no output is of the kind \"" + kind + "\"");
+}
+
 std::vector<std::string> output_names(const RunSettings& s, const std::string& prefix) {
   std::vector<std::string> files;
   for (const std::string& kind : s.kinds) {

@@ -14,6 +14,7 @@ struct RunSettings {
   std::string dark, bias;  // bias empty: no bias
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
+  bool skip_existing = false;  // see earlier_outputs.h
   std::string out_dir;
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".
@@ -65,3 +66,6 @@ std::vector<std::string> output_names(const RunSettings& settings, const std::st
 
 // The kind of output ("glow", "hot", "matched", "corrected") of an image title.
 std::string output_kind(const std::string& title);
+
+// The image title of a kind of output, with or without a bias.
+std::string output_title(const std::string& kind, bool bias);

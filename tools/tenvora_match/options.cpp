@@ -123,10 +123,12 @@ Options parse_options(const std::vector<std::string>& args) {
       {"--plot", &o.plot},           {"--jobs", &jobs}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
   const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json},      {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--strict", &o.strict},  {"-v,--verbose", &o.verbose},
-      {"--help", &o.help},           {"--version", &o.version}};
+      {"--subtract", &o.subtract},   {"--json", &o.json},     {"--preview", &o.preview},
+      {"--overwrite", &o.overwrite}, {"--strict", &o.strict}, {"--skip-existing", &o.skip_existing},
+      {"-v,--verbose", &o.verbose},  {"--help", &o.help},     {"--version", &o.version}};
   for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
+  std::string out_name;
+  app.add_option("--out-name", out_name);
   app.add_option("LIGHT", o.lights);
   try {
     // CLI11 takes the arguments last first.
@@ -150,6 +152,11 @@ Options parse_options(const std::vector<std::string>& args) {
     if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
 
   if (o.help || o.version) return o;
+  if (seen("--out-name")) {
+    if (out_name.find('/') != std::string::npos)
+      throw ToolError("--out-name", "'" + out_name + "' names files in --out-dir: no '/'");
+    o.out_name = out_name;
+  }
   if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
   if (seen("--jobs")) o.jobs = parse_jobs(jobs);
@@ -160,7 +167,7 @@ Options parse_options(const std::vector<std::string>& args) {
 
   if (!o.demo_dir.empty()) {
     for (const char* name : {"--light", "--dark", "--bias", "--bias-factor", "--out-dir",
-                             "--subtract", "--outputs", "--jobs"})
+                             "--subtract", "--outputs", "--jobs", "--out-name", "--skip-existing"})
       if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
     if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
@@ -174,6 +181,9 @@ Options parse_options(const std::vector<std::string>& args) {
   for (const char* name : {"--dark", "--out-dir"})
     if (!seen(name)) throw ToolError(name, "missing (see --help)");
   if (seen("--bias-factor") && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
+  if (seen("--out-name") && o.light.empty())
+    throw ToolError("--out-name",
+                    "goes with --light; LIGHT arguments name outputs after each light");
   if (seen("--jobs") && o.lights.empty())
     throw ToolError("--jobs", "goes with LIGHT arguments; --light is the one light");
   return o;
@@ -182,12 +192,13 @@ Options parse_options(const std::vector<std::string>& args) {
 std::string help_text() {
   std::string text = R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
-                [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
-                [--overwrite] [--strict] [--max-pixels N] [--report FILE] [--plot FILE]
+                [--subtract] --out-dir DIR [--out-name PREFIX] [--outputs LIST]
+                [--json] [-v] [--preview] [--overwrite] [--skip-existing]
+                [--strict] [--max-pixels N] [--report FILE] [--plot FILE]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
-                --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--strict] [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE]
-                LIGHT...
+                --out-dir DIR [--outputs LIST] [--json] [-v] [--preview]
+                [--overwrite] [--skip-existing] [--strict] [--max-pixels N]
+                [--jobs N] [--report FILE] [--plot FILE] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
                 [--plot FILE]
   tenvora-match --help | --version
@@ -214,7 +225,15 @@ Options:
                       added N times to the matched dark
   --bias-factor N     N, a whole number from 0 to 999 (default 1)
   --subtract          also write the light minus the matched dark
-  --out-dir DIR       existing directory for the outputs
+  --out-dir DIR       directory for the outputs, made when missing
+  --out-name PREFIX   (--light only) name the outputs PREFIXglow.fits and so
+                      on instead of after the light; --out-name '' gives
+                      glow.fits, hot.fits, matched.fits, corrected.fits
+  --skip-existing     leave a light whose outputs are all there and whose
+                      headers say they were made from the same dark, bias and
+                      bias factor (a rerun after an interruption finishes
+                      the night); the summary and the report list it too,
+                      read back from the headers
   --outputs LIST      the outputs to write, of glow,hot,matched,corrected
                       (default: all with --light; with LIGHT arguments the
                       corrected light with --subtract, else the matched dark)
@@ -259,10 +278,10 @@ BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
 pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
 of more planes are refused. All frames must have the same size.
 
-Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
-matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
-and, with --subtract, corrected.fits "Corrected Image"; with LIGHT arguments
-named after each light: m42_0001.fits gives m42_0001_matched.fits and so on.
+Outputs, in DIR, named after each light: m42_0001.fits gives
+m42_0001_glow.fits "Glow Dark Frame", m42_0001_hot.fits "Hot Dark Frame",
+m42_0001_matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame
++ Bias") and, with --subtract, m42_0001_corrected.fits "Corrected Image".
 Two lights whose outputs would take one name are refused before any work.
 BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
 DATE-OBS, HIERARCH cards, HISTORY and the rest) but SIMPLE, XTENSION, BITPIX,
@@ -300,7 +319,7 @@ Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
 device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
 than its header declares, BSCALE 0, sizes that differ, a bias factor outside
-0-999, an output directory that is missing or not writable, existing outputs
+0-999, an output directory that cannot be made or is not writable, existing outputs
 without --overwrite, an output that is one of the input files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing

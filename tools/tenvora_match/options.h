@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,16 @@ struct Options {
   std::vector<std::string> lights;
   // --outputs: of "glow", "hot", "matched", "corrected"; empty when not given.
   std::vector<std::string> outputs;
+  // --out-name: the start of the one light's output names instead of its own
+  // name; "" gives glow.fits and so on.
+  std::optional<std::string> out_name;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
   int jobs = 0;  // lights matched at once; 0: as many as cores and memory allow
   bool subtract = false, json = false, preview = false, overwrite = false;
-  bool strict = false;   // exit status 3 when a light warned
-  bool verbose = false;  // -v: each light's warnings on standard error as it is done
+  bool skip_existing = false;  // lights whose outputs an earlier run wrote alike are left
+  bool strict = false;         // exit status 3 when a light warned
+  bool verbose = false;        // -v: each light's warnings on standard error as it is done
   bool help = false, version = false;
 };
 

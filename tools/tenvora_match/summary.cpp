@@ -32,21 +32,27 @@ void print_warning_texts(std::ostream& out, const Summary& s) {
     for (const std::string& code : split_codes(warning_codes(light.warnings))) {
       size_t k = 0;
       while (k < first.size() && first[k].first->code != code) ++k;
+      const auto w = std::find_if(light.warnings.begin(), light.warnings.end(),
+                                  [&code](const Diagnostic& d) { return d.code == code; });
       if (k == first.size()) {
-        const auto w = std::find_if(light.warnings.begin(), light.warnings.end(),
-                                    [&code](const Diagnostic& d) { return d.code == code; });
         first.push_back({&*w, &light});
         lights.push_back(0);
+      } else if (first[k].first->message.empty()) {
+        first[k] = {&*w, &light};  // read back from an earlier run's outputs: no text
       }
       ++lights[k];
     }
   if (first.empty()) return;
   out << "\n";
-  for (size_t k = 0; k < first.size(); ++k)
+  for (size_t k = 0; k < first.size(); ++k) {
     out << "warning " << first[k].first->code << " on " << lights[k]
-        << (lights[k] == 1 ? " light; " : " lights; ")
-        << relative_name(first[k].second->light.path, s.folder) << ": " << first[k].first->message
-        << "\n";
+        << (lights[k] == 1 ? " light" : " lights");
+    if (first[k].first->message.empty())
+      out << ", by an earlier run\n";
+    else
+      out << "; " << relative_name(first[k].second->light.path, s.folder) << ": "
+          << first[k].first->message << "\n";
+  }
   out << "(--json or -v gives every light's warnings; tenvora-match --help explains them)\n";
 }
 
@@ -91,6 +97,7 @@ void add_light_json(Json& obj, const LightSummary& light) {
     outputs.push_back(output);
   }
   obj["outputs"] = outputs;
+  obj["earlier_run"] = light.earlier;
   obj["warnings"] = Json::array();
   for (const Diagnostic& w : light.warnings) {
     Json numbers = Json::object();
@@ -166,6 +173,9 @@ void print_text(std::ostream& out, const Summary& s) {
       print_light_line(out, relative_name(light.light.path, s.folder), light);
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
+  const size_t earlier = std::count_if(s.lights.begin(), s.lights.end(),
+                                       [](const LightSummary& light) { return light.earlier; });
+  if (earlier) out << " (" << earlier << " by an earlier run)";
   if (const size_t warned = warned_lights(s)) out << ", " << warned << " with warnings";
   if (s.failures.empty()) {
     out << "\n";

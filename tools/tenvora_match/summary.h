@@ -38,6 +38,9 @@ struct LightSummary {
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
   std::vector<Diagnostic> warnings;  // of the checks after the match
+  // Matched by an earlier run (--skip-existing): read back from its outputs'
+  // headers, its warnings have codes only and its report row no noise.
+  bool earlier = false;
 };
 
 // A light that could not be read or matched.

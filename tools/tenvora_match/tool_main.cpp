@@ -11,6 +11,7 @@
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
 #include "tools/tenvora_match/batch_run.h"
+#include "tools/tenvora_match/earlier_outputs.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
@@ -19,12 +20,13 @@
 
 namespace {
 
-// Like mkdir -p.
-void make_directories(const std::string& dir) {
+// Like mkdir -p; an error names the option that gave the directory.
+void make_directories(const std::string& option, const std::string& dir) {
   for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
     const std::string part = dir.substr(0, end);
     if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-      throw ToolError(part, std::string("cannot be created: ") + std::strerror(errno));
+      throw ToolError(option + " " + dir,
+                      "cannot be created: " + part + ": " + std::strerror(errno));
     if (end == std::string::npos) return;
   }
 }
@@ -39,6 +41,7 @@ RunSettings settings_of(const Options& o) {
   s.subtract = o.subtract;
   s.preview = o.preview;
   s.overwrite = o.overwrite;
+  s.skip_existing = o.skip_existing;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
   if (!o.outputs.empty())
@@ -50,14 +53,20 @@ RunSettings settings_of(const Options& o) {
   return s;
 }
 
-// The one-light run, and its summary.
-Summary single_run(const RunSettings& s, const std::string& light, LightOutcome* outcome) {
-  const std::vector<FileId> inputs = file_ids({light, s.dark, s.bias});
-  *outcome = match_files(s, {light, ""}, inputs);
+// The one-light run, and its summary; with --skip-existing the light may be
+// left as an earlier run matched it.
+Summary single_run(const RunSettings& s, const LightJob& job, LightOutcome* outcome) {
+  const std::vector<FileId> inputs = file_ids({job.path, s.dark, s.bias});
+  std::optional<LightSummary> earlier;
+  if (s.skip_existing) earlier = earlier_outputs(s, job);
+  if (earlier)
+    outcome->summary = std::move(*earlier);
+  else
+    *outcome = match_files(s, job, inputs);
+  const InputInfo& size = outcome->summary.light;
   Summary summary;
-  summary.inputs.push_back({"dark", s.dark, outcome->light.width, outcome->light.height});
-  if (!s.bias.empty())
-    summary.inputs.push_back({"bias", s.bias, outcome->light.width, outcome->light.height});
+  summary.inputs.push_back({"dark", s.dark, size.width, size.height});
+  if (!s.bias.empty()) summary.inputs.push_back({"bias", s.bias, size.width, size.height});
   summary.use_bias = !s.bias.empty();
   summary.bias_factor = s.bias_factor;
   summary.subtract = s.subtract;
@@ -155,8 +164,10 @@ Summary run(const Options& o, std::ostream& err, bool err_is_terminal) {
   if (!o.demo_dir.empty()) return run_demo(o, err, err_is_terminal);
   const RunSettings s = settings_of(o);
   if (!o.lights.empty()) return run_batch(o, s, err, err_is_terminal);
+  // Named after the light as in a batch, unless --out-name says.
+  const LightJob job{o.light, o.out_name ? *o.out_name : light_jobs({o.light}).front().prefix};
   LightOutcome outcome;
-  Summary summary = single_run(s, o.light, &outcome);
+  Summary summary = single_run(s, job, &outcome);
   summary.folder = common_folder({o.light});
   summary.verbose = o.verbose;
   return summary;
@@ -176,7 +187,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << "tenvora-match " TENVORA_VERSION "\n";
       return 0;
     }
-    if (!o.demo_dir.empty()) make_directories(o.demo_dir);
+    if (!o.demo_dir.empty()) make_directories("--demo", o.demo_dir);
+    if (!o.out_dir.empty()) make_directories("--out-dir", o.out_dir);
     check_session_files(o);
     const Summary summary = run(o, err, err_is_terminal);
     if (!summary.batch && o.verbose)
