@@ -4,6 +4,7 @@ its output written with tenvora-match's name and header.
 """
 
 import os
+import re
 from collections import Counter
 
 from astropy.io import fits
@@ -28,13 +29,21 @@ def stem(path):
     return name
 
 
+def natural_key(name):
+    """Sorts names as tenvora-match does, each run of digits as a number: light_2 before
+    light_10. A run of digits weighs as the character '0' against other characters."""
+    tokens = [(ord("0"), len(run.lstrip("0")), run.lstrip("0")) if "0" <= run[0] <= "9" else (ord(run),)
+              for run in re.findall(r"[0-9]+|[^0-9]", name)]
+    return tokens, name
+
+
 def lights_in(directory, leave_out=()):
-    """The directory's FITS files sorted by name, without hidden files, those left out
+    """The directory's FITS files in natural order (natural_key), without hidden files, those left out
     and the tool's outputs (so outputs written beside the lights are not taken as
     lights on the next run)."""
     skip = {os.path.realpath(p) for p in leave_out}
     paths = []
-    for name in sorted(os.listdir(directory)):
+    for name in sorted(os.listdir(directory), key=natural_key):
         path = os.path.join(directory, name)
         low = name.lower().removesuffix(".gz")
         if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):

@@ -93,3 +93,16 @@ def test_dask_night_is_the_serial_loop(tmp_path):
     # Outputs beside the lights are not taken for lights on the next run.
     (serial / names[0]).rename(lights_dir / names[0])
     assert night.lights_in(str(lights_dir), leave_out=[dark, bias]) == lights
+
+
+@pytest.mark.parametrize("names", [
+    ["10s.fits", "20s.fits", "150s.fits", "1200s.fits"],
+    ["m42_2.fits", "m42_10.fits", "m42_0011.fits", "m42_100.fits"],
+    ["L_1_2.fits", "L_1_10.fits", "L_2_1.fits", "L_10_1.fits"],
+    ["a01.fits", "a1.fits", "a2.fits"],
+    ["a.fits", "a2.fits", "b.fits", "b1.fits"],
+])
+def test_lights_come_in_natural_order(tmp_path, names):
+    for name in reversed(names):
+        frame(1, 100).write(tmp_path / name)
+    assert [os.path.basename(p) for p in night.lights_in(str(tmp_path))] == names
