@@ -6,13 +6,16 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
+#include "diagnostics/diagnostics.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -49,6 +52,17 @@ Plane plane_of(const py::handle& value, const char* name) {
   return plane;
 }
 
+// The largest value an integer array can hold, as a file's BITPIX bounds
+// it; NaN for floating-point arrays, whose saturation the checks look for
+// in the frame itself.
+double largest_of(const py::handle& value) {
+  const py::dtype type = py::reinterpret_borrow<py::array>(value).dtype();
+  const int bits = 8 * static_cast<int>(type.itemsize());
+  if (type.kind() == 'u') return std::ldexp(1.0, bits) - 1;
+  if (type.kind() == 'i') return std::ldexp(1.0, bits - 1) - 1;
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
 FrameGeometry frame_of(const Plane& plane) {
   return {int32_t(plane.shape(1)), int32_t(plane.shape(0))};
 }
@@ -81,6 +95,19 @@ Plane new_plane(FrameGeometry frame) {
   PyCapsule_SetContext(owner, reinterpret_cast<void*>(bytes));
   return Plane({frame.height, frame.width}, static_cast<float*>(block),
                py::reinterpret_steal<py::capsule>(owner));
+}
+
+// A plane a call needs only while it runs (the parts of a dark split for it
+// alone, a dark put together again for the checks), kept by each thread for
+// its next call of the size as the pool keeps the outputs.
+float* scratch_plane(int slot, size_t count) {
+  thread_local std::vector<float> planes[2];
+  std::vector<float>& plane = planes[slot];
+  if (plane.size() != count) {
+    std::vector<float>().swap(plane);
+    plane.resize(count);
+  }
+  return plane.data();
 }
 
 void check_factor(long long bias_factor) {
@@ -147,7 +174,24 @@ py::dict levels_of(const Measurement& m) {
 struct MatchResult {
   py::object glow, hot, matched, corrected;
   py::dict levels;
+  py::list warnings;
 };
+
+// As tenvora-match reports them: code, message and the numbers they were
+// decided on.
+py::list warnings_of(const std::vector<Diagnostic>& warnings) {
+  py::list list;
+  for (const Diagnostic& w : warnings) {
+    py::dict numbers;
+    for (const auto& [name, value] : w.numbers) numbers[py::str(name)] = value;
+    py::dict warning;
+    warning["code"] = w.code;
+    warning["message"] = w.message;
+    warning["numbers"] = numbers;
+    list.append(warning);
+  }
+  return list;
+}
 
 MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
                      long long bias_factor, bool subtract, const py::object& dark_parts) {
@@ -156,27 +200,35 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   const FrameGeometry frame = frame_of(light_plane);
   const std::optional<Plane> bias_plane = bias_of(bias, frame);
 
-  Plane glow, hot, scaled_glow, scaled_hot;
+  const size_t count = size_t(frame.width) * size_t(frame.height);
+  std::optional<Plane> dark_plane;  // as given, for the checks after the match
+  if (!dark.is_none()) dark_plane = plane_of(dark, "dark");
+  Plane given_glow, given_hot;
+  float *split_glow = nullptr, *split_hot = nullptr;  // a dark split for this call alone
+  const float *glow, *hot;
   if (dark_parts.is_none()) {
     if (dark.is_none()) throw py::type_error("match needs a dark or dark_parts");
-    const Plane dark_plane = plane_of(dark, "dark");
-    check_shape(frame, dark_plane, "dark");
-    // Parts split for this call alone are scaled in place and given out.
-    std::tie(glow, hot) = split(frame, dark_plane, bias_plane);
-    scaled_glow = glow;
-    scaled_hot = hot;
+    check_shape(frame, *dark_plane, "dark");
+    glow = split_glow = scratch_plane(0, count);
+    hot = split_hot = scratch_plane(1, count);
   } else {
     if (!py::isinstance<py::tuple>(dark_parts) || py::len(dark_parts) != 2)
       throw py::type_error("dark_parts must be the (glow, hot) pair split_dark returns");
-    if (!dark.is_none()) check_shape(frame, plane_of(dark, "dark"), "dark");
+    if (dark_plane) check_shape(frame, *dark_plane, "dark");
     const py::tuple given = dark_parts;
-    glow = plane_of(given[0], "dark_parts glow");
-    hot = plane_of(given[1], "dark_parts hot");
-    check_shape(frame, glow, "dark_parts glow");
-    check_shape(frame, hot, "dark_parts hot");
-    scaled_glow = new_plane(frame);
-    scaled_hot = new_plane(frame);
+    given_glow = plane_of(given[0], "dark_parts glow");
+    given_hot = plane_of(given[1], "dark_parts hot");
+    check_shape(frame, given_glow, "dark_parts glow");
+    check_shape(frame, given_hot, "dark_parts hot");
+    glow = given_glow.data();
+    hot = given_hot.data();
   }
+  Plane scaled_glow = new_plane(frame), scaled_hot = new_plane(frame);
+  // Without the dark the checks read it put together again from its parts.
+  float* joined = dark_plane ? nullptr : scratch_plane(0, count);
+  const double light_maximum = largest_of(light);
+  const double dark_maximum =
+      dark.is_none() ? std::numeric_limits<double>::quiet_NaN() : largest_of(dark);
 
   // As the tool: without a bias the factor means nothing.
   const float* bias_data = data_or_null(bias_plane);
@@ -190,21 +242,36 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   float* scaled_hot_out = scaled_hot.mutable_data();
   float* corrected_out = corrected ? corrected->mutable_data() : nullptr;
   Measurement levels;
+  std::vector<Diagnostic> diagnostics;
   {
     py::gil_scoped_release unlocked;
+    if (split_glow) split_dark(frame, dark_plane->data(), bias_data, split_glow, split_hot);
     // The matched plane holds the light less the bias until the scaling.
     const float* measured =
         light_to_measure(frame, light_plane.data(), bias_data, factor, matched_out);
-    levels = measure(frame, measured, glow.data(), hot.data());
-    scale_and_sum(frame, glow.data(), levels.glow_ratio, hot.data(), levels.hot_ratio, bias_data,
-                  factor, matched_out, scaled_glow_out, scaled_hot_out);
+    levels = measure(frame, measured, glow, hot);
+    scale_and_sum(frame, glow, levels.glow_ratio, hot, levels.hot_ratio, bias_data, factor,
+                  matched_out, scaled_glow_out, scaled_hot_out);
     if (corrected_out) correct_light(frame, light_plane.data(), matched_out, corrected_out);
+    for (size_t i = 0; joined && i < count; ++i)
+      joined[i] = glow[i] + hot[i] + (bias_data ? bias_data[i] : 0.0f);
+    DiagnosticInput in;
+    in.width = frame.width, in.height = frame.height;
+    in.use_bias = bias_data != nullptr;
+    in.light = light_plane.data(), in.bias = bias_data, in.bias_factor = factor;
+    in.dark = dark_plane ? dark_plane->data() : joined;
+    in.glow = glow;
+    in.matched = matched_out, in.corrected = corrected_out;
+    take_measurement(in, levels);
+    in.light_maximum = light_maximum, in.dark_maximum = dark_maximum;
+    diagnostics = diagnose_match(in);
   }
   result.glow = scaled_glow;
   result.hot = scaled_hot;
   result.matched = matched;
   result.corrected = corrected ? py::object(*corrected) : py::none();
   result.levels = levels_of(levels);
+  result.warnings = warnings_of(diagnostics);
   return result;
 }
 
@@ -223,9 +290,19 @@ PYBIND11_MODULE(_tenvora, m) {
       .def_readonly("matched", &MatchResult::matched, "the matched dark (with the bias)")
       .def_readonly("corrected", &MatchResult::corrected, "light - matched, or None")
       .def_readonly("levels", &MatchResult::levels, "the levels the ratios were measured from")
+      .def_readonly("warnings", &MatchResult::warnings,
+                    "the checks' warnings, as tenvora-match's: dicts of code, message and the "
+                    "numbers they were decided on; empty when the scales can be trusted")
       .def("__repr__", [](const MatchResult& r) {
+        std::string codes;
+        for (const py::handle w : r.warnings) {
+          const std::string code = py::str(w["code"]);
+          if (("," + codes + ",").find("," + code + ",") == std::string::npos)
+            codes += (codes.empty() ? "" : ",") + code;
+        }
         return "<tenvora.MatchResult glow_ratio=" + std::string(py::repr(r.levels["glow_ratio"])) +
-               " hot_ratio=" + std::string(py::repr(r.levels["hot_ratio"])) + ">";
+               " hot_ratio=" + std::string(py::repr(r.levels["hot_ratio"])) +
+               (codes.empty() ? "" : " warnings=" + codes) + ">";
       });
 
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),

@@ -19,7 +19,7 @@ STRUCTURE = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "PCOUNT", "GCOUN
              "BSCALE", "BLANK", "CHECKSUM", "DATASUM", "DATAMIN", "DATAMAX", "BUNIT"}
 # The keywords the tool sets itself (OBJECT only when the light has none).
 OURS = {"CREATOR", "IMAGETYP", "LIGHT", "DARK", "BIAS", "BIASFACT", "GLOWLGT", "GLOWDRK",
-        "GLOWRAT", "HOTLGT", "HOTDRK", "HOTRAT", "DARKBLKX", "DARKBLKY"}
+        "GLOWRAT", "HOTLGT", "HOTDRK", "HOTRAT", "DARKBLKX", "DARKBLKY", "TVWARN"}
 TITLES = {"glow": "Glow Dark Frame", "hot": "Hot Dark Frame", "corrected": "Corrected Image"}
 
 
@@ -32,6 +32,7 @@ class MatchResult:
     matched: CCDData
     corrected: Optional[CCDData]
     levels: dict
+    warnings: list  # as tenvora.MatchResult's: dicts of code, message and numbers
 
 
 def float_text(value):
@@ -43,6 +44,16 @@ def float_text(value):
         if np.float32(float(text)) == np.float32(value):
             return text
     return text
+
+
+def _check_type(frame, name, needed):
+    if frame is None and not needed:
+        return
+    if not isinstance(frame, CCDData):
+        hint = ("; tenvora.match takes numpy arrays" if isinstance(frame, np.ndarray)
+                else "; CCDData.read(path, unit='adu') reads a FITS file" if isinstance(frame, str)
+                else "")
+        raise TypeError(f"{name} must be an astropy CCDData, not {type(frame).__name__}{hint}")
 
 
 def _same_unit(frame, light, name):
@@ -61,7 +72,12 @@ def _mask(frames):
     return combined
 
 
-def _header(light_header, title, names, bias_factor, levels):
+def warning_codes(warnings):
+    """The codes of the warnings, each once, joined by commas: the outputs' TVWARN."""
+    return ",".join(dict.fromkeys(w["code"] for w in warnings))
+
+
+def _header(light_header, title, names, bias_factor, levels, warnings):
     header = fits.Header()
     for card in light_header.cards:
         key = card.keyword
@@ -87,6 +103,7 @@ def _header(light_header, title, names, bias_factor, levels):
     header["HOTRAT"] = (levels["hot_ratio"], "hot-pixel scale: HOTLGT / HOTDRK")
     header["DARKBLKX"] = (levels["darkest_block"][0], "darkest 5x5 block of the light: column")
     header["DARKBLKY"] = (levels["darkest_block"][1], "darkest 5x5 block: row (0 = FITS row 1)")
+    header["TVWARN"] = (warning_codes(warnings), "codes of the checks' warnings")
     header.add_history(f"{creator}: {title} for light {names['light']}")
     header.add_history(f"dark {names['dark']}")
     header.add_history("no bias" if names["bias"] is None
@@ -105,8 +122,13 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     followed by the keywords and HISTORY lines tenvora-match writes (the names
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
-    Inputs in other units than the light's raise ValueError.
+    Inputs in other units than the light's raise ValueError, inputs that are not
+    CCDData TypeError. The checks' warnings are on the result and, as codes, in
+    each output's TVWARN.
     """
+    for frame, name, needed in ((light, "light", True), (dark, "dark", dark_parts is None),
+                                (bias, "bias", False)):
+        _check_type(frame, name, needed)
     for frame, name in ((dark, "dark"), (bias, "bias")):
         _same_unit(frame, light, name)
     result = tenvora.match(light.data, None if dark is None else dark.data,
@@ -119,9 +141,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, result.levels)
+        header = _header(light.header, titles[kind], names, bias_factor, result.levels,
+                         result.warnings)
         return CCDData(data, unit=light.unit, meta=header,
                        mask=None if mask is None else mask.copy())
 
     return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"),
-                       result.levels)
+                       result.levels, result.warnings)

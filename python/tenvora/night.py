@@ -62,7 +62,7 @@ def read(path):
 def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
                bias_factor=1, subtract=False, overwrite=False):
     """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
-    `<stem>_matched.fits`; returns its report row."""
+    `<stem>_matched.fits`; returns its report row, with the checks' warnings."""
     light = read(path)
     result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
                            light_name=os.path.basename(path), dark_name=dark_name,
@@ -74,6 +74,7 @@ def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_
     row = {"file": path}
     row.update((key, levels[key]) for key in ROW_KEYS)
     row["darkest_x"], row["darkest_y"] = levels["darkest_block"]
+    row["warnings"] = result.warnings
     return row
 
 

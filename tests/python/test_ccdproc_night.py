@@ -49,6 +49,8 @@ def test_ccddata_round_trip(tmp_path):
         assert history[2:] == ["dark d.fits", "bias b.fits, factor 2",
                                f"glow ratio {ccdproc.float_text(plain.levels['glow_ratio'])}, "
                                f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}"]
+        assert header["TVWARN"] == ccdproc.warning_codes(plain.warnings)
+    assert result.warnings == plain.warnings
     assert ccdproc.match(light, dark).corrected is None
     with pytest.raises(ValueError, match="units differ"):
         ccdproc.match(light, frame(2, 300, unit="electron"))
@@ -106,3 +108,14 @@ def test_lights_come_in_natural_order(tmp_path, names):
     for name in reversed(names):
         frame(1, 100).write(tmp_path / name)
     assert [os.path.basename(p) for p in night.lights_in(str(tmp_path))] == names
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda l, d: ccdproc.match("light.fits", d), "light must be an astropy CCDData, not str; CCDData.read"),
+    (lambda l, d: ccdproc.match(l, d.data), "dark must be an astropy CCDData, not ndarray; tenvora.match takes"),
+    (lambda l, d: ccdproc.match(l, d, bias=[[1.0]]), "bias must be an astropy CCDData, not list"),
+    (lambda l, d: ccdproc.match(l, None), "dark must be an astropy CCDData, not NoneType"),
+])
+def test_ccdproc_match_says_what_it_takes(call, message):
+    with pytest.raises(TypeError, match=message.replace(".", r"\.").replace("(", r"\(")):
+        call(frame(1, 500), frame(2, 300))

@@ -73,6 +73,36 @@ def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
     assert len(levels["hot_pixels"]) == len(levels["hot_pixel_found"]) == 9
 
 
+@pytest.mark.parametrize("light", ["light_01", "strong"])
+@pytest.mark.parametrize("bias_factor", [None, 1])
+def test_warnings_are_the_tools(demo, tmp_path, light, bias_factor):
+    """The checks' codes, messages and numbers, as the tool gives them in --json; the demo's
+    16-bit frames go in as 16-bit arrays, so saturation is judged on the same bounds."""
+    from astropy.io import fits
+
+    folder, frames = demo
+    dark, bias = (frames[name].astype(np.uint16) for name in ("dark", "bias"))
+    if light == "strong":
+        pixels = (25 * (frames["dark"] - frames["bias"]) + frames["bias"]).astype(np.float32)
+        fits.PrimaryHDU(pixels).writeto(tmp_path / "strong.fits")
+        path = tmp_path / "strong.fits"
+    else:
+        pixels, path = frames["light"].astype(np.uint16), folder / "light_01.fits"
+    args = [TOOL, "--light", str(path), "--dark", str(folder / "dark.fits"), "--subtract",
+            "--out-dir", str(tmp_path / "out"), "--json"]
+    if bias_factor is not None:
+        args += ["--bias", str(folder / "bias.fits")]
+    run = json.loads(subprocess.run(args, check=True, capture_output=True).stdout)
+
+    result = tenvora.match(pixels, dark, None if bias_factor is None else bias, 1, subtract=True)
+    assert result.warnings == run["warnings"]
+    assert (light == "strong") == ("ratio-out-of-range" in repr(result))
+    parts = tenvora.split_dark(dark, None if bias_factor is None else bias)
+    split = tenvora.match(pixels, None, None if bias_factor is None else bias, 1, subtract=True,
+                          dark_parts=parts)
+    assert [w["code"] for w in split.warnings] == [w["code"] for w in result.warnings]
+
+
 def test_split_dark_parts_pickled_match_as_the_dark(demo):
     frames = demo[1]
     light, dark, bias = frames["light"], frames["dark"], frames["bias"]
@@ -83,6 +113,7 @@ def test_split_dark_parts_pickled_match_as_the_dark(demo):
         for name in ("glow", "hot", "matched", "corrected"):
             assert same_bits(getattr(split, name), getattr(whole, name)), name
         assert split.levels == whole.levels
+        assert split.warnings == whole.warnings
     assert tenvora.match(light, dark).corrected is None
 
 

@@ -61,7 +61,7 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
       float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
       integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
       integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)"),
-      text_key("TVWARN", warning_codes(warnings), "warnings of the checks after the match"),
+      text_key("TVWARN", warning_codes(warnings), "codes of the checks' warnings"),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
                   base_name(job.path)),
       history_key("dark " + base_name(s.dark)),

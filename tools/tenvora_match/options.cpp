@@ -215,9 +215,10 @@ the two are added up: the matched dark.
 Options:
   LIGHT               light frames to calibrate, each matched on its own: a
                       FITS file, a directory (its .fits, .fit and .fts files,
-                      also gzip-compressed, sorted by name; hidden files, the
-                      dark, the bias and files this tool wrote left out) or
-                      @FILE, a list of such paths one a line (# comments)
+                      also gzip-compressed, in natural order: m42_2 before
+                      m42_10; hidden files, the dark, the bias and files this
+                      tool wrote left out) or @FILE, a list of such paths one
+                      a line (# comments)
   --light FILE        the one light frame to calibrate
   --dark FILE         the dark frame to match to it
   --bias FILE         a bias frame: it is taken from the dark before the split,
