@@ -13,6 +13,7 @@ void check_dark_holds_bias(const DiagnosticInput& input, std::vector<Diagnostic>
 void check_saturated_hot_pixels(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 void check_empty_hot_cells(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 void check_ratios(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
+void check_exposure_ratio(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 void check_negative_pixels(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 
 inline size_t pixel_index(const DiagnosticInput& input, int32_t x, int32_t y) {

@@ -29,6 +29,7 @@ std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
   check_weak_dark_glow(input, warnings);
   check_dark_holds_bias(input, warnings);
   check_ratios(input, warnings);
+  check_exposure_ratio(input, warnings);
   check_negative_pixels(input, warnings);
   return warnings;
 }

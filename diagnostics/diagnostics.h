@@ -3,8 +3,10 @@
 // other front ends; the plug-in itself does not use them.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,7 +39,24 @@ constexpr double bias_shift_sigmas = 3.0;
 constexpr double ratio_maximum = 10.0;
 // many-negative-pixels: more than this fraction of the corrected light below 0.
 constexpr double negative_fraction = 0.20;
+// scale-off-exposure: a scale more than this factor above or below the
+// exposure ratio (dark current grows with the exposure time).
+constexpr double exposure_factor = 1.5;
 }  // namespace diagnostic_limits
+
+// The header keywords that give a frame's exposure time in seconds; the
+// first one present counts.
+inline constexpr const char* kExposureKeywords[] = {"EXPTIME", "EXPOSURE"};
+
+// The light's exposure time over the dark's: what the scales would be if dark
+// current alone made the dark. NaN when either time is unknown (NaN), not
+// finite or negative, or the dark's is 0. Inline: the Python module shares it.
+inline double exposure_ratio(double light_seconds, double dark_seconds) {
+  if (!(light_seconds >= 0 && dark_seconds > 0) || !std::isfinite(light_seconds) ||
+      !std::isfinite(dark_seconds))
+    return std::numeric_limits<double>::quiet_NaN();
+  return light_seconds / dark_seconds;
+}
 
 // What the checks read about one match. Planes are width x height floats, row
 // after row, the pixel (x, y) at x + width * y; none is changed.
@@ -62,9 +81,12 @@ struct DiagnosticInput {
   const float* corrected = nullptr;
   const float* matched = nullptr;
 
-  // Levels and ratios of the match.
+  // Levels and scales of the match: those of the method used, which the
+  // checks of the scales judge.
   double glow_light = 0, glow_dark = 0, glow_ratio = 0;
   double hot_light = 0, hot_dark = 0, hot_ratio = 0;
+  // exposure_ratio() of the light and the dark; NaN when unknown.
+  double exposure_ratio = std::numeric_limits<double>::quiet_NaN();
 
   // Top-left pixel of the darkest 5 x 5 block as measured (the anchor as
   // recorded by the search; the block measured starts there).

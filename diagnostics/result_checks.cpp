@@ -1,4 +1,5 @@
 // Checks of the match's results: its ratios and the corrected light.
+#include <array>
 #include <cmath>
 
 #include "diagnostics/checks.h"
@@ -11,15 +12,21 @@ std::string describe(double value) {
   return sentence("%g", value);
 }
 
+// The two scales of a match, as the checks of the scales read them.
+struct Scale {
+  const char *component, *name;
+  double ratio, light_level, dark_level;
+};
+
+std::array<Scale, 2> scales(const DiagnosticInput& input) {
+  return {{{"glow", "glow_ratio", input.glow_ratio, input.glow_light, input.glow_dark},
+           {"hot-pixel", "hot_ratio", input.hot_ratio, input.hot_light, input.hot_dark}}};
+}
+
 }  // namespace
 
 void check_ratios(const DiagnosticInput& input, std::vector<Diagnostic>& warnings) {
-  const struct {
-    const char *component, *name;
-    double ratio, light_level, dark_level;
-  } ratios[] = {{"glow", "glow_ratio", input.glow_ratio, input.glow_light, input.glow_dark},
-                {"hot-pixel", "hot_ratio", input.hot_ratio, input.hot_light, input.hot_dark}};
-  for (const auto& r : ratios) {
+  for (const Scale& r : scales(input)) {
     if (r.ratio >= 0 && r.ratio <= diagnostic_limits::ratio_maximum) continue;  // NaN fails both
     warnings.push_back(
         {"ratio-out-of-range",
@@ -31,6 +38,23 @@ void check_ratios(const DiagnosticInput& input, std::vector<Diagnostic>& warning
           {"light_level", r.light_level},
           {"dark_level", r.dark_level},
           {"limit", diagnostic_limits::ratio_maximum}}});
+  }
+}
+
+// Scales that are not finite are the business of check_ratios.
+void check_exposure_ratio(const DiagnosticInput& input, std::vector<Diagnostic>& warnings) {
+  const double exposure = input.exposure_ratio, limit = diagnostic_limits::exposure_factor;
+  if (!(exposure > 0)) return;
+  for (const Scale& r : scales(input)) {
+    const double factor = r.ratio / exposure;
+    if (!std::isfinite(factor) || (factor <= limit && factor >= 1 / limit)) continue;
+    warnings.push_back(
+        {"scale-off-exposure",
+         sentence("The %s scale is %s, %.2g times the exposure ratio %g of the light and the "
+                  "dark, so the dark may not suit this light (another temperature or a pedestal "
+                  "left in it).",
+                  r.component, describe(r.ratio).c_str(), factor, exposure),
+         {{r.name, r.ratio}, {"exposure_ratio", exposure}, {"factor", factor}, {"limit", limit}}});
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -194,7 +195,8 @@ py::list warnings_of(const std::vector<Diagnostic>& warnings) {
 }
 
 MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
-                     long long bias_factor, bool subtract, const py::object& dark_parts) {
+                     long long bias_factor, bool subtract, const py::object& dark_parts,
+                     std::optional<double> exposure_ratio) {
   check_factor(bias_factor);
   const Plane light_plane = plane_of(light, "light");
   const FrameGeometry frame = frame_of(light_plane);
@@ -264,6 +266,7 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
     in.matched = matched_out, in.corrected = corrected_out;
     take_measurement(in, levels);
     in.light_maximum = light_maximum, in.dark_maximum = dark_maximum;
+    in.exposure_ratio = exposure_ratio.value_or(std::numeric_limits<double>::quiet_NaN());
     diagnostics = diagnose_match(in);
   }
   result.glow = scaled_glow;
@@ -307,9 +310,25 @@ PYBIND11_MODULE(_tenvora, m) {
 
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
+        py::kw_only(), py::arg("exposure_ratio") = py::none(),
         "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
-        "The memory of freed outputs is kept for the next call (see the package's help).");
+        "The result's warnings are the checks tenvora-match makes after a match; given the "
+        "exposure ratio (exposure_ratio()), scales far from it are warned of too. The memory of "
+        "freed outputs is kept for the next call (see the package's help).");
+  py::tuple keywords(std::size(kExposureKeywords));
+  for (size_t k = 0; k < std::size(kExposureKeywords); ++k) keywords[k] = kExposureKeywords[k];
+  m.attr("EXPOSURE_KEYWORDS") = keywords;
+  m.def(
+      "exposure_ratio",
+      [](std::optional<double> light, std::optional<double> dark) -> std::optional<double> {
+        const double ratio = exposure_ratio(light.value_or(NAN), dark.value_or(NAN));
+        return std::isnan(ratio) ? std::nullopt : std::optional<double>(ratio);
+      },
+      py::arg("light_seconds"), py::arg("dark_seconds"),
+      "The light's exposure time over the dark's, as tenvora-match shows it beside the scales; "
+      "None when either is None, not finite or negative, or the dark's is 0. The times come "
+      "from the first of EXPOSURE_KEYWORDS a header holds.");
   m.def("split_dark", &split_dark_py, py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1,
         "The dark, less the bias, split into its (glow, hot) planes, for match(dark_parts=...).");

@@ -9,8 +9,13 @@
 #
 # The 32-bit group (Wine) is optional: when it cannot be installed the reason
 # is kept in $TENVORA_STATE_DIR/win32-packages.failed and later runs do not try
-# again (delete that file to retry). Every other package must install.
+# again (delete that file to retry). Then, on a machine that runs 32-bit
+# programs, Wine goes into a 32-bit Debian chroot in
+# $TENVORA_STATE_DIR/win32-chroot instead (scripts/win32-chroot.sh, which
+# installs debootstrap for it); a failure there is remembered in that folder,
+# and removing the folder retries. Every other package must install.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 demo_group=(
   cmake g++ make pkg-config libcfitsio-dev libpng-dev zlib1g-dev
@@ -34,6 +39,7 @@ win32_group=(wine wine32:i386)
 
 state_dir=${TENVORA_STATE_DIR:-/var/lib/tenvora}
 win32_failed=$state_dir/win32-packages.failed
+win32_chroot=$state_dir/win32-chroot
 
 say() { echo "install-deps: $*" >&2; }
 
@@ -44,16 +50,30 @@ missing_of() {
   for p in "$@"; do installed "$p" || echo "$p"; done
 }
 
+# Whether Wine should go into the chroot: its packages failed, no chroot is
+# there nor remembered as failed, and the machine runs 32-bit programs (or has
+# no 32-bit loader to tell: the chroot's own then tells).
+chroot_wanted() {
+  [ -e "$win32_failed" ] && [ ! -e "$win32_chroot/complete" ] && [ ! -e "$win32_chroot/failed" ] || return 1
+  [ -e /lib/ld-linux.so.2 ] || return 0
+  local out
+  out=$(timeout -k 5 30 bash -c 'exec /lib/ld-linux.so.2 --version' 2>/dev/null) && grep -qF ld.so <<<"$out"
+}
+
 groups=(demo)
 [ "${1:-all}" = demo ] || groups+=(test win32)
 
 missing=()
-want_win32=
+want_win32='' want_chroot=''
 for group in "${groups[@]}"; do
   if [ "$group" = win32 ]; then
-    [ -e "$win32_failed" ] && continue
     mapfile -t m < <(missing_of "${win32_group[@]}")
-    [ ${#m[@]} -gt 0 ] && want_win32=1
+    [ ${#m[@]} -gt 0 ] || continue
+    if [ ! -e "$win32_failed" ]; then
+      want_win32=1
+    elif chroot_wanted; then
+      want_chroot=1
+    fi
   elif [ "$group" = demo ]; then
     mapfile -t m < <(missing_of "${demo_group[@]}")
     missing+=("${m[@]}")
@@ -62,9 +82,17 @@ for group in "${groups[@]}"; do
     missing+=("${m[@]}")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && [ -z "$want_win32" ] && exit 0
+# The chroot's Wine, when its wrapper is older than scripts/chroot-wine.sh.
+if [ -e "$win32_chroot/complete" ] && ! cmp -s "$here/chroot-wine.sh" "$win32_chroot/bin/chroot-wine"; then
+  install -m 755 "$here/chroot-wine.sh" "$win32_chroot/bin/chroot-wine" 2>/dev/null || true
+fi
+[ ${#missing[@]} -eq 0 ] && [ -z "$want_win32" ] && [ -z "$want_chroot" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
+  if [ ${#missing[@]} -eq 0 ] && [ -z "$want_win32" ]; then
+    say "Wine in a 32-bit chroot needs root to set up; the Windows tests will be skipped"
+    exit 0
+  fi
   say "missing packages (${missing[*]} ${want_win32:+${win32_group[*]}}); run this script as root"
   exit 1
 fi
@@ -93,7 +121,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-[ -z "$want_win32" ] && exit 0
+# make_chroot: Wine in the 32-bit chroot, debootstrap installed for it first.
+make_chroot() {
+  say "Wine's 32-bit packages cannot be installed; making a 32-bit Debian chroot with Wine in $win32_chroot"
+  if ! installed debootstrap && ! apt_install debootstrap >/dev/null 2>&1; then
+    mkdir -p "$win32_chroot"
+    echo "debootstrap cannot be installed" >"$win32_chroot/failed"
+    say "debootstrap cannot be installed; going on without Wine"
+    return
+  fi
+  bash "$here/win32-chroot.sh" make "$win32_chroot" ||
+    say "going on without Wine (the reason is kept in $win32_chroot/failed)"
+}
+
+if [ -z "$want_win32" ]; then
+  [ -n "$want_chroot" ] && make_chroot
+  exit 0
+fi
 
 # The first unmet dependency, or apt's first error, of a failed install.
 reason_of() { grep -m1 -E 'Depends:|^E:' "$1" | sed 's/^ *//' || tail -n1 "$1"; }
@@ -130,6 +174,7 @@ if ! apt_install --no-remove "${win32_group[@]}" >/dev/null 2>&1; then
     say "$reason; going on without the 32-bit group (remembered in $win32_failed)"
     mkdir -p "$state_dir"
     echo "$reason" >"$win32_failed"
+    chroot_wanted && make_chroot
   fi
 fi
 exit 0

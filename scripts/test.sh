@@ -5,9 +5,12 @@
 # tenvora.dll in the Windows test host against the native build, and a short
 # run of each fuzz target.
 #
-# Where this machine cannot run 32-bit programs, the Windows build is still
-# made and checked without running it (exports, imports, dialog template, no
-# x87 code); what must run under Wine is reported as skipped, loudly.
+# Where this machine cannot run 32-bit programs, or Wine could be installed
+# neither from its packages nor in a 32-bit chroot (scripts/install-deps.sh),
+# the Windows build is still made and checked without running it (exports,
+# imports, dialog template, no x87 code); what must run under Wine is
+# reported as skipped, loudly. scripts/win32-probe.sh decides, and chooses the
+# Wine (the system's or the chroot's); this script says which it used.
 # Every step runs even when an earlier one failed; the last line counts the
 # checks: "N passed, N failed, N skipped".
 set -uo pipefail
@@ -62,9 +65,17 @@ if build windows-i686; then
   verdict=$(bash scripts/win32-probe.sh build/windows-i686/tests/wine/wine_probe.exe)
   probe_status=$?
   case $probe_status in
-    0) echo "yes: the 32-bit loader and Wine run our probe" ;;
+    0)
+      # The Wine the probe chose, for ctest (cmake/wine-or-skip.sh) and the
+      # end-to-end run; the chroot's sees the project at its own path.
+      wine_used=$(head -n1 <<<"$verdict")
+      wine_used=${wine_used#can: }
+      TENVORA_WINE=$(sed -n 2p <<<"$verdict")
+      export TENVORA_WINE TENVORA_WINE_SHARE=$PWD
+      echo "yes: the 32-bit loader and Wine run our probe; Wine used: $wine_used"
+      ;;
     1)
-      why="this machine cannot run 32-bit programs: ${verdict#cannot: }"
+      why=${verdict#cannot: }
       export TENVORA_SKIP_WINE=$why
       echo
       echo "SKIPPED: Windows tests under Wine ($why)"
@@ -90,6 +101,7 @@ echo "== fuzz"
 if bash scripts/fuzz.sh short; then passed=$((passed + 1)); else fail "short fuzz runs"; fi
 
 echo
+[ -z "${wine_used:-}" ] || echo "Windows tests ran under $wine_used"
 [ -z "${TENVORA_SKIP_WINE:-}" ] || echo "SKIPPED: Windows tests under Wine ($TENVORA_SKIP_WINE)"
 [ ${#skips[@]} -eq 0 ] || printf '  skipped: %s\n' "${skips[@]}"
 [ ${#failures[@]} -eq 0 ] || printf '  FAILED: %s\n' "${failures[@]}"

@@ -56,6 +56,16 @@ def _check_type(frame, name, needed):
         raise TypeError(f"{name} must be an astropy CCDData, not {type(frame).__name__}{hint}")
 
 
+def exposure(header):
+    """The exposure time in seconds: the first of tenvora.EXPOSURE_KEYWORDS the header
+    holds as a finite number, as the tool reads it; None without one."""
+    for key in tenvora.EXPOSURE_KEYWORDS:
+        value = header.get(key)
+        if isinstance(value, (int, float)) and not isinstance(value, bool) and np.isfinite(value):
+            return float(value)
+    return None
+
+
 def _same_unit(frame, light, name):
     if frame is not None and frame.unit is not None and light.unit is not None \
             and frame.unit != light.unit:
@@ -114,7 +124,7 @@ def _header(light_header, title, names, bias_factor, levels, warnings):
 
 
 def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None, *,
-          light_name="light", dark_name="dark", bias_name="bias"):
+          light_name="light", dark_name="dark", bias_name="bias", dark_exposure=None):
     """`tenvora.match` on CCDData: light, dark and bias are CCDData (dark may be None
     with dark_parts, the (glow, hot) pair of `tenvora.split_dark`).
 
@@ -123,16 +133,23 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
     Inputs in other units than the light's raise ValueError, inputs that are not
-    CCDData TypeError. The checks' warnings are on the result and, as codes, in
-    each output's TVWARN.
+    CCDData TypeError. The levels also hold `exposure_ratio`, the light's exposure
+    time over the dark's (`tenvora.exposure_ratio`; the dark's from its header, or
+    dark_exposure in seconds when dark is None). The checks' warnings, with the
+    exposure ratio's, are on the result and, as codes, in each output's TVWARN.
     """
     for frame, name, needed in ((light, "light", True), (dark, "dark", dark_parts is None),
                                 (bias, "bias", False)):
         _check_type(frame, name, needed)
     for frame, name in ((dark, "dark"), (bias, "bias")):
         _same_unit(frame, light, name)
+    if dark is not None:
+        dark_exposure = exposure(dark.header)
+    ratio = tenvora.exposure_ratio(exposure(light.header), dark_exposure)
     result = tenvora.match(light.data, None if dark is None else dark.data,
-                           None if bias is None else bias.data, bias_factor, subtract, dark_parts)
+                           None if bias is None else bias.data, bias_factor, subtract, dark_parts,
+                           exposure_ratio=ratio)
+    levels = dict(result.levels, exposure_ratio=ratio)
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])
@@ -141,10 +158,9 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, result.levels,
-                         result.warnings)
+        header = _header(light.header, titles[kind], names, bias_factor, levels, result.warnings)
         return CCDData(data, unit=light.unit, meta=header,
                        mask=None if mask is None else mask.copy())
 
-    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"),
-                       result.levels, result.warnings)
+    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels,
+                       result.warnings)

@@ -14,7 +14,8 @@ import tenvora
 from tenvora import ccdproc
 
 EXTENSIONS = (".fits", ".fit", ".fts")
-ROW_KEYS = ("glow_light", "glow_dark", "glow_ratio", "hot_light", "hot_dark", "hot_ratio")
+ROW_KEYS = ("glow_light", "glow_dark", "glow_ratio", "hot_light", "hot_dark", "hot_ratio",
+            "exposure_ratio")
 
 
 def stem(path):
@@ -60,13 +61,13 @@ def read(path):
 
 
 def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
-               bias_factor=1, subtract=False, overwrite=False):
+               bias_factor=1, subtract=False, overwrite=False, dark_exposure=None):
     """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
     `<stem>_matched.fits`; returns its report row, with the checks' warnings."""
     light = read(path)
     result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
                            light_name=os.path.basename(path), dark_name=dark_name,
-                           bias_name=bias_name)
+                           bias_name=bias_name, dark_exposure=dark_exposure)
     kind = "corrected" if subtract else "matched"
     getattr(result, kind).write(os.path.join(out_dir, f"{stem(path)}_{kind}.fits"),
                                 overwrite=overwrite)
@@ -92,8 +93,10 @@ def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtr
     parts = tenvora.split_dark(dark.data, None if bias is None else bias.data, bias_factor)
     # The split parts stand for the dark's pixels; the dark itself goes along only
     # for its mask.
+    dark_exposure = ccdproc.exposure(dark.header)
     dark = dark if dark.mask is not None else None
     settings = dict(out_dir=out_dir, dark_name=os.path.basename(dark_path),
+                    dark_exposure=dark_exposure,
                     bias_name=None if bias_path is None else os.path.basename(bias_path),
                     bias_factor=bias_factor, subtract=subtract, overwrite=overwrite)
     if client is None:

@@ -63,8 +63,8 @@ TEST(Demo, RecoversTheKnownScalesOfEachLightAndWritesTheNight) {
     std::vector<std::string> cells;
     std::istringstream row(lines[k]);
     for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
-    ASSERT_GE(cells.size(), 14u);
-    const double noise_light = std::stod(cells[12]), noise_corrected = std::stod(cells[13]);
+    ASSERT_GE(cells.size(), 15u);
+    const double noise_light = std::stod(cells[13]), noise_corrected = std::stod(cells[14]);
     EXPECT_LT(noise_corrected, 1.5 * night[k - 1].params.light_noise) << lines[k];
     EXPECT_GT(noise_light, 3 * noise_corrected) << lines[k];
   }

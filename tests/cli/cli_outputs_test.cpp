@@ -417,7 +417,8 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
-            "hot_ratio,darkest_x,darkest_y,noise_light,noise_corrected,negative_share,warnings");
+            "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
+            "negative_share,warnings");
   EXPECT_EQ(lines[2].rfind(dir / "night/m42_0002.fit,2026-12-01T22:10:00,", 0), 0u) << lines[2];
 
   for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
@@ -463,6 +464,82 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
   const nlohmann::json codes = nlohmann::json::parse(report)[0]["warnings"];
   EXPECT_NE(std::find(codes.begin(), codes.end(), "ratio-out-of-range"), codes.end()) << codes;
 }
+
+// The exposure ratio, the light's EXPTIME over the dark's (EXPTIME, else
+// EXPOSURE), beside the scales in the summary (when known), its JSON and the report, and
+// the warning when a scale is far from it. The small set's scales are about
+// 0.6 (glow) and 1.7 (hot pixels); the light is exposed 120 s.
+struct ExposureCase {
+  const char* name;
+  std::vector<FitsKey> dark_keys;
+  double ratio;       // NaN: none
+  const char* warns;  // the scale warned of, "" for none
+  const char* line;   // on the light's line of the text summary, "" for none
+};
+
+class Exposure : public ::testing::TestWithParam<ExposureCase> {};
+
+TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
+  const ExposureCase& c = GetParam();
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  unlink((dir / "dark.fits").c_str());
+  write_fits(dir / "dark.fits", set.dark, c.dark_keys);
+  write_camera_light(dir / "cam.fits", set.light);
+  std::vector<std::string> args = {"--light", dir / "cam.fits",  "--dark",    dir / "dark.fits",
+                                   "--bias",  dir / "bias.fits", "--out-dir", dir / "out"};
+  const CliRun text = run_cli(args);
+  ASSERT_EQ(text.status, 0) << text.err;
+  if (*c.line)
+    EXPECT_NE(text.out.find(c.line), std::string::npos) << text.out;
+  else
+    EXPECT_EQ(text.out.find("exposure"), std::string::npos) << text.out;
+  args.insert(args.end(), {"--json", "--overwrite", "--report", dir / "night.json"});
+  const CliRun run = run_cli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  std::ifstream report_file(dir / "night.json");
+  const nlohmann::json report = nlohmann::json::parse(report_file)[0];
+  if (std::isnan(c.ratio)) {
+    EXPECT_TRUE(json["exposure"]["ratio"].is_null()) << json["exposure"];
+    EXPECT_TRUE(report["exposure_ratio"].is_null());
+  } else {
+    EXPECT_EQ(json["exposure"]["ratio"].get<double>(), c.ratio);
+    EXPECT_EQ(report["exposure_ratio"].get<double>(), c.ratio);
+  }
+  EXPECT_EQ(json["exposure"]["light"], 120.0);
+  std::vector<std::string> warned;
+  for (const auto& w : json["warnings"])
+    for (const char* scale : {"glow_ratio", "hot_ratio"})
+      if (w["code"] == "scale-off-exposure" && w["numbers"].contains(scale))
+        warned.push_back(scale);
+  EXPECT_EQ(warned, *c.warns ? std::vector<std::string>{c.warns} : std::vector<std::string>{});
+  const auto codes = report["warnings"];
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), "scale-off-exposure"),
+            static_cast<long>(warned.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Darks, Exposure,
+                         ::testing::Values(ExposureCase{"none", {}, NAN, "", ""},
+                                           ExposureCase{
+                                               "zero", {double_key("EXPTIME", 0, "")}, NAN, "", ""},
+                                           ExposureCase{"glow_far_below",
+                                                        {double_key("EXPTIME", 100, "")},
+                                                        1.2,
+                                                        "glow_ratio",
+                                                        "  hot 1.6988323  exposure 1.2  "},
+                                           ExposureCase{"hot_far_above_exposure_keyword",
+                                                        {double_key("EXPOSURE", 200, "")},
+                                                        0.6,
+                                                        "hot_ratio",
+                                                        "  hot 1.6988323  exposure 0.6  "},
+                                           ExposureCase{"exptime_before_exposure",
+                                                        {double_key("EXPOSURE", 100, ""),
+                                                         double_key("EXPTIME", 200, "")},
+                                                        0.6,
+                                                        "hot_ratio",
+                                                        "  hot 1.6988323  exposure 0.6  "}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // File names of any bytes: named outputs, and valid JSON.
 TEST(Batch, JsonIsValidWhateverBytesANameHolds) {

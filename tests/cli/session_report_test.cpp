@@ -23,6 +23,7 @@ std::vector<SessionRow> three_lights() {
                   85.25,
                   50.0f,
                   1.7f,
+                  0.2,
                   4,
                   9,
                   10.25,
@@ -44,12 +45,13 @@ TEST(SessionReport, CsvHasOneLinePerLightWithEmptyCellsForAbsentValues) {
   write_report(out, ReportFormat::csv, three_lights());
   EXPECT_EQ(out.str(),
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
-            "hot_ratio,darkest_x,darkest_y,noise_light,noise_corrected,negative_share,warnings\n"
-            "n1/L_001.fits,2026-12-08T22:14:05,300.0,-10.5,120.5,200.0,0.6,85.25,50.0,1.7,4,9,"
+            "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
+            "negative_share,warnings\n"
+            "n1/L_001.fits,2026-12-08T22:14:05,300.0,-10.5,120.5,200.0,0.6,85.25,50.0,1.7,0.2,4,9,"
             "10.25,3.5,0.0625,corner-source;low-glow\n"
-            "L_002.fits,2026-12-08T22:19:05.25,300.0,-10.5,120.5,200.0,0.1,85.25,50.0,1.7,4,9,"
+            "L_002.fits,2026-12-08T22:19:05.25,300.0,-10.5,120.5,200.0,0.1,85.25,50.0,1.7,0.2,4,9,"
             "10.25,3.5,0.0625,\n"
-            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,0,0,,,,\n");
+            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,,0,0,,,,\n");
 }
 
 TEST(SessionReport, JsonIsValidWithNullsAndValuesThatReadBack) {
@@ -61,13 +63,14 @@ TEST(SessionReport, JsonIsValidWithNullsAndValuesThatReadBack) {
   EXPECT_EQ(report[1]["glow_ratio"].get<float>(), 0.1f);
   EXPECT_EQ(report[1]["date_obs"], "2026-12-08T22:19:05.25");
   EXPECT_EQ(report[2]["file"], "odd, \"name\"\xef\xbf\xbd.fits");
-  for (const char* key : {"date_obs", "exptime", "glow_ratio", "hot_light", "noise_corrected"})
+  for (const char* key :
+       {"date_obs", "exptime", "glow_ratio", "hot_light", "exposure_ratio", "noise_corrected"})
     EXPECT_TRUE(report[2][key].is_null()) << key;
   std::vector<std::string> keys;
   for (const auto& item : report[0].items()) keys.push_back(item.key());
   EXPECT_EQ(keys.front(), "file");
   EXPECT_EQ(keys.back(), "warnings");
-  EXPECT_EQ(keys.size(), 16u);
+  EXPECT_EQ(keys.size(), 17u);
 }
 
 TEST(SessionReport, FormatComesFromTheExtension) {

@@ -193,6 +193,22 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"glow_ratio_nan",
             [](Case& c) { make_small(c), c.input.glow_ratio = kNan; },
             {"ratio-out-of-range"}},
+        // The small set's scales are 0.5 (glow) and 2 (hot pixels).
+        Row{"exposure_ratio_unknown_or_0",
+            [](Case& c) { make_small(c), c.input.exposure_ratio = 0; },
+            {}},
+        Row{"hot_scale_at_the_exposure_ratio_glow_below",
+            [](Case& c) { make_small(c), c.input.exposure_ratio = 1.5; },
+            {"scale-off-exposure"}},
+        Row{"both_scales_within_the_factor",
+            [](Case& c) { make_small(c), c.input.hot_ratio = 0.7, c.input.exposure_ratio = 0.5; },
+            {}},
+        Row{"both_scales_far_above",
+            [](Case& c) { make_small(c), c.input.exposure_ratio = 0.2; },
+            {"scale-off-exposure", "scale-off-exposure"}},
+        Row{"nan_scale_left_to_the_range_check",
+            [](Case& c) { make_small(c), c.input.hot_ratio = kNan, c.input.exposure_ratio = 0.5; },
+            {"ratio-out-of-range"}},
         Row{"corrected_negative_in_a_third",
             [](Case& c) {
               make_small(c);
@@ -207,6 +223,21 @@ INSTANTIATE_TEST_SUITE_P(
             },
             {"many-negative-pixels"}}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+TEST(ExposureRatio, IsTheLightsTimeOverTheDarksWhenBothAreKnown) {
+  const struct {
+    double light, dark, ratio;
+  } rows[] = {{240, 1200, 0.2}, {0, 60, 0},           {60, 0, kNan},
+              {kNan, 60, kNan}, {60, kNan, kNan},     {-1, 60, kNan},
+              {60, -60, kNan},  {INFINITY, 60, kNan}, {60, INFINITY, kNan}};
+  for (const auto& r : rows) {
+    const double ratio = exposure_ratio(r.light, r.dark);
+    if (std::isnan(r.ratio))
+      EXPECT_TRUE(std::isnan(ratio)) << r.light << " / " << r.dark;
+    else
+      EXPECT_EQ(ratio, r.ratio) << r.light << " / " << r.dark;
+  }
+}
 
 // Saturated hot pixels are decided without working the levels out where
 // that can be seen to change nothing; the cells must be those the levels give.

@@ -32,7 +32,7 @@ def test_ccddata_round_trip(tmp_path):
     result = ccdproc.match(light, dark, bias, 2, subtract=True, light_name="l.fits",
                            dark_name="d.fits", bias_name="b.fits")
     plain = tenvora.match(light.data, dark.data, bias.data, 2, subtract=True)
-    assert result.levels == plain.levels
+    assert result.levels == dict(plain.levels, exposure_ratio=1.0)
     for kind, imagetyp in (("glow", "Dark Frame"), ("matched", "Dark Frame"), ("corrected", "Light Frame")):
         path = tmp_path / f"{kind}.fits"
         getattr(result, kind).write(path)
@@ -49,11 +49,34 @@ def test_ccddata_round_trip(tmp_path):
         assert history[2:] == ["dark d.fits", "bias b.fits, factor 2",
                                f"glow ratio {ccdproc.float_text(plain.levels['glow_ratio'])}, "
                                f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}"]
-        assert header["TVWARN"] == ccdproc.warning_codes(plain.warnings)
-    assert result.warnings == plain.warnings
+        assert header["TVWARN"] == ccdproc.warning_codes(result.warnings)
+    # The headers' equal exposures make the ratio 1, far from the scales.
+    codes = [w["code"] for w in result.warnings]
+    assert "scale-off-exposure" in codes
+    assert [c for c in codes if c != "scale-off-exposure"] == [w["code"] for w in plain.warnings]
+    with_exposure = tenvora.match(light.data, dark.data, bias.data, 2, subtract=True, exposure_ratio=1.0)
+    assert result.warnings == with_exposure.warnings != plain.warnings
     assert ccdproc.match(light, dark).corrected is None
     with pytest.raises(ValueError, match="units differ"):
         ccdproc.match(light, frame(2, 300, unit="electron"))
+
+
+@pytest.mark.parametrize("cards, ratio", [
+    ((("EXPTIME", 1200.0),), 0.25),
+    ((("EXPOSURE", 150),), 2.0),
+    ((("EXPTIME", "long"), ("EXPOSURE", 600.0)), 0.5),
+    ((("EXPTIME", 0.0),), None),
+    ((), None),
+])
+def test_exposure_ratio_from_the_headers_as_the_tool_reads_them(cards, ratio):
+    light, dark = frame(1, 500), frame(2, 300)
+    dark.meta = fits.Header(cards)
+    assert ccdproc.match(light, dark).levels["exposure_ratio"] == ratio
+    parts = tenvora.split_dark(dark.data)
+    given = ccdproc.exposure(dark.meta)
+    assert ccdproc.match(light, None, dark_parts=parts, dark_exposure=given).levels[
+        "exposure_ratio"] == ratio
+    assert tenvora.EXPOSURE_KEYWORDS == ("EXPTIME", "EXPOSURE")
 
 
 def test_readme_ccddata_example(tmp_path, monkeypatch):

@@ -15,7 +15,7 @@ source "$(dirname "$0")/wine_env.sh"
 build_hosts || exit 1
 start_display || exit 1
 started=$(date +%s%N)
-make_prefix
+make_prefix || exit 1
 
 passed=0
 failed=0

@@ -53,8 +53,8 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
   }
   const std::vector<FileId> inputs = file_ids(paths);
   check_targets(s.out_dir, targets, s.overwrite, inputs);
-  Frame dark = read_dark(s);
-  const FrameGeometry frame{dark.width, dark.height};
+  DarkInput dark = read_dark(s);
+  const FrameGeometry frame{dark.dark.width, dark.dark.height};
 
   Summary summary;
   summary.batch = true;

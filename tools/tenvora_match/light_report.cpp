@@ -35,7 +35,7 @@ const float* plane(const MatchedFrames& matched, const std::string& kind) {
   return nullptr;
 }
 
-std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Measurement& m,
+std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const MatchedFrames& run,
                               const float* matched, const float* corrected) {
   DiagnosticInput in;
   in.width = set.frame.width, in.height = set.frame.height;
@@ -45,7 +45,8 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Meas
   in.bias_factor = set.bias_factor;
   in.dark = set.dark.pixels.data(), in.glow = set.glow.data();
   in.matched = matched, in.corrected = corrected;
-  take_measurement(in, m);
+  take_measurement(in, run.levels);
+  in.exposure_ratio = run.exposure.ratio;
   in.light_maximum = file_maximum(light.storage), in.dark_maximum = file_maximum(set.dark.storage);
   in.dark_saturation = set.dark_saturation;
   return diagnose_match(in);
@@ -55,6 +56,12 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Meas
 
 double dark_saturation(const Frame& dark) {
   return saturation_level(dark.pixels.data(), dark.pixels.size(), file_maximum(dark.storage));
+}
+
+double exposure_seconds(const std::vector<std::string>& cards) {
+  for (const char* keyword : kExposureKeywords)
+    if (const std::optional<double> seconds = card_number(cards, keyword)) return *seconds;
+  return NAN;
 }
 
 std::optional<std::string> card_value(const std::vector<std::string>& cards,
@@ -99,12 +106,14 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const Measurement& m = matched.levels;
   const float* matched_plane = plane(matched, "matched");
   const float* corrected = plane(matched, "corrected");
-  summary.warnings = check(set, light, m, matched_plane, corrected);
+  summary.warnings = check(set, light, matched, matched_plane, corrected);
+  summary.exposure = matched.exposure;
 
   SessionRow& row = summary.report;
   row.file = summary.light.path;
   row.date_obs = card_value(cards, "DATE-OBS");
-  row.exptime = card_number(cards, "EXPTIME");
+  if (!std::isnan(matched.exposure.light)) row.exptime = matched.exposure.light;
+  row.exposure_ratio = matched.exposure.ratio;
   row.ccd_temp = card_number(cards, "CCD-TEMP");
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;

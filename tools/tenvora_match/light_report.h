@@ -22,6 +22,10 @@ void describe_earlier_light(LightSummary& summary, const std::vector<std::string
 // out once for all its lights.
 double dark_saturation(const Frame& dark);
 
+// The exposure time in seconds the cards give (kExposureKeywords, the first
+// present that holds a finite number); NaN when none does.
+double exposure_seconds(const std::vector<std::string>& cards);
+
 // The value of a header card: a string without its quotes and trailing
 // blanks, else the text before any comment; nothing without the card.
 std::optional<std::string> card_value(const std::vector<std::string>& cards,

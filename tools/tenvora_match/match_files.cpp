@@ -79,7 +79,8 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
                           Frame light, const std::vector<std::string>& cards,
                           const std::vector<FileId>& inputs) {
   // The scaled components are made only when one of them is written.
-  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"));
+  MatchedFrames matched =
+      match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), exposure_seconds(cards));
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -123,11 +124,12 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
 }
 
 // The set keeps the dark as read for the checks after each match.
-DarkSet dark_set(const RunSettings& s, Frame dark, Frame bias) {
+DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
   DarkSet set =
-      split_dark_set(dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
-  set.dark_saturation = dark_saturation(dark);
-  set.dark = std::move(dark);
+      split_dark_set(dark.dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark_saturation = dark_saturation(dark.dark);
+  set.dark_exposure = dark.exposure;
+  set.dark = std::move(dark.dark);
   return set;
 }
 
@@ -162,19 +164,23 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
   std::vector<std::string> cards;
   Frame light = read_fits(job.path, s.max_pixels, &cards);
-  Frame dark = read_fits(s.dark, s.max_pixels);
-  check_size(s.dark, dark, light, "the light frame");
+  DarkInput dark = read_dark(s);
+  check_size(s.dark, dark.dark, light, "the light frame");
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
-Frame read_dark(const RunSettings& s) {
-  return read_fits(s.dark, s.max_pixels);
+DarkInput read_dark(const RunSettings& s) {
+  std::vector<std::string> cards;
+  DarkInput dark;
+  dark.dark = read_fits(s.dark, s.max_pixels, &cards);
+  dark.exposure = exposure_seconds(cards);
+  return dark;
 }
 
-DarkSet finish_dark_set(const RunSettings& s, Frame dark) {
-  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark, "the dark frame");
+DarkSet finish_dark_set(const RunSettings& s, DarkInput dark) {
+  Frame bias = s.bias.empty() ? Frame{} : read_bias(s, dark.dark, "the dark frame");
   return dark_set(s, std::move(dark), std::move(bias));
 }
 

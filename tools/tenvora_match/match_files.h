@@ -38,12 +38,18 @@ struct LightOutcome {
 LightOutcome match_files(const RunSettings& settings, const LightJob& job,
                          const std::vector<FileId>& inputs);
 
+// A dark as read, with the exposure time its header gives (NaN: none).
+struct DarkInput {
+  Frame dark;
+  double exposure = NAN;
+};
+
 // The dark of a batch, read before anything else: its size is the run's.
-Frame read_dark(const RunSettings& settings);
+DarkInput read_dark(const RunSettings& settings);
 
 // The rest of the batch's dark set: the bias read (it must have the dark's
 // size) and the dark split.
-DarkSet finish_dark_set(const RunSettings& settings, Frame dark);
+DarkSet finish_dark_set(const RunSettings& settings, DarkInput dark);
 
 // A light of a batch as read, with its header cards.
 struct LightInput {

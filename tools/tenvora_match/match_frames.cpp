@@ -1,5 +1,6 @@
 #include "tools/tenvora_match/match_frames.h"
 
+#include "diagnostics/diagnostics.h"
 #include "matching/output_titles.h"
 
 namespace {
@@ -24,13 +25,16 @@ DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool 
   return set;
 }
 
-MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components) {
+MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components,
+                          double light_exposure) {
   const FrameGeometry frame = set.frame;
   const bool use_bias = !set.bias.pixels.empty();
   const float* bias = use_bias ? set.bias.pixels.data() : nullptr;
   const int32_t bias_factor = use_bias ? set.bias_factor : 0;
 
   MatchedFrames run;
+  run.exposure = {light_exposure, set.dark_exposure,
+                  exposure_ratio(light_exposure, set.dark_exposure)};
   if (components) run.images = {output(kGlowTitle, frame), output(kHotTitle, frame)};
   run.images.push_back(output(use_bias ? kMatchedBiasTitle : kMatchedTitle, frame));
   float* matched = run.images.back().frame.pixels.data();

@@ -3,6 +3,7 @@
 // with. The dark is split once; every light of a run is matched against it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@ struct DarkSet {
   Pixels glow, hot;                       // the dark (less the bias) split, unscaled
   Frame dark;                             // as read: the checks after a match look at it
   std::optional<double> dark_saturation;  // for the checks, worked out once
+  double dark_exposure = NAN;             // seconds, from the dark's header
 };
 
 // Splits the dark; the bias, when it has pixels, must have the dark's size.
@@ -31,12 +33,21 @@ struct OutputImage {
   Frame frame;
 };
 
+// The exposure times in seconds of the light and the dark (NaN when the
+// header gives none) and exposure_ratio() of them, for beside the scales.
+struct Exposures {
+  double light = NAN, dark = NAN, ratio = NAN;
+};
+
 struct MatchedFrames {
   Measurement levels;
+  Exposures exposure;
   std::vector<OutputImage> images;  // in the plug-in's order
 };
 
 // The light must have the set's size. Besides the light and the set it holds
 // only the output planes: the matched dark, the corrected image when the set
 // asks for it and, with components, the scaled glow and hot images.
-MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true);
+// light_exposure is the light's exposure time in seconds, NaN when unknown.
+MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true,
+                          double light_exposure = NAN);

@@ -98,13 +98,16 @@ block. The codes:
   dark-holds-bias      without --bias, a dark whose offset would shift the
                        corrected light by more than %g noise units of the light
   ratio-out-of-range   a ratio above %g, negative, NaN or infinite
+  scale-off-exposure   a scale more than %g times above or below the exposure
+                       ratio, the light's EXPTIME (or EXPOSURE) over the dark's
   many-negative-pixels more than %g %% of the corrected light below 0
 
 )",
                 limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
                 limits::corner_source_sigmas, 100 * limits::saturation_fraction,
                 static_cast<long long>(limits::shared_maximum_pixels), limits::weak_glow_sigmas,
-                limits::bias_shift_sigmas, limits::ratio_maximum, 100 * limits::negative_fraction);
+                limits::bias_shift_sigmas, limits::ratio_maximum, limits::exposure_factor,
+                100 * limits::negative_fraction);
   return text;
 }
 

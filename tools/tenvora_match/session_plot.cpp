@@ -25,15 +25,25 @@ struct Axis {
   std::string (*label)(double value, double step);
 };
 
+enum class Marker { circle, square, none };
+
 struct Series {
   const char* name;
   double red, green, blue;
-  float SessionRow::*ratio;
-  bool square;  // marker shape, so the series differ without colour too
+  double (*ratio)(const SessionRow&);
+  Marker marker;  // so the series differ without colour too
+  bool measured;  // else drawn dashed, and not counted when not finite
 };
 
-constexpr Series kSeries[] = {{"glow ratio", 0.85, 0.37, 0.0, &SessionRow::glow_ratio, false},
-                              {"hot-pixel ratio", 0.0, 0.45, 0.70, &SessionRow::hot_ratio, true}};
+// The exposure ratio is what the scales would be if dark current alone made
+// the dark; often unknown.
+constexpr Series kSeries[] = {
+    {"glow ratio", 0.85, 0.37, 0.0, [](const SessionRow& r) { return double(r.glow_ratio); },
+     Marker::circle, true},
+    {"hot-pixel ratio", 0.0, 0.45, 0.70, [](const SessionRow& r) { return double(r.hot_ratio); },
+     Marker::square, true},
+    {"exposure ratio", 0.35, 0.35, 0.35, [](const SessionRow& r) { return r.exposure_ratio; },
+     Marker::none, false}};
 
 // 1, 2 or 5 times a power of ten, near raw.
 double nice_number(double raw) {
@@ -162,11 +172,19 @@ void draw_axes(const Canvas& c, const std::string& x_title, const std::string& y
 }
 
 void marker(cairo_t* cr, const Series& s, double x, double y) {
-  if (s.square)
+  if (s.marker == Marker::none) return;
+  if (s.marker == Marker::square)
     cairo_rectangle(cr, x - 4, y - 4, 8, 8);
   else
     cairo_arc(cr, x, y, 4.5, 0, 2 * M_PI);
   cairo_fill(cr);
+}
+
+void line_style(cairo_t* cr, const Series& s) {
+  static const double kDash[] = {8, 5};
+  cairo_set_source_rgb(cr, s.red, s.green, s.blue);
+  cairo_set_line_width(cr, 2);
+  cairo_set_dash(cr, kDash, s.measured ? 0 : 2, 0);
 }
 
 // A line through the finite ratios in the order of x, broken where one is
@@ -174,12 +192,11 @@ void marker(cairo_t* cr, const Series& s, double x, double y) {
 size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRow>& rows,
                    const std::vector<double>& xs, const std::vector<size_t>& order) {
   cairo_t* cr = c.cr;
-  cairo_set_source_rgb(cr, s.red, s.green, s.blue);
-  cairo_set_line_width(cr, 2);
+  line_style(cr, s);
   bool joined = false;
   size_t skipped = 0;
   for (size_t i : order) {
-    const float ratio = rows[i].*s.ratio;
+    const double ratio = s.ratio(rows[i]);
     if (!std::isfinite(ratio)) {
       joined = false;
       ++skipped;
@@ -189,9 +206,10 @@ size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRo
     joined = true;
   }
   cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
   for (size_t i : order)
-    if (std::isfinite(rows[i].*s.ratio)) marker(cr, s, c.px(xs[i]), c.py(rows[i].*s.ratio));
-  return skipped;
+    if (std::isfinite(s.ratio(rows[i]))) marker(cr, s, c.px(xs[i]), c.py(s.ratio(rows[i])));
+  return s.measured ? skipped : 0;
 }
 
 void draw_legend(cairo_t* cr) {
@@ -203,9 +221,9 @@ void draw_legend(cairo_t* cr) {
     x -= e.x_advance;
     cairo_set_source_rgb(cr, 0, 0, 0);
     text_at(cr, s->name, x, kTop - 16, 0, 0.5);
-    cairo_set_source_rgb(cr, s->red, s->green, s->blue);
-    cairo_set_line_width(cr, 2);
+    line_style(cr, *s);
     stroke_line(cr, x - 40, kTop - 16, x - 10, kTop - 16);
+    cairo_set_dash(cr, nullptr, 0, 0);
     marker(cr, *s, x - 25, kTop - 16);
     x -= 70;
   }
@@ -235,9 +253,9 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   double lo = INFINITY, hi = -INFINITY;
   for (const SessionRow& row : rows)
     for (const Series& s : kSeries)
-      if (std::isfinite(row.*s.ratio)) {
-        lo = std::min<double>(lo, row.*s.ratio);
-        hi = std::max<double>(hi, row.*s.ratio);
+      if (std::isfinite(s.ratio(row))) {
+        lo = std::min(lo, s.ratio(row));
+        hi = std::max(hi, s.ratio(row));
       }
   const Axis x = by_time ? time_axis(xs[order.front()], xs[order.back()]) : order_axis(rows.size());
   const Canvas c{cr, x, value_axis(lo, hi)};

@@ -44,10 +44,10 @@ json optional_value(const std::optional<double>& value) {
   return value ? double_value(*value) : json(nullptr);
 }
 
-constexpr std::array<const char*, 16> kColumns = {
-    "file",        "date_obs",        "exptime",        "ccd_temp",  "glow_light", "glow_dark",
-    "glow_ratio",  "hot_light",       "hot_dark",       "hot_ratio", "darkest_x",  "darkest_y",
-    "noise_light", "noise_corrected", "negative_share", "warnings"};
+constexpr std::array<const char*, 17> kColumns = {
+    "file",       "date_obs",    "exptime",         "ccd_temp",       "glow_light",     "glow_dark",
+    "glow_ratio", "hot_light",   "hot_dark",        "hot_ratio",      "exposure_ratio", "darkest_x",
+    "darkest_y",  "noise_light", "noise_corrected", "negative_share", "warnings"};
 
 // The row's cells in the order of kColumns; null where a value is absent.
 std::array<json, kColumns.size()> cells(const SessionRow& r) {
@@ -61,6 +61,7 @@ std::array<json, kColumns.size()> cells(const SessionRow& r) {
           double_value(r.hot_light),
           float_value(r.hot_dark),
           float_value(r.hot_ratio),
+          double_value(r.exposure_ratio),
           r.darkest_x,
           r.darkest_y,
           double_value(r.noise_light),

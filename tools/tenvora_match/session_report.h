@@ -16,6 +16,7 @@ struct SessionRow {
   float glow_light = NAN, glow_dark = NAN, glow_ratio = NAN;
   double hot_light = NAN;
   float hot_dark = NAN, hot_ratio = NAN;
+  double exposure_ratio = NAN;           // light's exposure time over the dark's
   int32_t darkest_x = 0, darkest_y = 0;  // anchor of the darkest 5x5 block
   // NaN when not measured (no corrected light, or nothing finite to measure).
   double noise_light = NAN, noise_corrected = NAN;

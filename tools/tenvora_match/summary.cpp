@@ -20,6 +20,9 @@ Json json_number(double value, bool is_float) {
 void print_light_line(std::ostream& out, const std::string& name, const LightSummary& light) {
   out << name << "  glow " << number_text(light.levels.glow_ratio, true) << "  hot "
       << number_text(light.levels.hot_ratio, true);
+  // Beside the scales, so that a scale far from the exposure ratio shows.
+  if (!std::isnan(light.exposure.ratio))
+    out << "  exposure " << number_text(light.exposure.ratio, false);
   if (!light.warnings.empty()) out << "  " << warning_codes(light.warnings);
   out << "\n";
 }
@@ -87,6 +90,9 @@ void add_light_json(Json& obj, const LightSummary& light) {
   obj["hot"] = {{"light", json_number(l.hot_light, false)},
                 {"dark", json_number(l.hot_dark, true)},
                 {"ratio", json_number(l.hot_ratio, true)}};
+  obj["exposure"] = {{"light", json_number(light.exposure.light, false)},
+                     {"dark", json_number(light.exposure.dark, false)},
+                     {"ratio", json_number(light.exposure.ratio, false)}};
   obj["darkest_block"] = {{"x", l.darkest_block.x}, {"y", l.darkest_block.y}};
   Json outputs = Json::array();
   for (const OutputInfo& o : light.outputs) {

@@ -9,6 +9,7 @@
 #include "diagnostics/diagnostics.h"
 #include "matching/stages.h"
 #include "tools/tenvora_match/demo_set.h"
+#include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/session_report.h"
 
 struct InputInfo {
@@ -35,6 +36,7 @@ struct DemoReport {
 struct LightSummary {
   InputInfo light;
   Measurement levels{};
+  Exposures exposure;  // shown beside the scales
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
   std::vector<Diagnostic> warnings;  // of the checks after the match
