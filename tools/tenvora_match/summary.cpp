@@ -22,7 +22,7 @@ void print_light_line(std::ostream& out, const std::string& name, const LightSum
       << number_text(light.levels.hot_ratio, true);
   // Beside the scales, so that a scale far from the exposure ratio shows.
   if (!std::isnan(light.exposure.ratio))
-    out << "  exposure " << number_text(light.exposure.ratio, false);
+    out << "  exposure " << number_text(light.exposure.ratio, true);
   if (!light.warnings.empty()) out << "  " << warning_codes(light.warnings);
   out << "\n";
 }
