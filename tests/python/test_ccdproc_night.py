@@ -82,11 +82,15 @@ def test_exposure_ratio_from_the_headers_as_the_tool_reads_them(cards, ratio):
 def test_readme_ccddata_example(tmp_path, monkeypatch):
     readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
     example = readme.split("### astropy CCDData")[1].split("```python")[1].split("```")[0]
-    for name, seed, level in (("m42_0001", 1, 500), ("master_dark", 2, 300), ("master_bias", 3, 100)):
-        frame(seed, level).write(tmp_path / f"{name}.fits")
+    (tmp_path / "night" / "lights").mkdir(parents=True)
+    for name, seed, level in (("lights/light_01", 1, 500), ("master_dark", 2, 300),
+                              ("master_bias", 3, 100)):
+        frame(seed, level).write(tmp_path / "night" / f"{name}.fits")
     monkeypatch.chdir(tmp_path)
     exec(example, {})
-    assert fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"][-3] == "dark master_dark.fits"
+    header = fits.getheader(tmp_path / "light_01_corrected.fits")
+    assert header["HISTORY"][-3] == "dark master_dark.fits"
+    assert header["TVWARN"] == "empty-hot-cell,weak-dark-glow,scale-off-exposure"
 
 
 def test_dask_night_is_the_serial_loop(tmp_path):

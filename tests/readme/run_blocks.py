@@ -3,7 +3,7 @@ the README cannot drift from the programs.
 
 A block is marked by the comment `<!-- runs -->` on the line before its opening fence
 (`<!-- runs: exit 3 -->` when the block is meant to end with that status). Shell blocks
-(sh, bash, console) run with bash -e, python blocks with this interpreter; the folders
+(sh, bash, console) run with bash -e, python blocks as scripts of this interpreter; the folders
 given with --path lead PATH and those given with --pythonpath make PYTHONPATH, as an
 install would put the programs and the package. A block that fails is shown with its
 line number and output; no marked block at all is a failure too.
@@ -56,10 +56,15 @@ def main():
     env["PATH"] = os.pathsep.join([os.path.abspath(p) for p in args.path] + [env.get("PATH", "")])
     env["PYTHONPATH"] = os.pathsep.join(os.path.abspath(p) for p in args.pythonpath)
     failed = 0
-    with tempfile.TemporaryDirectory(prefix="tenvora-readme-") as scratch:
+    with tempfile.TemporaryDirectory(prefix="tenvora-readme-") as scratch, \
+            tempfile.TemporaryDirectory(prefix="tenvora-readme-scripts-") as scripts:
         for line, language, code, expected in blocks:
+            # A Python block runs as a script of its own, as pasted into a file.
+            script = os.path.join(scripts, f"block_{line}.py")
+            with open(script, "w", encoding="utf-8") as f:
+                f.write(code)
             command = (["bash", "-e", "-o", "pipefail", "-c", code] if language in SHELLS
-                       else [sys.executable, "-c", code])
+                       else [sys.executable, script])
             run = subprocess.run(command, cwd=scratch, env=env, capture_output=True, text=True,
                                  timeout=600)
             if run.returncode == expected:
