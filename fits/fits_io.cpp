@@ -314,6 +314,33 @@ FitsKey float_key(const std::string& name, float value, const std::string& comme
 FitsKey double_key(const std::string& name, double value, const std::string& comment) {
   return {name, FitsKey::DOUBLE, "", value, comment};
 }
+std::vector<std::string> word_lines(const std::string& text, size_t width) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (text.size() - start > width) {
+    const size_t blank = text.rfind(' ', start + width);
+    const bool cut = blank == std::string::npos || blank <= start;
+    const size_t end = cut ? start + width : blank;
+    lines.push_back(text.substr(start, end - start));
+    start = cut ? end : text.find_first_not_of(' ', end);
+    if (start == std::string::npos) return lines;
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+FitsKey text_key(const OutputKeyword& keyword, const std::string& value) {
+  return text_key(keyword.name, value, keyword.comment);
+}
+FitsKey integer_key(const OutputKeyword& keyword, long long value) {
+  return integer_key(keyword.name, value, keyword.comment);
+}
+FitsKey float_key(const OutputKeyword& keyword, float value) {
+  return float_key(keyword.name, value, keyword.comment);
+}
+FitsKey double_key(const OutputKeyword& keyword, double value) {
+  return double_key(keyword.name, value, keyword.comment);
+}
 FitsKey history_key(const std::string& text) {
   return {"HISTORY", FitsKey::HISTORY, text, 0.0, ""};
 }
@@ -424,12 +451,16 @@ std::string ascii_text(const std::string& text) {
   return out;
 }
 
+// A HISTORY card holds 72 characters after its keyword.
+constexpr size_t kHistoryWidth = 72;
+
 void write_key(fitsfile* file, const FitsKey& key, int* status) {
   char* name = const_cast<char*>(key.name.c_str());
   const std::string ascii_comment = ascii_text(key.comment);
   const char* comment = ascii_comment.c_str();
   if (key.kind == FitsKey::HISTORY) {
-    fits_write_history(file, ascii_text(key.text).c_str(), status);
+    for (const std::string& line : word_lines(ascii_text(key.text), kHistoryWidth))
+      fits_write_history(file, line.c_str(), status);
   } else if (key.kind == FitsKey::TEXT) {
     // Long names go on as CONTINUE cards.
     fits_write_key_longstr(file, name, ascii_text(key.text).c_str(), comment, status);

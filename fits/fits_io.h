@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fits/frame.h"
+#include "fits/output_keywords.h"
 
 // One header keyword to write. Numbers that are not finite cannot be written
 // as FITS values; they are written without a value and the comment says why.
@@ -24,8 +25,18 @@ FitsKey text_key(const std::string& name, const std::string& value, const std::s
 FitsKey integer_key(const std::string& name, long long value, const std::string& comment);
 FitsKey float_key(const std::string& name, float value, const std::string& comment);
 FitsKey double_key(const std::string& name, double value, const std::string& comment);
-// A HISTORY card (or several, for a long text).
+// The same for a keyword of our table, with its comment.
+FitsKey text_key(const OutputKeyword& keyword, const std::string& value);
+FitsKey integer_key(const OutputKeyword& keyword, long long value);
+FitsKey float_key(const OutputKeyword& keyword, float value);
+FitsKey double_key(const OutputKeyword& keyword, double value);
+// A HISTORY card, or several for a long text, broken between words where a
+// word fits on the card (file names stay whole).
 FitsKey history_key(const std::string& text);
+
+// The text in lines of at most width characters, broken at the last blank
+// that keeps a line within them; a longer word is cut.
+std::vector<std::string> word_lines(const std::string& text, size_t width);
 
 // The keyword of an 80-character header card: its first eight characters
 // without trailing blanks ("HIERARCH" for a long-named card).

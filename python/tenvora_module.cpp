@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.h"
+#include "fits/output_keywords.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -316,6 +317,11 @@ PYBIND11_MODULE(_tenvora, m) {
         "The result's warnings are the checks tenvora-match makes after a match; given the "
         "exposure ratio (exposure_ratio()), scales far from it are warned of too. The memory of "
         "freed outputs is kept for the next call (see the package's help).");
+  // The keywords the tool's outputs write: (name, comment, meaning, earlier name).
+  py::list output_keywords;
+  for (const OutputKeyword* k : kOutputKeywords)
+    output_keywords.append(py::make_tuple(k->name, k->comment, k->meaning, k->was));
+  m.attr("OUTPUT_KEYWORDS") = py::tuple(output_keywords);
   py::tuple keywords(std::size(kExposureKeywords));
   for (size_t k = 0; k < std::size(kExposureKeywords); ++k) keywords[k] = kExposureKeywords[k];
   m.attr("EXPOSURE_KEYWORDS") = keywords;

@@ -13,8 +13,8 @@ are kept, 4 planes of 4 bytes a pixel (384 MB for 6000 x 4000 frames); a call
 of another frame size frees them.
 """
 
-from tenvora._tenvora import (EXPOSURE_KEYWORDS, MatchResult, __version__, exposure_ratio, match,
-                              split_dark)
+from tenvora._tenvora import (EXPOSURE_KEYWORDS, OUTPUT_KEYWORDS, MatchResult, __version__,
+                              exposure_ratio, match, split_dark)
 
-__all__ = ["EXPOSURE_KEYWORDS", "MatchResult", "exposure_ratio", "match", "split_dark",
-           "__version__"]
+__all__ = ["EXPOSURE_KEYWORDS", "OUTPUT_KEYWORDS", "MatchResult", "exposure_ratio", "match",
+           "split_dark", "__version__"]

@@ -5,6 +5,7 @@ tenvora-match writes, the light's unit and the masks of the inputs combined.
 Uncertainties are not propagated: the outputs have none.
 """
 
+import textwrap
 from dataclasses import dataclass
 from typing import Optional
 
@@ -17,9 +18,8 @@ import tenvora
 # Cards that describe a file's structure and data, which the writer sets.
 STRUCTURE = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "PCOUNT", "GCOUNT", "BZERO",
              "BSCALE", "BLANK", "CHECKSUM", "DATASUM", "DATAMIN", "DATAMAX", "BUNIT"}
-# The keywords the tool sets itself (OBJECT only when the light has none).
-OURS = {"CREATOR", "IMAGETYP", "LIGHT", "DARK", "BIAS", "BIASFACT", "GLOWLGT", "GLOWDRK",
-        "GLOWRAT", "HOTLGT", "HOTDRK", "HOTRAT", "DARKBLKX", "DARKBLKY", "TVWARN"}
+# The keywords the tool writes, from its table: name -> the card's comment.
+COMMENTS = {name: comment for name, comment, _, _ in tenvora.OUTPUT_KEYWORDS}
 TITLES = {"glow": "Glow Dark Frame", "hot": "Hot Dark Frame", "corrected": "Corrected Image"}
 
 
@@ -56,6 +56,21 @@ def _check_type(frame, name, needed):
         raise TypeError(f"{name} must be an astropy CCDData, not {type(frame).__name__}{hint}")
 
 
+def double_text(value):
+    """The shortest text that reads back as the same double, as the tool writes it."""
+    for digits in range(15, 18):
+        text = "%.*g" % (digits, value)
+        if float(text) == value:
+            return text
+    return text
+
+
+def _add_history(header, text):
+    """HISTORY cards broken between words, as the tool writes them."""
+    for line in textwrap.wrap(text, 72, break_on_hyphens=False) or [""]:
+        header.add_history(line)
+
+
 def exposure(header):
     """The exposure time in seconds: the first of tenvora.EXPOSURE_KEYWORDS the header
     holds as a finite number, as the tool reads it; None without one."""
@@ -87,39 +102,59 @@ def warning_codes(warnings):
     return ",".join(dict.fromkeys(w["code"] for w in warnings))
 
 
+def _steps(light_header, bias_taken):
+    """CALSTAT of the corrected light: the light's own letters, then B and D."""
+    steps = str(light_header.get("CALSTAT", ""))
+    for step in ("B" if bias_taken else "", "D"):
+        if step and step not in steps:
+            steps += step
+    return steps
+
+
 def _header(light_header, title, names, bias_factor, levels, warnings):
     header = fits.Header()
     for card in light_header.cards:
         key = card.keyword
-        if key in OURS or key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()):
+        if key in COMMENTS or key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()):
             continue
         header.append(card, end=True)
     creator = "tenvora-match " + tenvora.__version__
-    if "OBJECT" not in header:
-        header["OBJECT"] = (title, "image title")
-    header["CREATOR"] = (creator, "program that made this file")
-    header["IMAGETYP"] = ("Light Frame" if title == TITLES["corrected"] else "Dark Frame",
-                          "type of image")
-    header["LIGHT"] = (names["light"], "light frame")
-    header["DARK"] = (names["dark"], "dark frame")
-    if names["bias"] is not None:
-        header["BIAS"] = (names["bias"], "bias frame")
-        header["BIASFACT"] = (bias_factor, "bias multiplication factor")
-    header["GLOWLGT"] = (levels["glow_light"], "glow level of the light")
-    header["GLOWDRK"] = (levels["glow_dark"], "glow level of the dark's glow component")
-    header["GLOWRAT"] = (levels["glow_ratio"], "glow scale: GLOWLGT / GLOWDRK")
-    header["HOTLGT"] = (levels["hot_light"], "hot-pixel level of the light")
-    header["HOTDRK"] = (levels["hot_dark"], "hot-pixel level of the dark's hot component")
-    header["HOTRAT"] = (levels["hot_ratio"], "hot-pixel scale: HOTLGT / HOTDRK")
-    header["DARKBLKX"] = (levels["darkest_block"][0], "darkest 5x5 block of the light: column")
-    header["DARKBLKY"] = (levels["darkest_block"][1], "darkest 5x5 block: row (0 = FITS row 1)")
-    header["TVWARN"] = (warning_codes(warnings), "codes of the checks' warnings")
-    header.add_history(f"{creator}: {title} for light {names['light']}")
-    header.add_history(f"dark {names['dark']}")
-    header.add_history("no bias" if names["bias"] is None
-                       else f"bias {names['bias']}, factor {bias_factor}")
-    header.add_history(f"glow ratio {float_text(levels['glow_ratio'])}, "
-                       f"hot ratio {float_text(levels['hot_ratio'])}")
+    corrected = title == TITLES["corrected"]
+    bias = names["bias"] is not None
+
+    def put(name, value):
+        header[name] = (value, COMMENTS[name])
+
+    put("CREATOR", creator)
+    put("IMAGETYP", "Light Frame" if corrected else "Dark Frame")
+    put("TVIMAGE", title)
+    put("LIGHTFIL", names["light"])
+    put("DARKFILE", names["dark"])
+    if levels["dark_exposure"] is not None:
+        put("DARKEXP", levels["dark_exposure"])
+    if bias:
+        put("BIASFILE", names["bias"])
+        put("BIASFACT", bias_factor)
+    if corrected:
+        put("CALSTAT", _steps(light_header, bias and bias_factor > 0))
+    for name, level in (("GLOWLGT", "glow_light"), ("GLOWDRK", "glow_dark"),
+                        ("GLOWRAT", "glow_ratio"), ("HOTLGT", "hot_light"),
+                        ("HOTDRK", "hot_dark"), ("HOTRAT", "hot_ratio")):
+        put(name, levels[level])
+    if levels["exposure_ratio"] is not None:
+        put("EXPRATIO", levels["exposure_ratio"])
+    put("DARKBLKX", levels["darkest_block"][0])
+    put("DARKBLKY", levels["darkest_block"][1])
+    put("TVWARN", warning_codes(warnings))
+    _add_history(header, f"{creator}: {title} for light {names['light']}")
+    _add_history(header, f"dark {names['dark']}")
+    _add_history(header, f"bias {names['bias']}, factor {bias_factor}" if bias else "no bias")
+    _add_history(header, f"glow ratio {float_text(levels['glow_ratio'])}, "
+                         f"hot ratio {float_text(levels['hot_ratio'])}")
+    if levels["exposure_ratio"] is not None:
+        _add_history(header, f"exposure ratio {double_text(levels['exposure_ratio'])} (light "
+                             f"{double_text(exposure(light_header))} s, dark "
+                             f"{double_text(levels['dark_exposure'])} s)")
     return header
 
 
@@ -132,10 +167,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     followed by the keywords and HISTORY lines tenvora-match writes (the names
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
-    Inputs in other units than the light's raise ValueError, inputs that are not
-    CCDData TypeError. The levels also hold `exposure_ratio`, the light's exposure
-    time over the dark's (`tenvora.exposure_ratio`; the dark's from its header, or
-    dark_exposure in seconds when dark is None). The checks' warnings, with the
+    Inputs in other units than the light's raise ValueError, inputs that are not CCDData
+    TypeError. The levels also hold `dark_exposure` (seconds: from the dark's header, or
+    dark_exposure when dark is None) and `exposure_ratio`, the light's exposure time over
+    it (`tenvora.exposure_ratio`); None when unknown. The checks' warnings, with the
     exposure ratio's, are on the result and, as codes, in each output's TVWARN.
     """
     for frame, name, needed in ((light, "light", True), (dark, "dark", dark_parts is None),
@@ -149,7 +184,7 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts,
                            exposure_ratio=ratio)
-    levels = dict(result.levels, exposure_ratio=ratio)
+    levels = dict(result.levels, dark_exposure=dark_exposure, exposure_ratio=ratio)
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])

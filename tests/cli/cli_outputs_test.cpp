@@ -15,6 +15,7 @@
 #include <regex>
 #include <thread>
 
+#include "fits/output_keywords.h"
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
 #include "plugin/plugin_state.h"
@@ -117,19 +118,30 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
     const std::string path = dir / ("out/light_" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
-    EXPECT_EQ(h.text("OBJECT"), image->title);
-    EXPECT_EQ(h.text("LIGHT"), "light.fits");
-    EXPECT_EQ(h.text("DARK"), "dark.fits");
+    namespace k = output_keyword;
+    EXPECT_EQ(h.text(k::title.name), image->title);
+    EXPECT_EQ(h.text(k::light_file.name), "light.fits");
+    EXPECT_EQ(h.text(k::dark_file.name), "dark.fits");
     if (m.bias) {
-      EXPECT_EQ(h.text("BIAS"), "bias.fits");
-      EXPECT_EQ(h.number<long>("BIASFACT", TLONG), m.factor);
+      EXPECT_EQ(h.text(k::bias_file.name), "bias.fits");
+      EXPECT_EQ(h.number<long>(k::bias_factor.name, TLONG), m.factor);
     }
-    for (const char* key : {"GLOWLGT", "GLOWDRK", "HOTLGT", "HOTDRK"})
-      h.number<double>(key, TDOUBLE);
-    glow_ratio = h.number<float>("GLOWRAT", TFLOAT);
-    hot_ratio = h.number<float>("HOTRAT", TFLOAT);
-    EXPECT_EQ(h.number<long>("DARKBLKX", TLONG), direct.anchor.x);
-    EXPECT_EQ(h.number<long>("DARKBLKY", TLONG), direct.anchor.y);
+    for (const OutputKeyword* key : {&k::glow_light, &k::glow_dark, &k::hot_light, &k::hot_dark})
+      h.number<double>(key->name, TDOUBLE);
+    glow_ratio = h.number<float>(k::glow_ratio.name, TFLOAT);
+    hot_ratio = h.number<float>(k::hot_ratio.name, TFLOAT);
+    EXPECT_EQ(h.number<long>(k::block_x.name, TLONG), direct.anchor.x);
+    EXPECT_EQ(h.number<long>(k::block_y.name, TLONG), direct.anchor.y);
+    // Steps done only on the corrected light, and a bias only with a factor.
+    const std::string steps = h.text(k::steps.name);
+    if (output_kind(image->title) == "corrected")
+      EXPECT_EQ(steps, m.bias && m.factor > 0 ? "BD" : "D");
+    else
+      EXPECT_EQ(h.status, KEY_NO_EXIST);
+    h.status = 0;
+    EXPECT_EQ(h.text("OBJECT"), "") << "no OBJECT of ours";
+    EXPECT_EQ(h.status, KEY_NO_EXIST);
+    h.status = 0;
     EXPECT_EQ(h.status, 0) << path;
   }
 
@@ -268,7 +280,8 @@ TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
 
   with_bias.push_back("--overwrite");
   ASSERT_EQ(run_cli(with_bias).status, 0);
-  EXPECT_EQ(Header(dir / "out/light_matched.fits").text("OBJECT"), "Matched Dark Frame + Bias");
+  EXPECT_EQ(Header(dir / "out/light_matched.fits").text(output_keyword::title.name),
+            "Matched Dark Frame + Bias");
   EXPECT_EQ(list_dir(dir / "out"),
             (std::set<std::string>{"light_glow.fits", "light_hot.fits", "light_matched.fits"}));
 }
@@ -347,6 +360,9 @@ void write_camera_light(const std::string& path, const Frame& frame) {
   int status = 0;
   fits_open_diskfile(&file, path.c_str(), READWRITE, &status);
   fits_write_record(file, "HIERARCH CAMERA SENSOR TEMP = -10.5", &status);
+  // A camera program's pedestal and the target, which names of ours must not take.
+  fits_write_record(file, "BIAS    =                  100", &status);
+  fits_write_record(file, "OBJECT  = 'M 42    '", &status);
   fits_close_file(file, &status);
   ASSERT_EQ(status, 0);
 }
@@ -425,7 +441,8 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
     const std::string header = header_text(dir / ("out/" + std::string(name)));
     for (const char* kept :
          {"EXPTIME =", "DATE-OBS= '2026-12-01T22:10:00'", "HIERARCH CAMERA SENSOR TEMP = -10.5",
-          "HISTORY taken at the observatory", "LIGHT   = 'm42_0002.fit'",
+          "HISTORY taken at the observatory", "BIAS    =                  100",
+          "OBJECT  = 'M 42    '", "LIGHTFIL= 'm42_0002.fit'", "BIASFILE= 'bias.fits'",
           "HISTORY bias bias.fits, factor 1", "HISTORY glow ratio "})
       EXPECT_NE(header.find(kept), std::string::npos) << name << ": " << kept;
     for (const char* left_out : {"BZERO", "DATAMIN", "BITPIX  =                   16"})
@@ -508,6 +525,12 @@ TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
     EXPECT_EQ(report["exposure_ratio"].get<double>(), c.ratio);
   }
   EXPECT_EQ(json["exposure"]["light"], 120.0);
+  Header h(dir / "out/cam_matched.fits");
+  const double in_header = h.number<double>(output_keyword::exposure_ratio.name, TDOUBLE);
+  if (std::isnan(c.ratio))
+    EXPECT_EQ(h.status, KEY_NO_EXIST);
+  else
+    EXPECT_EQ(in_header, c.ratio);
   std::vector<std::string> warned;
   for (const auto& w : json["warnings"])
     for (const char* scale : {"glow_ratio", "hot_ratio"})

@@ -173,6 +173,37 @@ TEST(WriteFits, EscapesNonAsciiText) {
   fits_close_file(file, &status);
 }
 
+std::vector<std::string> cards_of(const std::string& path);
+
+// Long HISTORY texts go on several cards, broken between words, so file
+// names stay whole; only a word longer than a card is cut.
+TEST(WriteFits, HistoryWrapsAtAWord) {
+  const std::string name(60, 'n'), word(100, 'w');
+  const struct {
+    std::string text;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"short", {"short"}},
+      {"dark " + name + " and " + name + ".fits", {"dark " + name + " and", name + ".fits"}},
+      {"a " + word + " b", {"a", word.substr(0, 72), word.substr(72) + " b"}},
+      {std::string(72, 'x'), {std::string(72, 'x')}},
+  };
+  TempDir dir;
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string path = dir / ("h" + std::to_string(n++) + ".fits");
+    write_fits(path, ramp_frame(2, 2, 0, 1), {history_key(row.text)});
+    std::vector<std::string> lines;
+    for (const std::string& card : cards_of(path))
+      if (card_keyword(card) == "HISTORY") {
+        const std::string text = card.substr(8);
+        lines.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+      }
+    EXPECT_EQ(lines, row.lines) << row.text;
+    EXPECT_EQ(word_lines(row.text, 72), row.lines);
+  }
+}
+
 std::vector<std::string> cards_of(const std::string& path) {
   std::vector<std::string> cards;
   read_fits(path, kDefaultMaxPixels, &cards);

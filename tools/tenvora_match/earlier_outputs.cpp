@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "fits/frame_list.h"
+#include "fits/output_keywords.h"
 #include "fits/tool_error.h"
 #include "tools/tenvora_match/light_report.h"
 
@@ -16,12 +17,15 @@ bool exists(const std::string& path) {
 // What the header must say, keyword by keyword; absent: the card must not be.
 std::vector<std::pair<std::string, std::optional<std::string>>> expected_cards(
     const RunSettings& s, const LightJob& job) {
+  namespace k = output_keyword;
   const bool bias = !s.bias.empty();
-  return {{"LIGHT", base_name(job.path)},
-          {"DARK", base_name(s.dark)},
-          {"BIAS", bias ? std::optional<std::string>(base_name(s.bias)) : std::nullopt},
-          {"BIASFACT",
-           bias ? std::optional<std::string>(std::to_string(s.bias_factor)) : std::nullopt}};
+  const auto with_bias = [bias](const std::string& value) {
+    return bias ? std::optional<std::string>(value) : std::nullopt;
+  };
+  return {{k::light_file.name, base_name(job.path)},
+          {k::dark_file.name, base_name(s.dark)},
+          {k::bias_file.name, with_bias(base_name(s.bias))},
+          {k::bias_factor.name, with_bias(std::to_string(s.bias_factor))}};
 }
 
 }  // namespace
@@ -41,7 +45,7 @@ std::optional<LightSummary> earlier_outputs(const RunSettings& s, const LightJob
     } catch (const ToolError&) {
       return std::nullopt;
     }
-    if (card_value(cards, "CREATOR").value_or("").rfind("tenvora-match", 0) != 0)
+    if (card_value(cards, output_keyword::creator.name).value_or("").rfind("tenvora-match", 0) != 0)
       return std::nullopt;
     for (const auto& [keyword, value] : expected_cards(s, job))
       if (card_value(cards, keyword) != value) return std::nullopt;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "fits/fits_io.h"
+#include "fits/output_keywords.h"
 #include "tools/tenvora_match/match_files.h"
 
 namespace {
@@ -80,25 +81,31 @@ std::optional<std::string> card_value(const std::vector<std::string>& cards,
 }
 
 void describe_earlier_light(LightSummary& summary, const std::vector<std::string>& cards) {
-  auto number = [&cards](const char* keyword) { return card_number(cards, keyword).value_or(NAN); };
+  namespace k = output_keyword;
+  auto number = [&cards](const OutputKeyword& keyword) {
+    return card_number(cards, keyword.name).value_or(NAN);
+  };
   Measurement& m = summary.levels;
-  m.glow_light = float(number("GLOWLGT")), m.glow_dark = float(number("GLOWDRK"));
-  m.glow_ratio = float(number("GLOWRAT"));
-  m.hot_light = number("HOTLGT"), m.hot_dark = float(number("HOTDRK"));
-  m.hot_ratio = float(number("HOTRAT"));
-  m.darkest_block.x = int32_t(card_number(cards, "DARKBLKX").value_or(0));
-  m.darkest_block.y = int32_t(card_number(cards, "DARKBLKY").value_or(0));
-  for (const std::string& code : split_codes(card_value(cards, "TVWARN").value_or("")))
-    summary.warnings.push_back({code, "", {}});
+  m.glow_light = float(number(k::glow_light)), m.glow_dark = float(number(k::glow_dark));
+  m.glow_ratio = float(number(k::glow_ratio));
+  m.hot_light = number(k::hot_light), m.hot_dark = float(number(k::hot_dark));
+  m.hot_ratio = float(number(k::hot_ratio));
+  m.darkest_block.x = int32_t(card_number(cards, k::block_x.name).value_or(0));
+  m.darkest_block.y = int32_t(card_number(cards, k::block_y.name).value_or(0));
+  summary.exposure = {exposure_seconds(cards), number(k::dark_exposure), number(k::exposure_ratio)};
+  const std::vector<std::string> codes =
+      split_codes(card_value(cards, k::warnings.name).value_or(""));
+  for (const std::string& code : codes) summary.warnings.push_back({code, "", {}});
   SessionRow& row = summary.report;
   row.file = summary.light.path;
   row.date_obs = card_value(cards, "DATE-OBS");
-  row.exptime = card_number(cards, "EXPTIME");
+  if (!std::isnan(summary.exposure.light)) row.exptime = summary.exposure.light;
   row.ccd_temp = card_number(cards, "CCD-TEMP");
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
+  row.exposure_ratio = summary.exposure.ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
-  row.warnings = split_codes(card_value(cards, "TVWARN").value_or(""));
+  row.warnings = codes;
 }
 
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,

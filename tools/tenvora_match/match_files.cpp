@@ -3,6 +3,7 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
@@ -31,46 +32,57 @@ bool wanted(const RunSettings& s, const std::string& kind) {
   return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
 }
 
-// Ours, after the light's own cards: the light's target name in OBJECT
-// outlives the image title.
+// The calibration steps the corrected light has had: the light's own
+// letters (CALSTAT), then B and D unless it has them already.
+std::string calibration_steps(const std::vector<std::string>& light_cards, bool bias) {
+  std::string steps = card_value(light_cards, output_keyword::steps.name).value_or("");
+  for (const char* step : {bias ? "B" : "", "D"})
+    if (*step && steps.find(step) == std::string::npos) steps += step;
+  return steps;
+}
+
+// Ours, after the light's own cards, from the table of our keywords; OBJECT
+// and the light's other cards stay as they are.
 std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
-                            const std::vector<std::string>& light_cards, const Measurement& l,
-                            const std::vector<Diagnostic>& warnings) {
-  const bool light_object =
-      std::any_of(light_cards.begin(), light_cards.end(),
-                  [](const std::string& card) { return card_keyword(card) == "OBJECT"; });
-  std::vector<FitsKey> keys;
-  if (!light_object) keys.push_back(text_key("OBJECT", title, "image title"));
-  const std::vector<FitsKey> names = {
-      text_key("CREATOR", "tenvora-match " TENVORA_VERSION, "program that made this file"),
-      text_key("IMAGETYP", title == "Corrected Image" ? "Light Frame" : "Dark Frame",
-               "type of image"),
-      text_key("LIGHT", base_name(job.path), "light frame"),
-      text_key("DARK", base_name(s.dark), "dark frame")};
-  keys.insert(keys.end(), names.begin(), names.end());
-  if (!s.bias.empty()) {
-    keys.push_back(text_key("BIAS", base_name(s.bias), "bias frame"));
-    keys.push_back(integer_key("BIASFACT", s.bias_factor, "bias multiplication factor"));
+                            const std::vector<std::string>& light_cards,
+                            const MatchedFrames& matched, const std::vector<Diagnostic>& warnings) {
+  namespace k = output_keyword;
+  const Measurement& l = matched.levels;
+  const Exposures& e = matched.exposure;
+  const bool bias = !s.bias.empty(), corrected = title == "Corrected Image";
+  std::vector<FitsKey> keys = {
+      text_key(k::creator, "tenvora-match " TENVORA_VERSION),
+      text_key(k::imagetyp, corrected ? "Light Frame" : "Dark Frame"), text_key(k::title, title),
+      text_key(k::light_file, base_name(job.path)), text_key(k::dark_file, base_name(s.dark))};
+  if (!std::isnan(e.dark)) keys.push_back(double_key(k::dark_exposure, e.dark));
+  if (bias) {
+    keys.push_back(text_key(k::bias_file, base_name(s.bias)));
+    keys.push_back(integer_key(k::bias_factor, s.bias_factor));
   }
+  if (corrected)
+    keys.push_back(text_key(k::steps, calibration_steps(light_cards, bias && s.bias_factor > 0)));
   const std::vector<FitsKey> levels = {
-      float_key("GLOWLGT", l.glow_light, "glow level of the light"),
-      float_key("GLOWDRK", l.glow_dark, "glow level of the dark's glow component"),
-      float_key("GLOWRAT", l.glow_ratio, "glow scale: GLOWLGT / GLOWDRK"),
-      double_key("HOTLGT", l.hot_light, "hot-pixel level of the light"),
-      float_key("HOTDRK", l.hot_dark, "hot-pixel level of the dark's hot component"),
-      float_key("HOTRAT", l.hot_ratio, "hot-pixel scale: HOTLGT / HOTDRK"),
-      integer_key("DARKBLKX", l.darkest_block.x, "darkest 5x5 block of the light: column"),
-      integer_key("DARKBLKY", l.darkest_block.y, "darkest 5x5 block: row (0 = FITS row 1)"),
-      text_key("TVWARN", warning_codes(warnings), "codes of the checks' warnings"),
+      float_key(k::glow_light, l.glow_light), float_key(k::glow_dark, l.glow_dark),
+      float_key(k::glow_ratio, l.glow_ratio), double_key(k::hot_light, l.hot_light),
+      float_key(k::hot_dark, l.hot_dark),     float_key(k::hot_ratio, l.hot_ratio)};
+  keys.insert(keys.end(), levels.begin(), levels.end());
+  if (!std::isnan(e.ratio)) keys.push_back(double_key(k::exposure_ratio, e.ratio));
+  const std::vector<FitsKey> rest = {
+      integer_key(k::block_x, l.darkest_block.x),
+      integer_key(k::block_y, l.darkest_block.y),
+      text_key(k::warnings, warning_codes(warnings)),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
                   base_name(job.path)),
       history_key("dark " + base_name(s.dark)),
-      history_key(s.bias.empty()
-                      ? std::string("no bias")
-                      : "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)),
+      history_key(bias ? "bias " + base_name(s.bias) + ", factor " + std::to_string(s.bias_factor)
+                       : std::string("no bias")),
       history_key("glow ratio " + number_text(l.glow_ratio, true) + ", hot ratio " +
                   number_text(l.hot_ratio, true))};
-  keys.insert(keys.end(), levels.begin(), levels.end());
+  keys.insert(keys.end(), rest.begin(), rest.end());
+  if (!std::isnan(e.ratio))
+    keys.push_back(history_key("exposure ratio " + number_text(e.ratio, false) + " (light " +
+                               number_text(e.light, false) + " s, dark " +
+                               number_text(e.dark, false) + " s)"));
   return keys;
 }
 
@@ -96,8 +108,8 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
       write_fits(path, image.frame,
-                 header(image.title, s, job, cards, matched.levels, outcome.summary.warnings),
-                 FLOAT_IMG, cards);
+                 header(image.title, s, job, cards, matched, outcome.summary.warnings), FLOAT_IMG,
+                 cards);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "diagnostics/diagnostics.h"
+#include "fits/fits_io.h"
 #include "fits/tool_error.h"
 #include "tools/tenvora_match/session_report.h"
 
@@ -108,6 +109,19 @@ block. The codes:
                 static_cast<long long>(limits::shared_maximum_pixels), limits::weak_glow_sigmas,
                 limits::bias_shift_sigmas, limits::ratio_maximum, limits::exposure_factor,
                 100 * limits::negative_fraction);
+  return text;
+}
+
+// The table of our keywords, a line each.
+std::string keywords_help() {
+  std::string text;
+  for (const OutputKeyword* keyword : kOutputKeywords) {
+    std::string name = keyword->name;
+    for (const std::string& line : word_lines(keyword->meaning, 66)) {
+      text += "  " + name + std::string(10 - name.size(), ' ') + line + "\n";
+      name.clear();
+    }
+  }
   return text;
 }
 
@@ -288,17 +302,12 @@ m42_0001_matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame
 + Bias") and, with --subtract, m42_0001_corrected.fits "Corrected Image".
 Two lights whose outputs would take one name are refused before any work.
 BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
-DATE-OBS, HIERARCH cards, HISTORY and the rest) but SIMPLE, XTENSION, BITPIX,
-NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK, CHECKSUM, DATASUM,
-DATAMIN, DATAMAX and the keywords below; then OBJECT (the image title, unless
-the light names its target in OBJECT), CREATOR, IMAGETYP ("Light Frame" for
-the corrected light, else "Dark Frame"), HISTORY lines naming the dark, the
-bias, the factor and both ratios, and the keywords LIGHT, DARK, BIAS (input file names), BIASFACT
-(with a bias), GLOWLGT and GLOWDRK (glow levels of the light and of the
-dark's glow component), GLOWRAT (their ratio), HOTLGT, HOTDRK and HOTRAT
-(hot-pixel levels and ratio), DARKBLKX and DARKBLKY (anchor of the darkest
-5x5 block of the light, whose median the glow levels are taken against) and
-TVWARN (the codes of the light's warnings, comma-separated; '' when none).
+DATE-OBS, OBJECT, a camera's BIAS, HIERARCH cards, HISTORY and the rest) but
+SIMPLE, XTENSION, BITPIX, NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE,
+BLANK, CHECKSUM, DATASUM, DATAMIN, DATAMAX and the keywords below; then the
+keywords below and HISTORY lines naming the light, the dark, the bias, the
+factor, both ratios and the exposure ratio.
+@KEYWORDS@
 The tool runs the plug-in's own pipeline, so these are the levels and the
 scales the outputs were made with.
 
@@ -331,6 +340,7 @@ a file without --overwrite. A preview that cannot be written is left out
 and the run goes on. Exit status 1 for a fault of the tool itself, 3 with
 --strict when a light warned, 0 on success.
 )";
-  const std::string marker = "@WARNINGS@\n";
-  return text.replace(text.find(marker), marker.size(), warnings_help());
+  const std::string marker = "@WARNINGS@\n", keywords = "@KEYWORDS@\n";
+  text.replace(text.find(marker), marker.size(), warnings_help());
+  return text.replace(text.find(keywords), keywords.size(), keywords_help());
 }
