@@ -14,6 +14,7 @@
 #include <iterator>
 #include <limits>
 #include <set>
+#include <type_traits>
 
 #include "fits/gzip_input.h"
 #include "fits/tool_error.h"
@@ -143,37 +144,46 @@ PixelStorage check_scaling(const std::string& path, fitsfile* file, int bitpix) 
   return storage;
 }
 
-// Float images are read exactly as stored (no blank checking, which would
-// turn infinities into NaN and -0.0 and subnormals into +0.0); doubles are
-// rounded to the nearest float; integers get BLANK pixels as NaN.
-Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info,
-                  long long available) {
+void refuse_truncated(const std::string& path, const ImageInfo& info, long long available) {
   if (info.data_start + info.data_bytes > available)
     throw ToolError(path, "is truncated: its " + std::to_string(info.width) + " x " +
                               std::to_string(info.height) + " image needs " +
                               std::to_string(info.data_bytes) + " bytes of data, the file holds " +
                               std::to_string(std::max(0LL, available - info.data_start)));
+}
+
+// Float images are read exactly as stored (no blank checking, which would
+// turn infinities into NaN and -0.0 and subnormals into +0.0); doubles are
+// rounded to the nearest float; integers get BLANK pixels as NaN.
+void read_range(const std::string& path, fitsfile* file, int bitpix, LONGLONG first, LONGLONG count,
+                float* to) {
+  int status = 0, any_blank = 0;
+  if (bitpix == DOUBLE_IMG) {
+    std::vector<double> chunk(static_cast<size_t>(std::min<LONGLONG>(count, 1 << 20)));
+    for (LONGLONG done = 0; done < count && status == 0; done += chunk.size()) {
+      const LONGLONG n = std::min<LONGLONG>(count - done, chunk.size());
+      fits_read_img(file, TDOUBLE, first + done + 1, n, nullptr, chunk.data(), &any_blank, &status);
+      std::transform(chunk.begin(), chunk.begin() + n, to + done,
+                     [](double v) { return static_cast<float>(v); });
+    }
+  } else {
+    float blank = std::numeric_limits<float>::quiet_NaN();
+    fits_read_img(file, TFLOAT, first + 1, count, bitpix == FLOAT_IMG ? nullptr : &blank, to,
+                  &any_blank, &status);
+  }
+  if (status != 0) throw ToolError(path, "cannot read the image (" + cfitsio_text(status) + ")");
+}
+
+Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info,
+                  long long available) {
+  refuse_truncated(path, info, available);
   Frame frame;
   frame.storage = check_scaling(path, file, info.bitpix);
   frame.width = info.width;
   frame.height = info.height;
   const LONGLONG count = static_cast<LONGLONG>(info.width) * info.height;
   frame.pixels.resize(static_cast<size_t>(count));
-  int status = 0, any_blank = 0;
-  if (info.bitpix == DOUBLE_IMG) {
-    std::vector<double> chunk(static_cast<size_t>(std::min<LONGLONG>(count, 1 << 20)));
-    for (LONGLONG first = 0; first < count && status == 0; first += chunk.size()) {
-      const LONGLONG n = std::min<LONGLONG>(count - first, chunk.size());
-      fits_read_img(file, TDOUBLE, first + 1, n, nullptr, chunk.data(), &any_blank, &status);
-      std::transform(chunk.begin(), chunk.begin() + n, frame.pixels.begin() + first,
-                     [](double v) { return static_cast<float>(v); });
-    }
-  } else {
-    float blank = std::numeric_limits<float>::quiet_NaN();
-    fits_read_img(file, TFLOAT, 1, count, info.bitpix == FLOAT_IMG ? nullptr : &blank,
-                  frame.pixels.data(), &any_blank, &status);
-  }
-  if (status != 0) throw ToolError(path, "cannot read the image (" + cfitsio_text(status) + ")");
+  read_range(path, file, info.bitpix, 0, count, frame.pixels.data());
   return frame;
 }
 
@@ -260,21 +270,17 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, lo
 // end of its data, after the size is checked.
 constexpr size_t kGzipHeadLimit = size_t{64} << 20;
 
-Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
-                std::vector<std::string>* cards) {
-  GzipInput gz;
-  gzip_begin(gz, std::move(read));
-  struct Ender {
-    GzipInput& gz;
-    ~Ender() { gzip_end(gz); }
-  } ender{gz};
-  auto refuse_damaged = [&]() {
-    if (gz.damaged) throw ToolError(path, "damaged gzip data");
-  };
+void refuse_damaged(const std::string& path, const GzipInput& gz) {
+  if (gz.damaged) throw ToolError(path, "damaged gzip data");
+}
+
+// Inflates a gzip stream until it holds the image's header; returns where
+// the image lies, its size checked.
+ImageInfo inflate_header(const std::string& path, GzipInput& gz, long long max_pixels) {
   for (size_t want = size_t{1} << 16;; want *= 4) {
     gzip_fill(gz, want);
     if (!starts_as_fits(gz.out.data(), gz.out.size())) {
-      refuse_damaged();
+      refuse_damaged(path, gz);
       refuse_not_fits(path, gz.out.size());
     }
     try {
@@ -284,20 +290,64 @@ Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
     } catch (const ToolError&) {
       // Perhaps only the prefix is too short.
       if (gz.ended || want >= kGzipHeadLimit) {
-        refuse_damaged();
+        refuse_damaged(path, gz);
         throw;
       }
     }
   }
-  ImageInfo info;
-  {
-    MemoryFits memory(path, gz.out);
-    info = locate_image(path, memory.fits.file, max_pixels);
-  }
+  MemoryFits memory(path, gz.out);
+  return locate_image(path, memory.fits.file, max_pixels);
+}
+
+// Ends a stream however the reading ends.
+struct GzipEnder {
+  GzipInput& gz;
+  ~GzipEnder() { gzip_end(gz); }
+};
+
+Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
+                std::vector<std::string>* cards) {
+  GzipInput gz;
+  gzip_begin(gz, std::move(read));
+  GzipEnder ender{gz};
+  const ImageInfo info = inflate_header(path, gz, max_pixels);
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);
-  if (gz.out.size() < end) refuse_damaged();
+  if (gz.out.size() < end) refuse_damaged(path, gz);
   return read_memory(path, gz.out, max_pixels, cards);
+}
+
+// Reads a file through its descriptor, from where it stands.
+ByteReader descriptor_reader(const std::string& path, int fd) {
+  return [path, fd](unsigned char* to, size_t size) {
+    const ssize_t n = read(fd, to, size);
+    if (n < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
+    return static_cast<size_t>(n);
+  };
+}
+
+// Opens a FITS file: true when it holds gzip data, read from d; else
+// CFITSIO has it open in fits, through d when it can: the very file checked,
+// its name taken literally (no filters or extended syntax).
+bool open_fits(const std::string& path, Descriptor& d, struct stat& st, FitsFile& fits) {
+  open_regular(path, d, st);
+  unsigned char start[sizeof kSimple - 1] = {};
+  const ssize_t got = pread(d.fd, start, sizeof start, 0);
+  if (got < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
+  if (is_gzip(start, static_cast<size_t>(got))) return true;
+  if (!starts_as_fits(start, static_cast<size_t>(got)))
+    refuse_not_fits(path, static_cast<size_t>(st.st_size));
+  const std::string self = "/proc/self/fd/" + std::to_string(d.fd);
+  struct stat same;
+  const bool by_descriptor =
+      stat(self.c_str(), &same) == 0 && same.st_dev == st.st_dev && same.st_ino == st.st_ino;
+  int status = 0;
+  if (fits_open_diskfile(&fits.file, by_descriptor ? self.c_str() : path.c_str(), READONLY,
+                         &status) != 0) {
+    fits.file = nullptr;
+    throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
+  }
+  return false;
 }
 
 }  // namespace
@@ -353,35 +403,9 @@ std::string card_keyword(const std::string& card) {
 Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards) {
   Descriptor d;
   struct stat st;
-  open_regular(path, d, st);
-  unsigned char start[sizeof kSimple - 1] = {};
-  const ssize_t got = pread(d.fd, start, sizeof start, 0);
-  if (got < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
-  if (is_gzip(start, static_cast<size_t>(got)))
-    return read_gzip(
-        path,
-        [&](unsigned char* to, size_t size) {
-          const ssize_t n = read(d.fd, to, size);
-          if (n < 0) throw ToolError(path, std::string("cannot be read: ") + std::strerror(errno));
-          return static_cast<size_t>(n);
-        },
-        max_pixels, cards);
-  if (!starts_as_fits(start, static_cast<size_t>(got)))
-    refuse_not_fits(path, static_cast<size_t>(st.st_size));
-
-  // CFITSIO opens the very file checked above through its descriptor, and
-  // takes the name literally (no filters or extended syntax).
-  const std::string self = "/proc/self/fd/" + std::to_string(d.fd);
-  struct stat same;
-  const bool by_descriptor =
-      stat(self.c_str(), &same) == 0 && same.st_dev == st.st_dev && same.st_ino == st.st_ino;
   FitsFile fits;
-  int status = 0;
-  if (fits_open_diskfile(&fits.file, by_descriptor ? self.c_str() : path.c_str(), READONLY,
-                         &status) != 0) {
-    fits.file = nullptr;
-    throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
-  }
+  if (open_fits(path, d, st, fits))
+    return read_gzip(path, descriptor_reader(path, d.fd), max_pixels, cards);
   const ImageInfo info = locate_image(path, fits.file, max_pixels);
   Frame frame = read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
   if (cards) *cards = read_cards(path, fits.file);
@@ -542,4 +566,139 @@ std::vector<std::string> read_fits_cards(const std::string& path, int32_t* width
   fits_get_img_size(fits.file, 2, axes, &status);
   *width = static_cast<int32_t>(axes[0]), *height = static_cast<int32_t>(axes[1]);
   return read_cards(path, fits.file);
+}
+
+namespace {
+
+template <class T>
+T big_endian(const unsigned char* bytes) {
+  unsigned char swapped[sizeof(T)];
+  std::reverse_copy(bytes, bytes + sizeof(T), swapped);
+  T value;
+  std::memcpy(&value, swapped, sizeof(T));
+  return value;
+}
+
+// Stored values as CFITSIO turns them into floats: BLANK integers NaN,
+// value = BZERO + BSCALE x stored computed in double when either is set.
+template <class T>
+void decode_values(const unsigned char* bytes, size_t count, const PixelStorage& storage,
+                   const long long* blank, float* to) {
+  const bool scaled = storage.bscale != 1.0 || storage.bzero != 0.0;
+  for (size_t k = 0; k < count; ++k) {
+    const T stored = big_endian<T>(bytes + k * sizeof(T));
+    if constexpr (std::is_integral_v<T>) {
+      if (blank && static_cast<long long>(stored) == *blank) {
+        to[k] = std::numeric_limits<float>::quiet_NaN();
+        continue;
+      }
+    }
+    to[k] = scaled ? static_cast<float>(stored * storage.bscale + storage.bzero)
+                   : static_cast<float>(stored);
+  }
+}
+
+void decode_pixels(const unsigned char* bytes, size_t count, const PixelStorage& storage,
+                   const long long* blank, float* to) {
+  switch (storage.bitpix) {
+    case BYTE_IMG:
+      return decode_values<uint8_t>(bytes, count, storage, blank, to);
+    case SHORT_IMG:
+      return decode_values<int16_t>(bytes, count, storage, blank, to);
+    case LONG_IMG:
+      return decode_values<int32_t>(bytes, count, storage, blank, to);
+    case LONGLONG_IMG:
+      return decode_values<int64_t>(bytes, count, storage, blank, to);
+    case FLOAT_IMG:
+      return decode_values<float>(bytes, count, storage, blank, to);
+    default:
+      return decode_values<double>(bytes, count, storage, blank, to);
+  }
+}
+
+}  // namespace
+
+// A plain file is read by CFITSIO, as read_fits reads it; a gzip stream is
+// inflated a strip at a time and its stored values decoded here.
+struct FitsStrips::Source {
+  std::string path;
+  ImageInfo info;
+  PixelStorage storage;
+  Descriptor d;
+  FitsFile fits;
+  std::unique_ptr<GzipInput> gz;  // zlib's stream must stay where it was begun
+  long long inflated_before = 0;  // stream bytes dropped from the front of gz->out
+  bool has_blank = false;
+  long long blank = 0;
+  ~Source() {
+    if (gz) gzip_end(*gz);
+  }
+};
+
+FitsStrips::FitsStrips(const std::string& path, long long max_pixels,
+                       std::vector<std::string>* cards)
+    : source_(std::make_unique<Source>()) {
+  Source& s = *source_;
+  s.path = path;
+  struct stat st;
+  if (!open_fits(path, s.d, st, s.fits)) {
+    s.info = locate_image(path, s.fits.file, max_pixels);
+    refuse_truncated(path, s.info, static_cast<long long>(st.st_size));
+    s.storage = check_scaling(path, s.fits.file, s.info.bitpix);
+    if (cards) *cards = read_cards(path, s.fits.file);
+    return;
+  }
+  s.gz = std::make_unique<GzipInput>();
+  gzip_begin(*s.gz, descriptor_reader(path, s.d.fd));
+  s.info = inflate_header(path, *s.gz, max_pixels);
+  MemoryFits memory(path, s.gz->out);
+  s.storage = check_scaling(path, memory.fits.file, s.info.bitpix);
+  if (s.info.bitpix > 0) {
+    int status = 0;
+    LONGLONG blank = 0;
+    fits_read_key(memory.fits.file, TLONGLONG, "BLANK", &blank, nullptr, &status);
+    s.has_blank = status == 0;
+    s.blank = blank;
+    fits_clear_errmsg();
+  }
+  if (cards) *cards = read_cards(path, memory.fits.file);
+}
+
+FitsStrips::~FitsStrips() = default;
+FitsStrips::FitsStrips(FitsStrips&&) noexcept = default;
+FitsStrips& FitsStrips::operator=(FitsStrips&&) noexcept = default;
+
+int32_t FitsStrips::width() const {
+  return source_->info.width;
+}
+int32_t FitsStrips::height() const {
+  return source_->info.height;
+}
+PixelStorage FitsStrips::storage() const {
+  return source_->storage;
+}
+
+void FitsStrips::read_rows(int32_t first, int32_t rows, float* to) {
+  Source& s = *source_;
+  if (first < 0 || rows < 0 || first + rows > s.info.height)
+    throw InternalError(s.path + ": rows " + std::to_string(first) + " to " +
+                        std::to_string(first + rows - 1) + " are outside the image");
+  const LONGLONG count = static_cast<LONGLONG>(s.info.width) * rows;
+  const LONGLONG first_pixel = static_cast<LONGLONG>(s.info.width) * first;
+  if (!s.gz) return read_range(s.path, s.fits.file, s.info.bitpix, first_pixel, count, to);
+
+  const long long value_bytes = std::abs(s.info.bitpix) / 8;
+  const long long start = s.info.data_start + first_pixel * value_bytes;
+  const long long end = start + count * value_bytes;
+  if (start < s.inflated_before) throw InternalError(s.path + ": gzip rows asked for out of order");
+  GzipInput& gz = *s.gz;
+  gzip_fill(gz, static_cast<size_t>(end - s.inflated_before));
+  if (static_cast<long long>(gz.out.size()) < end - s.inflated_before) {
+    refuse_damaged(s.path, gz);
+    refuse_truncated(s.path, s.info, s.inflated_before + static_cast<long long>(gz.out.size()));
+  }
+  decode_pixels(gz.out.data() + (start - s.inflated_before), static_cast<size_t>(count), s.storage,
+                s.has_blank ? &s.blank : nullptr, to);
+  gz.out.erase(gz.out.begin(), gz.out.begin() + (end - s.inflated_before));
+  s.inflated_before = end;
 }

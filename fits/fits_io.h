@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,3 +85,30 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 // Throws ToolError naming the path.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
                 int image_type = -32, const std::vector<std::string>& cards = {});
+
+// A frame's image read a band of rows at a time, so that a program can go
+// through many frames without holding any of them whole: the image read_fits
+// reads, with its checks and refusals, and the same pixel values. The rows of
+// a gzip-compressed file are inflated as they are asked for, so they are read
+// in increasing order, each at most once.
+class FitsStrips {
+ public:
+  // Opens the file and checks its image and header (cards as read_fits
+  // hands them back). Throws ToolError naming the path.
+  explicit FitsStrips(const std::string& path, long long max_pixels = kDefaultMaxPixels,
+                      std::vector<std::string>* cards = nullptr);
+  ~FitsStrips();
+  FitsStrips(FitsStrips&&) noexcept;
+  FitsStrips& operator=(FitsStrips&&) noexcept;
+
+  int32_t width() const;
+  int32_t height() const;
+  PixelStorage storage() const;
+  // Reads rows first to first + rows - 1 into to (width x rows floats).
+  // Throws ToolError naming the path when the file cannot give them.
+  void read_rows(int32_t first, int32_t rows, float* to);
+
+ private:
+  struct Source;
+  std::unique_ptr<Source> source_;
+};

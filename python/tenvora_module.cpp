@@ -8,14 +8,19 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "combining/combine_strips.h"
+#include "fits/fits_io.h"
+#include "fits/tool_error.h"
 #include "diagnostics/diagnostics.h"
 #include "fits/output_keywords.h"
 #include "matching/stages.h"
@@ -279,6 +284,93 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   return result;
 }
 
+// Frames given by name are read a strip at a time, as tenvora-master reads
+// them; arrays are read where they lie.
+struct CombineInputs {
+  std::vector<FitsStrips> files;
+  std::vector<Plane> planes;
+  FrameGeometry frame{};
+  std::vector<RowReader> readers;
+};
+
+bool is_path(const py::handle& value) {
+  return py::isinstance<py::str>(value) || py::hasattr(value, "__fspath__");
+}
+
+void check_combined_shape(CombineInputs& in, FrameGeometry frame, const std::string& name) {
+  if (in.readers.empty()) {
+    in.frame = frame;
+  } else if (frame.width != in.frame.width || frame.height != in.frame.height) {
+    throw py::value_error(name + " has shape " + shape_text(frame) + ", frames[0] " +
+                          shape_text(in.frame) + ": the shapes differ");
+  }
+}
+
+CombineInputs combine_inputs(const py::sequence& frames) {
+  CombineInputs in;
+  const size_t count = py::len(frames);
+  if (count == 0) throw py::value_error("frames is empty");
+  in.files.reserve(count);
+  in.planes.reserve(count);
+  const py::object fspath = py::module_::import("os").attr("fspath");
+  for (size_t k = 0; k < count; ++k) {
+    const py::object value = frames[k];
+    const std::string name = "frames[" + std::to_string(k) + "]";
+    if (is_path(value)) {
+      const std::string path = py::str(fspath(value));
+      try {
+        in.files.emplace_back(path);
+      } catch (const ToolError& e) {
+        throw py::value_error(e.what());
+      }
+      const FitsStrips& file = in.files.back();
+      check_combined_shape(in, {file.width(), file.height()}, name);
+      FitsStrips* source = &in.files.back();
+      in.readers.push_back(
+          [source](int32_t first, int32_t rows, float* to) { source->read_rows(first, rows, to); });
+    } else {
+      in.planes.push_back(plane_of(value, name.c_str()));
+      const Plane& plane = in.planes.back();
+      check_combined_shape(in, frame_of(plane), name);
+      const float* data = plane.data();
+      const int32_t width = in.frame.width;
+      in.readers.push_back([data, width](int32_t first, int32_t rows, float* to) {
+        std::memcpy(to, data + size_t(first) * width, size_t(rows) * width * sizeof(float));
+      });
+    }
+  }
+  return in;
+}
+
+Plane combine_py(const py::sequence& frames, const std::string& method, double kappa,
+                 const py::object& jobs) {
+  CombineRule rule;
+  if (!method_of(method, &rule.method))
+    throw py::value_error("method must be one of sigma-clip, median, mean, not '" + method + "'");
+  if (!(kappa >= 1.0 && kappa <= 100.0))
+    throw py::value_error("kappa must be from 1 to 100, not " +
+                          std::string(py::repr(py::float_(kappa))));
+  rule.kappa = kappa;
+  StripPlan plan;
+  plan.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (!jobs.is_none()) {
+    plan.jobs = jobs.cast<int>();
+    if (plan.jobs < 1 || plan.jobs > 256) throw py::value_error("jobs must be from 1 to 256");
+  }
+  CombineInputs in = combine_inputs(frames);
+  plan.width = in.frame.width;
+  plan.height = in.frame.height;
+  Plane master = new_plane(in.frame);
+  float* out = master.mutable_data();
+  try {
+    py::gil_scoped_release unlocked;
+    combine_strips(plan, in.readers, {}, rule, out);
+  } catch (const ToolError& e) {
+    throw py::value_error(e.what());
+  }
+  return master;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_tenvora, m) {
@@ -338,4 +430,10 @@ PYBIND11_MODULE(_tenvora, m) {
   m.def("split_dark", &split_dark_py, py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1,
         "The dark, less the bias, split into its (glow, hot) planes, for match(dark_parts=...).");
+  m.def("combine", &combine_py, py::arg("frames"), py::arg("method") = "sigma-clip",
+        py::arg("kappa") = 3.0, py::arg("jobs") = py::none(),
+        "The frames (2-D arrays of one shape, or names of FITS files, read a strip at a time) "
+        "combined per pixel as tenvora-master combines them: 'sigma-clip' (the mean after "
+        "iterative clipping at kappa robust sigmas), 'median' or 'mean'; values that are not "
+        "finite are left out. On jobs threads (one per core), the result the same for any.");
 }

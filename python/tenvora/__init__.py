@@ -1,7 +1,8 @@
 """Matched-dark calibration: a dark frame split into glow and hot pixels, each
 scaled to the level measured in the light.
 
-`match` and `split_dark` work on numpy arrays; `tenvora.ccdproc` on astropy
+`match` and `split_dark` work on numpy arrays, and `combine` makes master
+frames from raw ones (arrays or FITS file names, read a strip at a time); `tenvora.ccdproc` on astropy
 CCDData, and `tenvora.night` matches a directory of lights, serially or on a
 Dask cluster.
 
@@ -14,7 +15,7 @@ of another frame size frees them.
 """
 
 from tenvora._tenvora import (EXPOSURE_KEYWORDS, OUTPUT_KEYWORDS, MatchResult, __version__,
-                              exposure_ratio, match, split_dark)
+                              combine, exposure_ratio, match, split_dark)
 
-__all__ = ["EXPOSURE_KEYWORDS", "OUTPUT_KEYWORDS", "MatchResult", "exposure_ratio", "match",
-           "split_dark", "__version__"]
+__all__ = ["EXPOSURE_KEYWORDS", "OUTPUT_KEYWORDS", "MatchResult", "combine", "exposure_ratio",
+           "match", "split_dark", "__version__"]

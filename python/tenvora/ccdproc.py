@@ -1,7 +1,8 @@
-"""`tenvora.match` on astropy CCDData.
+"""`tenvora.match` and `tenvora.combine` on astropy CCDData.
 
-The outputs carry the light's header with the keywords and HISTORY lines
-tenvora-match writes, the light's unit and the masks of the inputs combined.
+The outputs of `match` carry the light's header with the keywords and HISTORY
+lines tenvora-match writes, the light's unit and the masks of the inputs
+combined; `combine` makes a master with the header tenvora-master writes.
 Uncertainties are not propagated: the outputs have none.
 """
 
@@ -199,3 +200,57 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
 
     return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels,
                        result.warnings)
+
+
+MASTER_TITLES = {"bias": "Master Bias", "dark": "Master Dark"}
+
+
+def combine(frames, method="sigma-clip", kappa=3.0, kind=None, *, names=None, jobs=None):
+    """`tenvora.combine` on CCDData: a master of frames of one unit and shape.
+
+    Masked pixels are left out of their pixel's combination, as values that are
+    not finite are. The master is a CCDData in the frames' unit, masked where no
+    frame had a value, with the cards every frame's header holds alike and the
+    keywords tenvora-master writes: IMAGETYP ('Master Bias' or 'Master Dark',
+    from kind, "bias" or "dark", when given), CREATOR, NCOMBINE, COMBMETH, CLIPKAPP
+    (sigma-clip) and a HISTORY line per frame (names, when given, are cited).
+    """
+    frames = list(frames)
+    if not frames:
+        raise ValueError("frames is empty")
+    if kind is not None and kind not in MASTER_TITLES:
+        raise ValueError(f"kind must be 'bias' or 'dark', not {kind!r}")
+    unit = frames[0].unit
+    for k, frame in enumerate(frames[1:], 1):
+        if frame.unit is not None and unit is not None and frame.unit != unit:
+            raise ValueError(f"frames[{k}] is in {frame.unit}, frames[0] in {unit}: the units differ")
+    arrays = []
+    for frame in frames:
+        data = np.asarray(frame.data, np.float32)
+        if frame.mask is not None:
+            data = np.where(np.broadcast_to(np.asarray(frame.mask, bool), data.shape), np.float32(np.nan), data)
+        arrays.append(data)
+    master = tenvora.combine(arrays, method, kappa, jobs)
+    headers = [f.header if isinstance(f.header, fits.Header) else fits.Header(list(f.header.items()))
+               for f in frames]
+    header = fits.Header()
+    for card in headers[0].cards:
+        key = card.keyword
+        if key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()) or key in ("HISTORY", "COMMENT"):
+            continue
+        if all(key in h and h[key] == card.value for h in headers[1:]):
+            header.append(card, end=True)
+    creator = "tenvora-master " + tenvora.__version__
+    if kind is not None:
+        header["IMAGETYP"] = (MASTER_TITLES[kind], "type of image")
+    header["CREATOR"] = (creator, "program that made this file")
+    header["NCOMBINE"] = (len(frames), "number of frames combined")
+    header["COMBMETH"] = (method, "how the frames were combined")
+    if method == "sigma-clip":
+        header["CLIPKAPP"] = (float(kappa), "clipping limit in robust sigmas")
+    names = names or [f"frame {k + 1}" for k in range(len(frames))]
+    header.add_history(f"{creator}: {len(frames)} frames, {method}")
+    for k, name in enumerate(names):
+        header.add_history(f"frame {k + 1}: {name}")
+    empty = np.isnan(master)
+    return CCDData(master, unit=frames[0].unit, meta=header, mask=empty if empty.any() else None)

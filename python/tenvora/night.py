@@ -49,7 +49,7 @@ def lights_in(directory, leave_out=()):
         low = name.lower().removesuffix(".gz")
         if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):
             continue
-        made_here = str(fits.getheader(path).get("CREATOR", "")).startswith("tenvora-match")
+        made_here = str(fits.getheader(path).get("CREATOR", "")).startswith(("tenvora-match", "tenvora-master"))
         if os.path.realpath(path) not in skip and not made_here:
             paths.append(path)
     return paths

@@ -8,11 +8,20 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <tuple>
 
 #include "fits/frame_list.h"
+#include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {
+
+template <class Plane>
+std::vector<uint32_t> bits_of(const Plane& values) {
+  std::vector<uint32_t> bits(values.size());
+  std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
+  return bits;
+}
 
 struct BitpixCase {
   const char* name;
@@ -22,6 +31,33 @@ struct BitpixCase {
 };
 
 class ReadBitpix : public ::testing::TestWithParam<BitpixCase> {};
+
+void gzip_copy(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen(to.c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+}
+
+// The whole image, read a strip of rows at a time.
+std::vector<float> read_by_strips(const std::string& path, int32_t rows) {
+  FitsStrips strips(path);
+  std::vector<float> pixels(static_cast<size_t>(strips.width()) * strips.height());
+  for (int32_t first = 0; first < strips.height(); first += rows)
+    strips.read_rows(first, std::min(rows, strips.height() - first),
+                     pixels.data() + static_cast<size_t>(first) * strips.width());
+  return pixels;
+}
+
+// Strips of a plain or gzip file hold the values read_fits gives, bit for bit.
+void expect_strips_as_whole(const std::string& path) {
+  const Frame whole = read_fits(path);
+  gzip_copy(path, path + ".gz");
+  for (const std::string& file : {path, path + ".gz"})
+    for (int32_t rows : {1, 2, whole.height})
+      EXPECT_EQ(bits_of(read_by_strips(file, rows)), bits_of(whole.pixels)) << file << " " << rows;
+}
 
 TEST_P(ReadBitpix, GivesTheValuesWrittenAsFloats) {
   const BitpixCase& c = GetParam();
@@ -41,6 +77,7 @@ TEST_P(ReadBitpix, GivesTheValuesWrittenAsFloats) {
   EXPECT_EQ(read.width, 7);
   EXPECT_EQ(read.height, 5);
   EXPECT_EQ(read.pixels, written.pixels);
+  expect_strips_as_whole(dir / "f.fits");
 }
 
 // Unsigned 16-bit is stored as BITPIX 16 with BZERO 32768: 65535 must come
@@ -101,19 +138,62 @@ TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {
   const Frame f = read_fits(dir / "blank.fits");
   EXPECT_TRUE(std::isnan(f.pixels[0]));
   EXPECT_EQ(f.pixels[1], 7.0f);
+  expect_strips_as_whole(dir / "blank.fits");
+}
+
+// Scaled integers: BZERO + BSCALE x stored, in double, then rounded.
+TEST(ReadFits, ScaledIntegersAlikeWholeAndInStrips) {
+  TempDir dir;
+  for (const auto& [type, scale, zero] :
+       {std::tuple{SHORT_IMG, 0.37, -11.25}, std::tuple{LONG_IMG, 1e-3, 3e5},
+        std::tuple{BYTE_IMG, 2.5, 0.0}, std::tuple{LONGLONG_IMG, 1.0, 0.0},
+        std::tuple{FLOAT_IMG, 3.0, 1.0}}) {
+    const std::string path = dir / ("s" + std::to_string(type) + ".fits");
+    fitsfile* file = nullptr;
+    int status = 0;
+    long axes[2] = {5, 3};
+    long long values[15];
+    for (int i = 0; i < 15; ++i) values[i] = (i * 7919) % 200 - (type == BYTE_IMG ? 0 : 77);
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, type, 2, axes, &status);
+    fits_write_key_dbl(file, "BSCALE", scale, -17, "", &status);
+    fits_write_key_dbl(file, "BZERO", zero, -17, "", &status);
+    fits_set_bscale(file, 1.0, 0.0, &status);  // the stored values as given
+    fits_write_img(file, TLONGLONG, 1, 15, values, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    expect_strips_as_whole(path);
+  }
+}
+
+// A gzip file whose data stop early: the strips that reach past the end are
+// refused, naming the file.
+TEST(FitsStrips, RefuseRowsATruncatedGzipFileDoesNotHold) {
+  TempDir dir;
+  write_fits(dir / "f.fits", ramp_frame(1000, 30, 0.0f, 1.0f), {});
+  std::ifstream in(dir / "f.fits", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  bytes.resize(2880 + 4 * 1000 * 20);
+  gzFile gz = gzopen((dir / "t.fits.gz").c_str(), "wb");
+  gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+  gzclose(gz);
+  FitsStrips strips(dir / "t.fits.gz");
+  std::vector<float> rows(1000 * 10);
+  strips.read_rows(0, 10, rows.data());
+  strips.read_rows(10, 10, rows.data());
+  EXPECT_EQ(rows[0], 10000.0f);
+  try {
+    strips.read_rows(20, 10, rows.data());
+    FAIL() << "rows past the end read";
+  } catch (const ToolError& e) {
+    EXPECT_NE(std::string(e.what()).find("t.fits.gz: is truncated"), std::string::npos) << e.what();
+  }
 }
 
 float from_bits(uint32_t bits) {
   float f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
-}
-
-template <class Plane>
-std::vector<uint32_t> bits_of(const Plane& values) {
-  std::vector<uint32_t> bits(values.size());
-  std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
-  return bits;
 }
 
 // Floats come back as stored; doubles rounded to the nearest float, with

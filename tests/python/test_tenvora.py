@@ -157,6 +157,13 @@ def frame(shape=(8, 10), dtype=np.float32):
             ValueError,
             "dark_parts glow has shape (8, 9)",
         ),
+        (lambda: tenvora.combine([]), ValueError, "frames is empty"),
+        (lambda: tenvora.combine([frame(), frame((8, 11))]), ValueError, "frames[1] has shape (8, 11)"),
+        (lambda: tenvora.combine([frame()], "average"), ValueError, "sigma-clip, median, mean"),
+        (lambda: tenvora.combine([frame()], kappa=0.5), ValueError, "kappa must be from 1 to 100"),
+        (lambda: tenvora.combine([frame()], jobs=0), ValueError, "jobs must be from 1 to 256"),
+        (lambda: tenvora.combine(["/nonexistent/f.fits"]), ValueError, "/nonexistent/f.fits"),
+        (lambda: tenvora.combine([frame(dtype=complex)]), TypeError, "frames[0] must hold real numbers"),
     ],
 )
 def test_bad_input_is_refused(call, error, message):
@@ -165,7 +172,12 @@ def test_bad_input_is_refused(call, error, message):
     assert message in str(raised.value)
 
 
-def test_other_threads_run_during_a_match():
+@pytest.mark.parametrize(
+    "call",
+    [lambda light: tenvora.match(light, light), lambda light: tenvora.combine([light] * 5, jobs=1)],
+    ids=["match", "combine"],
+)
+def test_other_threads_run_during_a_call(call):
     light = np.random.default_rng(1).random((3000, 3000), np.float32)
     counter = [0]
     stop = threading.Event()
@@ -189,7 +201,7 @@ def test_other_threads_run_during_a_match():
         during = 0
         for _ in range(5):
             before = counter[0]
-            tenvora.match(light, light)
+            call(light)
             during = counter[0] - before
             if during:
                 break

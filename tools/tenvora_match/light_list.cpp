@@ -7,7 +7,7 @@
 
 std::vector<std::string> expand_lights(const std::vector<std::string>& arguments,
                                        const std::vector<FileId>& dark_and_bias) {
-  return expand_frames(arguments, dark_and_bias, {"tenvora-match"}, "LIGHT");
+  return expand_frames(arguments, dark_and_bias, {"tenvora-match", "tenvora-master"}, "LIGHT");
 }
 
 std::vector<LightJob> light_jobs(const std::vector<std::string>& lights) {
