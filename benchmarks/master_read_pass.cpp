@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> paths =
         expand_frames(std::vector<std::string>(argv + 1, argv + argc), {},
-                      {"tenvora-master", "tenvora-match"}, "FRAME");
+                      {"tenvora-master", "tenvora-match"}, "BIAS/DARK");
     const auto start = std::chrono::steady_clock::now();
     std::vector<FitsStrips> frames;
     for (const std::string& path : paths) frames.emplace_back(path);

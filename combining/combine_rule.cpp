@@ -44,6 +44,17 @@ double median_deviation(const float* sorted, int stride, int first, int end, dou
   return 0.5 * (lower + kth_of_two(below_m, p, above_m, q, count / 2));
 }
 
+// A lower bound of the median absolute deviation from m, from two values
+// around the middle with (count - 1) / 2 values between them: the others,
+// at least half, stand at least as far from m as the nearer of the two.
+double deviation_bound(const float* sorted, int stride, int first, int end, double m) {
+  const int count = end - first;
+  const int low = first + (count - 1) / 2, high = first + count / 2;
+  const int spread = (count - 1) / 2 + 1 - (high - low);
+  const int below = low - spread / 2, above = high + (spread - spread / 2);
+  return std::min(m - sorted[below * stride], sorted[above * stride] - m);
+}
+
 // Lanes out of a compare mask.
 constexpr int kLanesSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
 
@@ -74,6 +85,12 @@ KeptRange clip_sorted(const float* sorted, int stride, int n, double kappa) {
   KeptRange kept{0, n};
   for (int round = 0; round < kClipRounds && kept.end - kept.first >= 3; ++round) {
     const double m = median_sorted(sorted, stride, kept.first, kept.end);
+    // Most pixels hold no value far out: the bound shows it without the
+    // deviation's median.
+    const double farthest =
+        std::max(m - sorted[kept.first * stride], sorted[(kept.end - 1) * stride] - m);
+    if (farthest <= kappa * kMadToSigma * deviation_bound(sorted, stride, kept.first, kept.end, m))
+      break;
     const double limit =
         kappa * kMadToSigma * median_deviation(sorted, stride, kept.first, kept.end, m);
     if (limit == 0.0) break;

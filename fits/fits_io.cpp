@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <set>
 #include <type_traits>
 
@@ -20,6 +21,9 @@
 #include "fits/tool_error.h"
 
 namespace {
+
+// Headers are read this far at most: 838860 cards.
+constexpr size_t kMaxHeaderBytes = size_t{64} << 20;
 
 std::string cfitsio_text(int status) {
   char text[FLEN_STATUS] = {};
@@ -95,10 +99,10 @@ struct ImageInfo {
 ImageInfo locate_image(const std::string& path, fitsfile* file, long long max_pixels) {
   const int naxis = move_to_image(path, file);
   if (naxis == 1) throw ToolError(path, "holds a 1-D image, not a 2-D one");
-  long long axes[9] = {};
+  std::vector<LONGLONG> axes(static_cast<size_t>(naxis));
   int status = 0;
-  if (naxis > 9 || fits_get_img_sizell(file, naxis, axes, &status) != 0)
-    throw ToolError(path, "unreadable image size");
+  if (fits_get_img_sizell(file, naxis, axes.data(), &status) != 0)
+    throw ToolError(path, "unreadable image size (" + cfitsio_text(status) + ")");
   for (int k = 2; k < naxis; ++k)
     if (axes[k] != 1)
       throw ToolError(path, "is a " + std::to_string(naxis) + "-D image with " +
@@ -187,15 +191,16 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
   return frame;
 }
 
-// The image's header cards but those of its structure and data, which a
-// file holding the same image in another form writes anew.
-std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
+// The current HDU's header cards but those of its structure and data,
+// which a file holding the same image in another form writes anew.
+std::vector<std::string> hdu_cards(const std::string& path, fitsfile* file) {
   char* excluded[] = {
       const_cast<char*>("SIMPLE"),  const_cast<char*>("XTENSION"), const_cast<char*>("BITPIX"),
       const_cast<char*>("NAXIS"),   const_cast<char*>("NAXIS#"),   const_cast<char*>("EXTEND"),
       const_cast<char*>("PCOUNT"),  const_cast<char*>("GCOUNT"),   const_cast<char*>("BZERO"),
       const_cast<char*>("BSCALE"),  const_cast<char*>("BLANK"),    const_cast<char*>("CHECKSUM"),
-      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX")};
+      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX"),
+      const_cast<char*>("INHERIT")};
   char* text = nullptr;
   int count = 0, status = 0;
   if (fits_convert_hdr2str(file, 0, excluded, static_cast<int>(std::size(excluded)), &text, &count,
@@ -208,6 +213,36 @@ std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
   }
   fits_free_memory(text, &status);
   return cards;
+}
+
+// The image's cards; an extension with INHERIT = T also has the primary
+// header's, first (the extension's own cards are written after them, and
+// a keyword written twice keeps its first value: so the primary's cards of
+// a keyword the extension sets are left out).
+std::vector<std::string> read_cards(const std::string& path, fitsfile* file) {
+  std::vector<std::string> cards = hdu_cards(path, file);
+  int hdu = 1, inherit = 0, status = 0;
+  fits_get_hdu_num(file, &hdu);
+  if (hdu == 1 || fits_read_key(file, TLOGICAL, "INHERIT", &inherit, nullptr, &status) != 0 ||
+      !inherit) {
+    fits_clear_errmsg();
+    return cards;
+  }
+  std::set<std::string> own;
+  for (const std::string& card : cards) own.insert(card_keyword(card));
+  if (fits_movabs_hdu(file, 1, nullptr, &status) != 0)
+    throw ToolError(path, "damaged FITS file (" + cfitsio_text(status) + ")");
+  std::vector<std::string> inherited;
+  bool skipping = false;
+  for (std::string& card : hdu_cards(path, file)) {
+    const std::string name = card_keyword(card);
+    if (name != "CONTINUE")
+      skipping = own.count(name) && name != "HISTORY" && name != "COMMENT" && !name.empty();
+    if (!skipping) inherited.push_back(std::move(card));
+  }
+  fits_movabs_hdu(file, hdu, nullptr, &status);
+  inherited.insert(inherited.end(), cards.begin(), cards.end());
+  return inherited;
 }
 
 // A FITS file in memory, opened by CFITSIO in place; it keeps pointers to
@@ -265,13 +300,14 @@ Frame read_memory(const std::string& path, std::vector<unsigned char>& bytes, lo
   return frame;
 }
 
-// A compressed file is inflated only as far as its image's data reach: a
-// growing prefix until the image's header is found, then exactly up to the
-// end of its data, after the size is checked.
-constexpr size_t kGzipHeadLimit = size_t{64} << 20;
+// A compressed file is kept in memory only as far as its image's data
+// reach: a growing prefix until the image's header is found, then exactly up
+// to the end of its data, after the size is checked. The rest is inflated
+// and dropped, so that the checksums at the members' ends are checked:
+// damaged data are refused, never calibrated.
 
 void refuse_damaged(const std::string& path, const GzipInput& gz) {
-  if (gz.damaged) throw ToolError(path, "damaged gzip data");
+  if (gz.damaged) throw ToolError(path, "damaged gzip data (" + gz.problem + ")");
 }
 
 // Inflates a gzip stream until it holds the image's header; returns where
@@ -289,7 +325,7 @@ ImageInfo inflate_header(const std::string& path, GzipInput& gz, long long max_p
       break;
     } catch (const ToolError&) {
       // Perhaps only the prefix is too short.
-      if (gz.ended || want >= kGzipHeadLimit) {
+      if (gz.ended || want >= kMaxHeaderBytes) {
         refuse_damaged(path, gz);
         throw;
       }
@@ -306,14 +342,17 @@ struct GzipEnder {
 };
 
 Frame read_gzip(const std::string& path, ByteReader read, long long max_pixels,
-                std::vector<std::string>* cards) {
+                std::vector<std::string>* cards, const SizeCheck& check) {
   GzipInput gz;
   gzip_begin(gz, std::move(read));
   GzipEnder ender{gz};
   const ImageInfo info = inflate_header(path, gz, max_pixels);
+  if (check) check(info.width, info.height);
   const size_t end = static_cast<size_t>(info.data_start + info.data_bytes);
   gzip_fill(gz, end);
   if (gz.out.size() < end) refuse_damaged(path, gz);
+  gzip_check_rest(gz);
+  refuse_damaged(path, gz);
   return read_memory(path, gz.out, max_pixels, cards);
 }
 
@@ -400,13 +439,15 @@ std::string card_keyword(const std::string& card) {
   return name.erase(name.find_last_not_of(' ') + 1);
 }
 
-Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards) {
+Frame read_fits(const std::string& path, long long max_pixels, std::vector<std::string>* cards,
+                const SizeCheck& check) {
   Descriptor d;
   struct stat st;
   FitsFile fits;
   if (open_fits(path, d, st, fits))
-    return read_gzip(path, descriptor_reader(path, d.fd), max_pixels, cards);
+    return read_gzip(path, descriptor_reader(path, d.fd), max_pixels, cards, check);
   const ImageInfo info = locate_image(path, fits.file, max_pixels);
+  if (check) check(info.width, info.height);
   Frame frame = read_pixels(path, fits.file, info, static_cast<long long>(st.st_size));
   if (cards) *cards = read_cards(path, fits.file);
   return frame;
@@ -423,9 +464,10 @@ std::string fits_creator(const std::string& path) {
     gzFile gz;
     ~Closer() { gzclose(gz); }
   } closer{gz};
-  constexpr int kMaxCards = 36 * 1000;
+  // To the END card: outputs write CREATOR after all of the light's cards.
   char card[80];
-  for (int k = 0; k < kMaxCards && gzread(gz, card, sizeof card) == sizeof card; ++k) {
+  for (size_t k = 0;
+       k < kMaxHeaderBytes / sizeof card && gzread(gz, card, sizeof card) == sizeof card; ++k) {
     const std::string text(card, sizeof card);
     if (k == 0 && text.compare(0, sizeof kSimple - 1, kSimple) != 0) return "";
     const std::string name = card_keyword(text);
@@ -443,15 +485,14 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
                       long long max_pixels) {
   if (is_gzip(data, size)) {
     size_t at = 0;
-    return read_gzip(
-        name,
-        [&](unsigned char* to, size_t room) {
-          const size_t n = std::min(room, size - at);
-          std::memcpy(to, data + at, n);
-          at += n;
-          return n;
-        },
-        max_pixels, nullptr);
+    return read_gzip(name,
+                     [&](unsigned char* to, size_t room) {
+                       const size_t n = std::min(room, size - at);
+                       std::memcpy(to, data + at, n);
+                       at += n;
+                       return n;
+                     },
+                     max_pixels, nullptr, {});
   }
   std::vector<unsigned char> bytes(data, data + size);
   return read_memory(name, bytes, max_pixels, nullptr);
@@ -473,6 +514,10 @@ std::string ascii_text(const std::string& text) {
     }
   }
   return out;
+}
+
+std::string system_reason(int error) {
+  return error ? std::string(": ") + std::strerror(error) : std::string();
 }
 
 // A HISTORY card holds 72 characters after its keyword.
@@ -501,13 +546,66 @@ void write_key(fitsfile* file, const FitsKey& key, int* status) {
   }
 }
 
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// The keyword a card sets as readers take it: in upper case (CFITSIO writes
+// it so), "HIERARCH NAME" as NAME when that is a short keyword; none for a
+// keyword that is not valid FITS.
+std::optional<std::string> effective_keyword(const std::string& card) {
+  std::string name = upper(card_keyword(card));
+  if (name == "HIERARCH") {
+    const size_t equals = card.find('=', 9);
+    if (equals == std::string::npos) return std::nullopt;
+    std::string inner = upper(card.substr(9, equals - 9));
+    inner.erase(0, inner.find_first_not_of(' '));
+    inner.erase(inner.find_last_not_of(' ') + 1);
+    if (inner.size() > 8 || inner.find(' ') != std::string::npos) return "HIERARCH " + inner;
+    name = inner;
+  }
+  const bool valid = std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+  });
+  if (!valid) return std::nullopt;
+  return name;
+}
+
+bool is_commentary(const std::string& keyword) {
+  return keyword == "HISTORY" || keyword == "COMMENT" || keyword.empty();
+}
+
+// Whether a card's string value goes on in a CONTINUE card (ends in &).
+bool continues(const std::string& card) {
+  const size_t open = card.find('\'', 8);
+  if (open == std::string::npos) return false;
+  for (size_t at = open + 1; at < card.size(); ++at) {
+    if (card[at] != '\'') continue;
+    if (at + 1 < card.size() && card[at + 1] == '\'') {
+      ++at;  // a quote within the text
+      continue;
+    }
+    return at > open + 1 && card[at - 1] == '&';
+  }
+  return false;
+}
+
 // The copied cards go in unless the header holds the card already (the
-// ones CFITSIO writes into every new file) or the keys set its keyword.
+// ones CFITSIO writes into every new file), the keys set its keyword or it
+// is one of our table's, an earlier copied card set it, or its keyword is
+// not valid FITS; keywords
+// compared as readers take them (see effective_keyword). A CONTINUE card
+// goes with the card it continues, and only then.
 void write_cards(fitsfile* file, const std::vector<std::string>& cards,
                  const std::vector<FitsKey>& keys, int* status) {
-  std::set<std::string> present, replaced;
+  // Our keywords never come from the light, written this time or not: an
+  // earlier output matched again claims no step of its own making.
+  std::set<std::string> present, taken;
+  for (const OutputKeyword* keyword : kOutputKeywords) taken.insert(keyword->name);
   for (const FitsKey& key : keys)
-    if (key.kind != FitsKey::HISTORY) replaced.insert(key.name);
+    if (key.kind != FitsKey::HISTORY) taken.insert(key.name);
   int count = 0;
   fits_get_hdrspace(file, &count, nullptr, status);
   for (int k = 1; k <= count && *status == 0; ++k) {
@@ -515,16 +613,23 @@ void write_cards(fitsfile* file, const std::vector<std::string>& cards,
     fits_read_record(file, k, card, status);
     present.insert((card + std::string(80, ' ')).substr(0, 80));
   }
-  bool skipping = false;
+  bool going_on = false;  // the last card was written and continues
   for (const std::string& card : cards) {
+    if (*status != 0) return;
     std::string text = (card + std::string(80, ' ')).substr(0, 80);
     std::replace_if(
         text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7e; }, '?');
-    const std::string name = card_keyword(text);
-    if (name != "CONTINUE") skipping = present.count(text) || replaced.count(name);
-    if (skipping || *status != 0) continue;
+    const std::optional<std::string> name = effective_keyword(text);
+    const bool continuation = name == "CONTINUE";
+    const bool wanted = continuation ? going_on
+                                     : name && !present.count(text) &&
+                                           (is_commentary(*name) || !taken.count(*name));
     int card_status = 0;
-    if (fits_write_record(file, text.c_str(), &card_status) != 0) fits_clear_errmsg();
+    going_on = wanted && fits_write_record(file, text.c_str(), &card_status) == 0;
+    if (card_status != 0) fits_clear_errmsg();
+    if (!going_on) continue;
+    if (!continuation && !is_commentary(*name)) taken.insert(*name);
+    going_on = continues(text);
   }
 }
 
@@ -534,23 +639,35 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
                 int image_type, const std::vector<std::string>& cards) {
   FitsFile fits;
   int status = 0;
+  // CFITSIO reports a failed write as such; the system's reason (a full disk,
+  // a quota) is left in errno.
+  errno = 0;
   long axes[2] = {frame.width, frame.height};
   if (fits_create_diskfile(&fits.file, path.c_str(), &status) != 0) {
     fits.file = nullptr;
-    throw ToolError(path, "cannot be created (" + cfitsio_text(status) + ")");
+    throw ToolError(path,
+                    "cannot be created" + system_reason(errno) + " (" + cfitsio_text(status) + ")");
   }
   fits_create_img(fits.file, image_type, 2, axes, &status);
   write_cards(fits.file, cards, keys, &status);
   for (const FitsKey& key : keys) write_key(fits.file, key, &status);
   fits_write_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()),
                  const_cast<float*>(frame.pixels.data()), &status);
+  LONGLONG head = 0, data = 0, end = 0;
+  fits_get_hduaddrll(fits.file, &head, &data, &end, &status);
   int close_status = 0;
   fits_close_file(fits.file, &close_status);
   fits.file = nullptr;
   if (status == 0) status = close_status;
-  if (status != 0) {
+  // CFITSIO does not see a failure of the last, buffered, write: the file
+  // would be short. Its size tells.
+  struct stat st;
+  const bool whole = status == 0 && stat(path.c_str(), &st) == 0 && st.st_size == end;
+  if (!whole) {
+    const int error = errno;
     unlink(path.c_str());
-    throw ToolError(path, "cannot be written (" + cfitsio_text(status) + ")");
+    throw ToolError(path, "cannot be written" + system_reason(error) +
+                              (status ? " (" + cfitsio_text(status) + ")" : std::string()));
   }
 }
 
@@ -701,4 +818,9 @@ void FitsStrips::read_rows(int32_t first, int32_t rows, float* to) {
                 s.has_blank ? &s.blank : nullptr, to);
   gz.out.erase(gz.out.begin(), gz.out.begin() + (end - s.inflated_before));
   s.inflated_before = end;
+  // With the last rows, the checksums at the end of the data.
+  if (first + rows == s.info.height) {
+    gzip_check_rest(gz);
+    refuse_damaged(s.path, gz);
+  }
 }

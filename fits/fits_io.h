@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,8 +61,12 @@ constexpr long long kDefaultMaxPixels = 200000000;
 // XTENSION, BITPIX, NAXISn, EXTEND, PCOUNT, GCOUNT, BZERO, BSCALE, BLANK,
 // CHECKSUM, DATASUM, DATAMIN, DATAMAX); a tile-compressed image's header as
 // the image's own.
+// check, when given, is called with the image's size before anything is
+// allocated for its pixels (a gzip file is inflated no further than its
+// header); it throws to refuse the image.
+using SizeCheck = std::function<void(int32_t width, int32_t height)>;
 Frame read_fits(const std::string& path, long long max_pixels = kDefaultMaxPixels,
-                std::vector<std::string>* cards = nullptr);
+                std::vector<std::string>* cards = nullptr, const SizeCheck& check = {});
 
 // The header cards of the image read_fits would read, as it hands them back,
 // and its size, without reading its pixels. Throws ToolError naming the path.
@@ -79,10 +84,13 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 // of the given CFITSIO image type (FLOAT_IMG, BITPIX -32, unless told
 // otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768), the header cards
 // copied from another file, then the keywords. A copied card is left out
-// when the new header holds it already or one of keys sets its keyword (a
-// CONTINUE card goes with the card it continues); bytes outside printable
-// ASCII become '?', and a card CFITSIO refuses as malformed is left out.
-// Throws ToolError naming the path.
+// when the new header holds it already, when one of keys, an earlier copied
+// card or kOutputKeywords sets its keyword (in any case; HIERARCH NAME as
+// NAME), or when its keyword is not valid FITS; a CONTINUE card goes with
+// the card it continues, and only then. Bytes outside printable ASCII
+// become '?', and a card CFITSIO refuses as malformed is left out. A file
+// shorter than written (a write CFITSIO did not see fail) is refused too.
+// Throws ToolError naming the path, with the system's reason.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
                 int image_type = -32, const std::vector<std::string>& cards = {});
 

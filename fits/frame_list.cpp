@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 
 #include "fits/fits_io.h"
 #include "fits/tool_error.h"
@@ -75,6 +76,44 @@ void add_argument(const std::string& argument, const Leave& leave,
     frames.push_back(argument);  // a file that cannot be read fails as a frame
 }
 
+// Room for any path, and for more lights than any night holds.
+constexpr size_t kMaxListLine = 4096;
+constexpr size_t kMaxListLines = 1000000;
+
+// The lines of an @list, read from a file or a pipe (@/dev/stdin) a byte at
+// a time; refused as soon as it holds what no list of paths holds, so that
+// @/dev/zero or @dark.fits costs nothing.
+std::vector<std::string> list_lines(const std::string& list) {
+  if (list.empty()) throw ToolError("@", "names no list (@FILE reads paths from FILE, one a line)");
+  struct stat st;
+  if (stat(list.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw ToolError(list, "is a directory, not a list of paths (give the directory without @)");
+  std::unique_ptr<FILE, int (*)(FILE*)> in(fopen(list.c_str(), "rb"), fclose);
+  if (!in) throw ToolError(list, std::string("cannot be read: ") + std::strerror(errno));
+  std::vector<std::string> lines(1);
+  auto refuse = [&](const std::string& what) {
+    throw ToolError(list,
+                    "line " + std::to_string(lines.size()) + " " + what + ": not a list of paths");
+  };
+  for (int c; (c = getc(in.get())) != EOF;) {
+    if (c == '\n') {
+      if (lines.size() == kMaxListLines)
+        throw ToolError(list, "holds more than " + std::to_string(kMaxListLines) + " lines");
+      lines.emplace_back();
+      continue;
+    }
+    if (c == '\0') refuse("holds a NUL byte");
+    if (lines.back().size() == kMaxListLine)
+      refuse("is longer than " + std::to_string(kMaxListLine) + " bytes");
+    lines.back() += static_cast<char>(c);
+    if (lines.size() == 1 && lines[0] == "SIMPLE  =")
+      throw ToolError(list, "is a FITS file, not a list of paths (give it without @)");
+  }
+  if (ferror(in.get()))
+    throw ToolError(list, std::string("cannot be read: ") + std::strerror(errno));
+  return lines;
+}
+
 }  // namespace
 
 bool natural_less(const std::string& a, const std::string& b) {
@@ -128,14 +167,10 @@ std::vector<std::string> expand_frames(const std::vector<std::string>& arguments
       add_argument(argument, leave, frames);
       continue;
     }
-    const std::string list = argument.substr(1);
-    std::ifstream in(list);
-    if (!in) throw ToolError(list, std::string("cannot be read: ") + std::strerror(errno));
-    for (std::string line; std::getline(in, line);) {
+    for (std::string& line : list_lines(argument.substr(1))) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty() && line[0] != '#') add_argument(line, leave, frames);
     }
-    if (in.bad()) throw ToolError(list, "cannot be read");
   }
   if (frames.empty()) throw ToolError(what, "no " + lower(what) + " frames found");
   return frames;

@@ -11,7 +11,9 @@
 // with .gz; any case), in natural order (natural_less), leaving out hidden files, the files
 // our programs wrote (CREATOR starting with one of made_by) and the files of
 // excluded; @FILE for the paths listed in FILE, one a line (blank lines and
-// lines starting with # left out), each a file or a directory. Throws
+// lines starting with # left out), each a file or a directory; FILE may be a
+// pipe, and is refused when it holds a NUL byte, a line of more than 4096
+// bytes or more than a million lines. Throws
 // ToolError for a directory or list that cannot be read, and ToolError(what,
 // "no ... frames found") when nothing is left.
 std::vector<std::string> expand_frames(const std::vector<std::string>& arguments,

@@ -17,6 +17,32 @@ bool refill(GzipInput& gz) {
   return got > 0;
 }
 
+// Inflates at most room bytes into to; returns how many. zlib checks each
+// member's CRC-32 and length (ISIZE) as it reaches the member's end.
+size_t inflate_some(GzipInput& gz, unsigned char* to, size_t room) {
+  if (!refill(gz)) {
+    gz.ended = gz.damaged = true;
+    gz.problem = "the data end inside a member";
+    return 0;
+  }
+  gz.zs.next_out = to;
+  gz.zs.avail_out = static_cast<uInt>(room);
+  const int status = inflate(&gz.zs, Z_NO_FLUSH);
+  const size_t made = room - gz.zs.avail_out;
+  if (status == Z_STREAM_END) {
+    // Another member may follow; anything else after a member is ignored,
+    // as gzip itself does with trailing zeros.
+    if (!refill(gz) || !is_gzip(gz.zs.next_in, gz.zs.avail_in))
+      gz.ended = true;
+    else
+      inflateReset(&gz.zs);
+  } else if (status != Z_OK && status != Z_BUF_ERROR) {
+    gz.ended = gz.damaged = true;
+    gz.problem = gz.zs.msg ? gz.zs.msg : "not valid deflate data";
+  }
+  return made;
+}
+
 }  // namespace
 
 bool is_gzip(const unsigned char* start, size_t size) {
@@ -35,28 +61,14 @@ void gzip_end(GzipInput& gz) {
 
 void gzip_fill(GzipInput& gz, size_t size) {
   while (!gz.ended && gz.out.size() < size) {
-    if (!refill(gz)) {
-      // The data stop inside a member.
-      gz.ended = gz.damaged = true;
-      return;
-    }
     const size_t before = gz.out.size();
     const size_t room = std::min(kChunk, size - before);
     gz.out.resize(before + room);
-    gz.zs.next_out = gz.out.data() + before;
-    gz.zs.avail_out = static_cast<uInt>(room);
-    const int status = inflate(&gz.zs, Z_NO_FLUSH);
-    gz.out.resize(before + room - gz.zs.avail_out);
-    if (status == Z_STREAM_END) {
-      // Another member may follow; anything else after a member is ignored,
-      // as gzip itself does with trailing zeros.
-      if (!refill(gz) || !is_gzip(gz.zs.next_in, gz.zs.avail_in)) {
-        gz.ended = true;
-        return;
-      }
-      inflateReset(&gz.zs);
-    } else if (status != Z_OK && status != Z_BUF_ERROR) {
-      gz.ended = gz.damaged = true;
-    }
+    gz.out.resize(before + inflate_some(gz, gz.out.data() + before, room));
   }
+}
+
+void gzip_check_rest(GzipInput& gz) {
+  std::vector<unsigned char> scratch(kChunk);
+  while (!gz.ended) inflate_some(gz, scratch.data(), scratch.size());
 }

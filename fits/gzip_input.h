@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 // Reads up to size compressed bytes into to; returns how many (0 at the end).
@@ -18,6 +19,7 @@ struct GzipInput {
   std::vector<unsigned char> out;  // everything inflated so far
   bool ended = false;              // no more data: end of input or trailing garbage
   bool damaged = false;            // the stream is not valid gzip
+  std::string problem;             // what is wrong with it, when damaged
 };
 
 // Starts inflating what read delivers (gzip members one after another).
@@ -25,5 +27,8 @@ void gzip_begin(GzipInput& gz, ByteReader read);
 void gzip_end(GzipInput& gz);
 // Inflates until out holds at least size bytes or the data end.
 void gzip_fill(GzipInput& gz, size_t size);
+// Inflates the rest of the data without keeping it, so that every member's
+// CRC-32 and length are checked; damaged tells the outcome.
+void gzip_check_rest(GzipInput& gz);
 
 bool is_gzip(const unsigned char* start, size_t size);

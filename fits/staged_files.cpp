@@ -111,6 +111,11 @@ std::vector<FileId> file_ids(const std::vector<std::string>& paths) {
   return ids;
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  const std::vector<FileId> ids = file_ids({a, b});
+  return ids.size() == 2 && ids[0].device == ids[1].device && ids[0].inode == ids[1].inode;
+}
+
 void check_targets(const std::string& dir, const std::vector<std::string>& names, bool overwrite,
                    const std::vector<FileId>& inputs) {
   struct stat st;
@@ -118,8 +123,12 @@ void check_targets(const std::string& dir, const std::vector<std::string>& names
   if (!S_ISDIR(st.st_mode)) throw ToolError(dir, "not a directory");
   if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     throw ToolError(dir, std::string("not writable: ") + std::strerror(errno));
+  const long name_max = pathconf(dir.c_str(), _PC_NAME_MAX);
   for (const std::string& name : names) {
     const std::string path = join_path(dir, name);
+    if (name_max > 0 && name.size() > static_cast<size_t>(name_max))
+      throw ToolError(path, "name too long: " + std::to_string(name.size()) + " bytes, the file " +
+                                "system takes " + std::to_string(name_max));
     if (lstat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) throw ToolError(path, "is a directory");
     refuse_input(path, inputs);
@@ -138,26 +147,40 @@ StagedFiles::StagedFiles(const std::string& dir) : dir_(dir) {
 }
 
 StagedFiles::~StagedFiles() {
-  for (const std::string& name : names_) {
-    unlink((reservation_ + "-" + name).c_str());
-    forget(reservation_ + "-" + name);
+  for (const Staged& file : staged_) {
+    unlink(file.path.c_str());
+    forget(file.path);
   }
   unlink(reservation_.c_str());
   forget(reservation_);
 }
 
+void StagedFiles::drop(const std::string& path) {
+  unlink(path.c_str());
+  forget(path);
+  staged_.pop_back();
+}
+
 void StagedFiles::write(const std::string& name,
                         const std::function<void(const std::string&)>& write) {
-  const std::string path = reservation_ + "-" + name;
+  // A short name, whatever the length of the file's own (up to the limit of
+  // the file system); the extension stays for writers that go by it.
+  const size_t dot = name.rfind('.');
+  const std::string extension =
+      dot != std::string::npos && name.size() - dot <= 8 ? name.substr(dot) : "";
+  const std::string path = reservation_ + "-" + std::to_string(count_++) + extension;
   Busy busy;
-  names_.push_back(name);
+  staged_.push_back({path, name});
   track(path);
   try {
     write(path);
+  } catch (const ToolError& e) {
+    drop(path);
+    // The user knows the file by the name it was to take.
+    if (e.subject == path) throw ToolError(join_path(dir_, name), e.problem);
+    throw;
   } catch (...) {
-    unlink(path.c_str());
-    forget(path);
-    names_.pop_back();
+    drop(path);
     throw;
   }
 }
@@ -169,13 +192,13 @@ void StagedFiles::commit(bool overwrite, const std::vector<FileId>& inputs) {
     throw ToolError(dir_, std::string("cannot be locked: ") + std::strerror(errno));
   std::vector<std::string> placed;
   try {
-    for (const std::string& name : names_) {
-      const std::string from = reservation_ + "-" + name, target = join_path(dir_, name);
+    for (const Staged& file : staged_) {
+      const std::string target = join_path(dir_, file.name);
       refuse_input(target, inputs);
       if (overwrite) {
-        if (rename(from.c_str(), target.c_str()) != 0) refuse_placing(target, errno);
+        if (rename(file.path.c_str(), target.c_str()) != 0) refuse_placing(target, errno);
       } else {
-        place_new(from, target);
+        place_new(file.path, target);
       }
       placed.push_back(target);
     }
@@ -185,15 +208,15 @@ void StagedFiles::commit(bool overwrite, const std::vector<FileId>& inputs) {
       for (const std::string& target : placed) unlink(target.c_str());
     throw;
   }
-  for (const std::string& name : names_) forget(reservation_ + "-" + name);
-  names_.clear();
+  for (const Staged& file : staged_) forget(file.path);
+  staged_.clear();
 }
 
 void remove_staged_files_on_interrupt() {
   static sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  // A closed terminal or a dropped connection (SIGHUP) ends a run as Ctrl-C does.
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread([] {
     int signal_number = 0;

@@ -7,7 +7,8 @@
 
 struct ToolError : std::runtime_error {
   ToolError(const std::string& subject, const std::string& problem)
-      : std::runtime_error(subject + ": " + problem) {}
+      : std::runtime_error(subject + ": " + problem), subject(subject), problem(problem) {}
+  std::string subject, problem;
 };
 
 // Thrown when the pipeline does not behave as the tool expects; a fault of the

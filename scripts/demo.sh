@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The main job, from a fresh clone: installs what the native build needs, builds
-# everything the README's examples use (the programs, the Python package and the
-# benchmark python_match.py compares with) and runs tenvora-match on a synthetic night: a dark, a
+# The main job, from a fresh clone: installs what the native build needs, builds the
+# native configuration and runs tenvora-match on a synthetic night: a dark, a
 # bias and six lights with drifting, known glow and hot-pixel scales (FITS
 # files, corrected lights with PNG previews, the session report night.csv and
 # the plot night_ratios.png in build/demo, or in the directory given as the

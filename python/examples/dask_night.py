@@ -6,12 +6,15 @@
 Without --scheduler it starts a LocalCluster of --workers processes; with it,
 the same work goes to the cluster behind that scheduler (whose workers need
 tenvora importable and the files at the same paths). Prints the report rows as
-JSON, one a line.
+JSON, one a line; a light that fails gets a row {"file", "problem"} and leaves no
+output, its problem goes to standard error, the others go on, and the exit status
+is 2.
 """
 
 import argparse
 import json
 import os
+import sys
 
 from dask.distributed import Client, LocalCluster
 
@@ -42,13 +45,21 @@ def main():
     try:
         rows = night.match_night(lights, args.dark, args.out_dir, args.bias, args.bias_factor,
                                  args.subtract, args.overwrite, client=client)
+    except (OSError, ValueError) as e:
+        # A bad dark or bias, or outputs refused before any work.
+        print(f"dask_night.py: {e}", file=sys.stderr)
+        return 2
     finally:
         client.close()
         if cluster is not None:
             cluster.close()
+    failed = [row for row in rows if "problem" in row]
     for row in rows:
         print(json.dumps(row))
+    for row in failed:
+        print(f"dask_night.py: {row['problem']}", file=sys.stderr)
+    return 2 if failed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

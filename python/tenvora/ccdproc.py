@@ -1,12 +1,13 @@
 """`tenvora.match` and `tenvora.combine` on astropy CCDData.
 
-The outputs of `match` carry the light's header with the keywords and HISTORY
-lines tenvora-match writes, the light's unit and the masks of the inputs
+The outputs of `match` carry the light's header (and WCS) with the keywords and
+HISTORY lines tenvora-match writes, the light's unit and the masks of the inputs
 combined; `combine` makes a master with the header tenvora-master writes.
 Uncertainties are not propagated: the outputs have none.
 """
 
 import textwrap
+import warnings
 from dataclasses import dataclass
 from typing import Optional
 
@@ -21,6 +22,9 @@ STRUCTURE = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "EXTEND", "PCOUNT", "GCOUN
              "BSCALE", "BLANK", "CHECKSUM", "DATASUM", "DATAMIN", "DATAMAX", "BUNIT"}
 # The keywords the tool writes, from its table: name -> the card's comment.
 COMMENTS = {name: comment for name, comment, _, _ in tenvora.OUTPUT_KEYWORDS}
+# The levels and ratios in the header: keyword, entry of the levels.
+LEVELS = (("GLOWLGT", "glow_light"), ("GLOWDRK", "glow_dark"), ("GLOWRAT", "glow_ratio"),
+          ("HOTLGT", "hot_light"), ("HOTDRK", "hot_dark"), ("HOTRAT", "hot_ratio"))
 TITLES = {"glow": "Glow Dark Frame", "hot": "Hot Dark Frame", "corrected": "Corrected Image"}
 
 
@@ -103,6 +107,25 @@ def warning_codes(warnings):
     return ",".join(dict.fromkeys(w["code"] for w in warnings))
 
 
+def _light_cards(meta):
+    """The light's header cards, from a FITS header or from a plain mapping (a CCDData
+    made in memory), whose entries are (keyword, value) or (keyword, (value, comment))."""
+    if isinstance(meta, fits.Header):
+        return list(meta.cards)
+    cards = []
+    for key, value in (meta or {}).items():
+        value, comment = value if isinstance(value, tuple) and len(value) == 2 else (value, "")
+        cards.append(fits.Card(str(key), value, comment))
+    return cards
+
+
+def _not_finite(value):
+    """"NaN" or "infinite" for a number FITS cannot hold, else None."""
+    if not isinstance(value, (float, np.floating)) or np.isfinite(value):
+        return None
+    return "NaN" if np.isnan(value) else "infinite"
+
+
 def _steps(light_header, bias_taken):
     """CALSTAT of the corrected light: the light's own letters, then B and D."""
     steps = str(light_header.get("CALSTAT", ""))
@@ -114,7 +137,7 @@ def _steps(light_header, bias_taken):
 
 def _header(light_header, title, names, bias_factor, levels, warnings):
     header = fits.Header()
-    for card in light_header.cards:
+    for card in _light_cards(light_header):
         key = card.keyword
         if key in COMMENTS or key in STRUCTURE or (key.startswith("NAXIS") and key[5:].isdigit()):
             continue
@@ -124,7 +147,11 @@ def _header(light_header, title, names, bias_factor, levels, warnings):
     bias = names["bias"] is not None
 
     def put(name, value):
-        header[name] = (value, COMMENTS[name])
+        # NaN and infinities, which FITS values cannot hold, as a card without a value
+        # whose comment says why, as the tool writes them.
+        what = _not_finite(value)
+        header[name] = ((value, COMMENTS[name]) if what is None
+                        else (fits.card.UNDEFINED, f"{what}: {COMMENTS[name]}"))
 
     put("CREATOR", creator)
     put("IMAGETYP", "Light Frame" if corrected else "Dark Frame")
@@ -138,9 +165,7 @@ def _header(light_header, title, names, bias_factor, levels, warnings):
         put("BIASFACT", bias_factor)
     if corrected:
         put("CALSTAT", _steps(light_header, bias and bias_factor > 0))
-    for name, level in (("GLOWLGT", "glow_light"), ("GLOWDRK", "glow_dark"),
-                        ("GLOWRAT", "glow_ratio"), ("HOTLGT", "hot_light"),
-                        ("HOTDRK", "hot_dark"), ("HOTRAT", "hot_ratio")):
+    for name, level in LEVELS:
         put(name, levels[level])
     if levels["exposure_ratio"] is not None:
         put("EXPRATIO", levels["exposure_ratio"])
@@ -185,6 +210,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts,
                            exposure_ratio=ratio)
+    for key, level in LEVELS:
+        what = _not_finite(result.levels[level])
+        if what is not None:
+            warnings.warn(f"{light_name}: {key} is {what}: written without a value")
     levels = dict(result.levels, dark_exposure=dark_exposure, exposure_ratio=ratio)
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
@@ -194,8 +223,9 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.header, titles[kind], names, bias_factor, levels, result.warnings)
-        return CCDData(data, unit=light.unit, meta=header,
+        header = _header(light.meta, titles[kind], names, bias_factor, levels, result.warnings)
+        # astropy holds a file's WCS apart from its header; it goes on to the outputs.
+        return CCDData(data, unit=light.unit, meta=header, wcs=light.wcs,
                        mask=None if mask is None else mask.copy())
 
     return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels,

@@ -50,6 +50,21 @@ void write_raw_fits(const std::string& path, const std::vector<std::string>& car
   gzclose(gz);
 }
 
+// The directory's light.fits gzip-compressed into name, its bytes then
+// changed by damage.
+void write_damaged_gzip(const TempDir& d, const std::string& name,
+                        const std::function<void(std::string&)>& damage) {
+  std::ifstream in(d / "light.fits", std::ios::binary);
+  const std::string plain((std::istreambuf_iterator<char>(in)), {});
+  gzFile gz = gzopen((d / name).c_str(), "wb");
+  gzwrite(gz, plain.data(), static_cast<unsigned>(plain.size()));
+  gzclose(gz);
+  std::ifstream packed_in(d / name, std::ios::binary);
+  std::string packed((std::istreambuf_iterator<char>(packed_in)), {});
+  damage(packed);
+  std::ofstream(d / name, std::ios::binary | std::ios::trunc) << packed;
+}
+
 std::vector<std::string> image_cards(int bitpix, long width, long height) {
   return {"SIMPLE  =                    T", "BITPIX  = " + std::to_string(bitpix),
           "NAXIS   =                    2", "NAXIS1  = " + std::to_string(width),
@@ -59,9 +74,9 @@ std::vector<std::string> image_cards(int bitpix, long width, long height) {
 struct BadCase {
   const char* name;
   std::function<void(const TempDir&)> prepare;
-  std::vector<std::string> args;  // "@" at the start stands for the directory
+  std::vector<std::string> args;  // "@/" at the start stands for the directory
   std::string subject;            // likewise
-  std::string problem;            // the start of the problem text
+  std::string problem;            // the start of the problem text; "@/" stands for it too
 };
 
 const std::vector<std::string> kGood = {"--light",     "@/light.fits", "--dark",
@@ -114,7 +129,7 @@ const BadCase kCases[] = {
      "image of 46340 x 46340 pixels is larger than --max-pixels 200000000"},
     {"declared_beyond_the_file",
      [](const TempDir& d) { write_raw_fits(d / "short.fits", image_cards(16, 10000, 9000), 5760); },
-     with_dark("@/short.fits"), "@/short.fits",
+     with_light("@/short.fits"), "@/short.fits",
      "is truncated: its 10000 x 9000 image needs 180000000 bytes of data, the file holds 5760"},
     {"gzip_larger_than_the_limit",
      [](const TempDir& d) {
@@ -127,6 +142,29 @@ const BadCase kCases[] = {
      },
      with_light("@/cut.fits.gz"), "@/cut.fits.gz",
      "is truncated: its 8000 x 8000 image needs 256000000 bytes of data, the file holds 1048576"},
+    // The checksums at the end of the member are checked, past the image.
+    {"gzip_crc_wrong",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "crc.fits.gz", [](std::string& b) { b[b.size() - 8] ^= 1; });
+     },
+     with_light("@/crc.fits.gz"), "@/crc.fits.gz", "damaged gzip data (incorrect data check)"},
+    {"gzip_length_wrong",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "isize.fits.gz", [](std::string& b) { b[b.size() - 3] ^= 4; });
+     },
+     with_dark("@/isize.fits.gz"), "@/isize.fits.gz", "damaged gzip data (incorrect length check)"},
+    {"gzip_without_trailer",
+     [](const TempDir& d) {
+       write_damaged_gzip(d, "cut.fits.gz", [](std::string& b) { b.resize(b.size() - 8); });
+     },
+     with_light("@/cut.fits.gz"), "@/cut.fits.gz",
+     "damaged gzip data (the data end inside a member)"},
+    // The size in the header is compared before the data are inflated.
+    {"gzip_of_another_size",
+     [](const TempDir& d) {
+       write_raw_fits(d / "big.fits.gz", image_cards(-64, 10000, 10000), 1 << 20);
+     },
+     with_dark("@/big.fits.gz"), "@/big.fits.gz", "is 10000 x 10000, the light frame 48 x 40"},
     {"gzip_not_fits",
      [](const TempDir& d) {
        gzFile gz = gzopen((d / "notes.gz").c_str(), "wb");
@@ -219,7 +257,7 @@ const BadCase kCases[] = {
     {"batch_name_collision",
      [](const TempDir& d) {
        mkdir((d / "sub").c_str(), 0777);
-       link((d / "light.fits").c_str(), (d / "sub/light.fits.gz").c_str());
+       write_text(d / "sub/light.fits.gz", "another light");
      },
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/sub/light.fits.gz"},
      "@/sub/light.fits.gz",
@@ -231,6 +269,46 @@ const BadCase kCases[] = {
      {"--dark", "@/dark.fits", "--out-dir", "@/out", "--overwrite", "@/light.fits"},
      "@/out/light_matched.fits",
      "is one of the input files"},
+    {"output_name_too_long",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / (std::string(245, 'n') + ".fits")).c_str());
+     },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/" + std::string(245, 'n') + ".fits"},
+     "@/out/" + std::string(245, 'n') + "_matched.fits",
+     "name too long: 258 bytes, the file system takes 255"},
+    {"batch_light_given_twice",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@/light.fits", "@/light.fits"},
+     "@/light.fits",
+     "is given twice"},
+    {"bias_is_the_light", nothing, good_with({"--bias", "@/light.fits"}), "@/light.fits",
+     "is also the light @/light.fits; a bias is a frame of its own"},
+    // @lists: what no list of paths holds is refused at once.
+    {"list_of_zeros",
+     [](const TempDir& d) { symlink("/dev/zero", (d / "zeros").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/zeros"},
+     "@/zeros",
+     "line 1 holds a NUL byte: not a list of paths"},
+    {"list_line_too_long",
+     [](const TempDir& d) { write_text(d / "long.txt", "a.fits\n" + std::string(5000, 'a')); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/long.txt"},
+     "@/long.txt",
+     "line 2 is longer than 4096 bytes: not a list of paths"},
+    {"list_is_fits",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/light.fits"},
+     "@/light.fits",
+     "is a FITS file, not a list of paths"},
+    {"list_is_a_directory",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@@/out"},
+     "@/out",
+     "is a directory, not a list of paths"},
+    {"list_without_a_name",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "@"},
+     "@",
+     "names no list"},
     {"batch_existing_output",
      [](const TempDir& d) { write_text(d / "out/light_corrected.fits", "mine"); },
      {"--dark", "@/dark.fits", "--subtract", "--out-dir", "@/out", "@/light.fits"},
@@ -264,6 +342,25 @@ const BadCase kCases[] = {
      "--plot writes a PNG"},
     {"report_exists", [](const TempDir& d) { write_text(d / "night.json", "mine"); },
      good_with({"--report", "@/night.json"}), "@/night.json", "exists already"},
+    // The report and the plot never replace a light, nor an output of the run.
+    {"report_is_a_light",
+     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "night.json").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--report", "@/night.json", "--overwrite",
+      "@/night.json"},
+     "@/night.json",
+     "is one of the input files"},
+    {"plot_is_a_light",
+     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "frame.png").c_str()); },
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--plot", "@/frame.png", "@/light.fits",
+      "@/frame.png"},
+     "@/frame.png",
+     "is one of the input files"},
+    {"plot_is_a_preview",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--preview", "--overwrite", "--plot",
+      "@/out/light_matched.png", "@/light.fits"},
+     "@/out/light_matched.png",
+     "is also an output of the run, of light @/light.fits"},
     {"given_twice", nothing, good_with({"--dark", "@/dark.fits"}), "--dark", "given twice"},
     {"demo_with_inputs",
      nothing,
@@ -274,10 +371,10 @@ const BadCase kCases[] = {
 
 class BadInput : public ::testing::TestWithParam<BadCase> {};
 
-std::string expand(std::string text, const TempDir& dir) {
-  for (size_t at = text.find("@/"); at != std::string::npos; at = text.find("@/", at + 1))
-    text.replace(at, 1, dir.path());
-  return text;
+// "@/" at the start stands for the directory, "@@/" for an @list in it.
+std::string expand(const std::string& text, const TempDir& dir) {
+  if (text.rfind("@@/", 0) == 0) return "@" + expand(text.substr(1), dir);
+  return text.rfind("@/", 0) == 0 ? dir.path() + text.substr(1) : text;
 }
 
 TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
@@ -292,8 +389,12 @@ TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
   const CliRun run = run_cli(args);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  const std::string head =
-      "tenvora-match: " + expand(c.subject, dir) + ": " + expand(c.problem, dir);
+  // Anywhere in the subject and the problem, "@/" stands for the directory.
+  std::string subject = expand(c.subject, dir), problem = c.problem;
+  for (std::string* text : {&subject, &problem})
+    for (size_t at = text->find("@/"); at != std::string::npos; at = text->find("@/", at + 1))
+      text->replace(at, 1, dir.path());
+  const std::string head = "tenvora-match: " + subject + ": " + problem;
   EXPECT_EQ(run.err.substr(0, head.size()), head) << run.err;
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
   EXPECT_EQ(list_dir(dir.path()), before);

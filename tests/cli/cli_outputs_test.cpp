@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
@@ -26,6 +27,8 @@
 #include "tools/tenvora_match/preview_png.h"
 
 namespace {
+
+auto nothing = [](const TempDir&) {};
 
 struct Mode {
   const char* name;
@@ -577,6 +580,193 @@ TEST(Batch, JsonIsValidWhateverBytesANameHolds) {
   EXPECT_EQ(json["lights"][0]["outputs"][0]["title"], "Matched Dark Frame");
   EXPECT_TRUE(json["failed"].empty());
 }
+
+// Runs of the program over LIGHT arguments under the shell: signals, streams
+// that fail and files that cannot be written.
+struct BatchCase {
+  const char* name;
+  std::function<void(const TempDir&)> prepare;
+  std::string command;  // for bash; EXE stands for the tool, DIR for the directory
+  int status;
+  std::vector<std::string> lines;  // each found in standard error or output, DIR as above
+  std::function<void(const TempDir&)> check;
+  bool limits_address_space = false;  // ulimit -v, which the sanitizers cannot run under
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+std::string expand_all(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+bool has_staged_files(const std::string& dir) {
+  const std::set<std::string> names = list_dir(dir);
+  return std::any_of(names.begin(), names.end(),
+                     [](const std::string& name) { return name.rfind(".tenvora-match-", 0) == 0; });
+}
+
+void second_light(const TempDir& d) {
+  link((d / "light.fits").c_str(), (d / "light2.fits").c_str());
+}
+
+// A folder holding a light of 36500 HISTORY cards and the outputs of an
+// earlier run over it.
+void long_header_night(const TempDir& d) {
+  mkdir((d / "night").c_str(), 0777);
+  std::vector<FitsKey> history(36500, history_key("a long night"));
+  write_fits(d / "night/long.fits", read_fits(d / "light.fits"), history);
+  ASSERT_EQ(run_cli({"--light", d / "night/long.fits", "--dark", d / "dark.fits", "--out-dir",
+                     d / "night"})
+                .status,
+            0);
+}
+
+// Twenty lights of a million pixels: a run long enough to be interrupted.
+void big_night(const TempDir& d) {
+  write_fits(d / "big_dark.fits", ramp_frame(1000, 1000, 10.0f, 0.001f), {});
+  write_fits(d / "big_00.fits", ramp_frame(1000, 1000, 20.0f, 0.002f), {});
+  for (int k = 1; k < 20; ++k)
+    link((d / "big_00.fits").c_str(), (d / ("big_" + std::to_string(k + 10) + ".fits")).c_str());
+}
+
+const BatchCase kBatchCases[] = {
+    {"every_light_failed_keeps_the_report",
+     [](const TempDir& d) {
+       std::ofstream(d / "night.csv") << "earlier rows\n";
+       std::ofstream(d / "bad.fits") << "not FITS";
+     },
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --overwrite --report DIR/night.csv --plot "
+     "DIR/night.png "
+     "DIR/bad.fits",
+     2,
+     {"tenvora-match: DIR/night.csv: not written: no light was matched",
+      "tenvora-match: DIR/night.png: not written: no light was matched"},
+     [](const TempDir& d) {
+       EXPECT_EQ(file_bytes(d / "night.csv"), "earlier rows\n");
+       EXPECT_FALSE(list_dir(d.path()).count("night.png"));
+     }},
+    {"summary_to_a_full_device",
+     nothing,
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --json DIR/light.fits >/dev/full",
+     2,
+     {"tenvora-match: standard output: the summary cannot be written: No space left on device"},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"light_matched.fits"});
+     }},
+    {"summary_to_a_closed_stream",
+     nothing,
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits >&-",
+     2,
+     {"tenvora-match: standard output: the summary cannot be written: Bad file descriptor"},
+     [](const TempDir&) {}},
+    // Outputs larger than the file size limit: EFBIG, as a full disk gives ENOSPC.
+    {"outputs_that_cannot_be_written",
+     second_light,
+     "trap '' XFSZ; ulimit -f 8; EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits "
+     "DIR/light2.fits",
+     2,
+     {"tenvora-match: DIR/out/light_matched.fits: cannot be written: File too large",
+      "(an output of light DIR/light.fits)\n", "0 of 2 lights matched; 2 failed:"},
+     [](const TempDir& d) { EXPECT_TRUE(list_dir(d / "out").empty()); }},
+    // A reader that goes away fails the writes, not the run.
+    {"reader_gone",
+     second_light,
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/light.fits DIR/light2.fits 2>&1 | true; "
+     "exit ${PIPESTATUS[0]}",
+     2,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"),
+                 (std::set<std::string>{"light_matched.fits", "light2_matched.fits"}));
+     }},
+    // Names up to the limit are staged under short names.
+    {"long_output_name",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / (std::string(242, 'n') + ".fits")).c_str());
+     },
+     "EXE --dark DIR/dark.fits --out-dir DIR/out --preview DIR/" + std::string(242, 'n') + ".fits",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"),
+                 (std::set<std::string>{std::string(242, 'n') + "_matched.fits",
+                                        std::string(242, 'n') + "_matched.png"}));
+     }},
+    {"list_from_a_pipe",
+     nothing,
+     "echo DIR/light.fits | EXE --dark DIR/dark.fits --out-dir DIR/out @/dev/stdin",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"light_matched.fits"});
+     }},
+    // Outputs write CREATOR after all of the light's cards, however many.
+    {"folder_with_outputs_of_a_long_header",
+     long_header_night,
+     "EXE --dark DIR/dark.fits --out-dir DIR/out DIR/night",
+     0,
+     {},
+     [](const TempDir& d) {
+       EXPECT_EQ(list_dir(d / "out"), std::set<std::string>{"long_matched.fits"});
+     }},
+    // Room for the dark's planes but not for the light's as well.
+    {"out_of_memory_names_the_light",
+     [](const TempDir& d) {
+       write_fits(d / "big_dark.fits", ramp_frame(4000, 4000, 10.0f, 0.001f), {});
+       write_fits(d / "big.fits", ramp_frame(4000, 4000, 20.0f, 0.002f), {});
+     },
+     "ulimit -v 300000; EXE --dark DIR/big_dark.fits --out-dir DIR/out --jobs 1 DIR/big.fits",
+     2,
+     {"tenvora-match: DIR/big.fits: out of memory\n"},
+     [](const TempDir& d) { EXPECT_TRUE(list_dir(d / "out").empty()); },
+     true},
+    {"hangup",
+     big_night,
+     "EXE --dark DIR/big_dark.fits --out-dir DIR/out --subtract --outputs "
+     "glow,hot,matched,corrected "
+     "--jobs 2 DIR/big_*.fits & sleep 0.4; kill -HUP $!; wait $!",
+     128 + SIGHUP,
+     {},
+     [](const TempDir& d) { EXPECT_FALSE(has_staged_files(d / "out")); }},
+};
+
+class BatchRun : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(BatchRun, EndsAsDocumented) {
+  const BatchCase& c = GetParam();
+  if (c.limits_address_space && kSanitized)
+    GTEST_SKIP() << "the sanitizers reserve more address space than ulimit -v leaves";
+  TempDir dir;
+  write_small_set(dir);
+  c.prepare(dir);
+  const std::string command =
+      expand_all(expand_all(c.command, "DIR", dir.path()), "EXE", TENVORA_MATCH_EXE);
+  std::ofstream(dir / "command.sh") << command << "\n";
+  const int raw = std::system(
+      ("bash " + dir / "command.sh" + " >" + dir / "out.txt" + " 2>" + dir / "err.txt").c_str());
+  const std::string err = file_bytes(dir / "err.txt") + file_bytes(dir / "out.txt");
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << err;
+  for (const std::string& line : c.lines)
+    EXPECT_NE(err.find(expand_all(line, "DIR", dir.path())), std::string::npos) << line << "\n"
+                                                                                << err;
+  EXPECT_FALSE(has_staged_files(dir / "out"));
+  c.check(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BatchRun, ::testing::ValuesIn(kBatchCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The program itself: exit statuses, help and version.
 TEST(Program, ExitsWithTheDocumentedStatus) {

@@ -122,6 +122,8 @@ TEST(ReadFits, TakesASinglePlaneCubeAsTwoDimensional) {
   TempDir dir;
   write_raw(dir / "one.fits", {4, 3, 1}, false);
   EXPECT_EQ(read_fits(dir / "one.fits").pixels.size(), 12u);
+  write_raw(dir / "ten.fits", {4, 3, 1, 1, 1, 1, 1, 1, 1, 1}, false);
+  EXPECT_EQ(read_fits(dir / "ten.fits").pixels.size(), 12u);
 }
 
 TEST(ReadFits, BlankIntegerPixelsBecomeNaN) {
@@ -362,5 +364,91 @@ INSTANTIATE_TEST_SUITE_P(
                   {"n99999999999999999998.fits", "n99999999999999999999.fits",
                    "n100000000000000000000.fits"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Copied cards never shadow ours, under any spelling, nor repeat a keyword;
+// a CONTINUE card goes only with the card it continues.
+struct CopiedCase {
+  const char* name;
+  std::vector<std::string> cards;  // of the light
+  std::vector<std::string> kept, left_out;
+};
+
+const CopiedCase kCopiedCases[] = {
+    {"lowercase_keyword_of_ours",
+     {"glowrat =                  5.0"},
+     {"GLOWRAT =                  0.5"},
+     {"5.0"}},
+    {"hierarch_spelling_of_ours",
+     {"HIERARCH GLOWRAT = 5.0", "HIERARCH creator = 'other'"},
+     {"GLOWRAT =                  0.5", "CREATOR = 'ours "},
+     {"HIERARCH", "other"}},
+    {"keyword_given_twice", {"OBJECT  = 'M42'", "object  = 'm42'"}, {"OBJECT  = 'M42'"}, {"m42"}},
+    {"invalid_keyword",
+     {"FOO.BAR =                    1", "EXPTIME =                 30.0"},
+     {"EXPTIME =                 30.0"},
+     {"FOO.BAR"}},
+    // An earlier output matched again without a bias claims none.
+    {"ours_not_written_this_time",
+     {"BIASFILE= 'bias.fits'", "BIASFACT=                    3", "BIAS    =                  100"},
+     {"BIAS    =                  100"},
+     {"BIASFILE", "BIASFACT"}},
+    {"long_hierarch_name", {"HIERARCH CAMERA GAIN = 139"}, {"HIERARCH CAMERA GAIN = 139"}, {}},
+    {"continue_of_a_dropped_card", {"GLOWRAT = 'abc&'", "CONTINUE  'def'"}, {}, {"CONTINUE"}},
+    {"continue_of_nothing",
+     {"NOTE    = 'abc'", "CONTINUE  'def'"},
+     {"NOTE    = 'abc'"},
+     {"CONTINUE"}},
+    {"continue_kept",
+     {"NOTE    = 'abc&'", "CONTINUE  'def&'", "CONTINUE  'ghi'"},
+     {"NOTE    = 'abc&'", "CONTINUE  'def&'", "CONTINUE  'ghi'"},
+     {}},
+};
+
+class CopiedCards : public ::testing::TestWithParam<CopiedCase> {};
+
+TEST_P(CopiedCards, NeverShadowOurKeywords) {
+  const CopiedCase& c = GetParam();
+  TempDir dir;
+  write_fits(dir / "out.fits", ramp_frame(4, 3, 0, 1),
+             {float_key("GLOWRAT", 0.5f, ""), text_key("CREATOR", "ours", "")}, FLOAT_IMG, c.cards);
+  const std::string copied = all_cards(cards_of(dir / "out.fits"));
+  for (const std::string& kept : c.kept) {
+    EXPECT_NE(copied.find(kept), std::string::npos) << kept << " in " << copied;
+    EXPECT_EQ(copied.find(kept), copied.rfind(kept)) << kept << " once in " << copied;
+  }
+  for (const std::string& left_out : c.left_out)
+    EXPECT_EQ(copied.find(left_out), std::string::npos) << left_out << " in " << copied;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CopiedCards, ::testing::ValuesIn(kCopiedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An extension with INHERIT = T has the primary header's cards too; its own
+// win where both set a keyword.
+TEST(HeaderCards, InheritedFromThePrimaryHeader) {
+  TempDir dir;
+  for (int inherit : {1, 0}) {
+    const std::string path = dir / ("ext" + std::to_string(inherit) + ".fits");
+    fitsfile* file = nullptr;
+    int status = 0;
+    long axes[2] = {4, 3};
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, FLOAT_IMG, 0, nullptr, &status);
+    fits_write_record(file, "DATE-OBS= '2026-12-01T22:10:00'", &status);
+    fits_write_record(file, "FILTER  = 'Ha'", &status);
+    fits_create_img(file, FLOAT_IMG, 2, axes, &status);
+    fits_write_key_log(file, "INHERIT", inherit, "", &status);
+    fits_write_record(file, "FILTER  = 'OIII'", &status);
+    std::vector<float> pixels(12, 1.0f);
+    fits_write_img(file, TFLOAT, 1, 12, pixels.data(), &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    const std::string cards = all_cards(cards_of(path));
+    EXPECT_EQ(cards.find("DATE-OBS= '2026-12-01T22:10:00'") != std::string::npos, inherit == 1);
+    EXPECT_NE(cards.find("FILTER  = 'OIII'"), std::string::npos);
+    EXPECT_EQ(cards.find("'Ha'"), std::string::npos);
+    EXPECT_EQ(cards.find("INHERIT"), std::string::npos);
+  }
+}
 
 }  // namespace

@@ -113,6 +113,7 @@ def test_dask_night_is_the_serial_loop(tmp_path):
         folder.mkdir()
     for k in range(3):
         frame(10 + k, 400 + 50 * k).write(lights_dir / f"m42_{k}.fits")
+    (lights_dir / "m42_3.fits").write_text("not a FITS file")  # fails on its own
     frame(2, 300, (3, 4)).write(lights_dir / "dark.fits")
     frame(3, 100).write(lights_dir / "bias.fits")
     dark, bias = str(lights_dir / "dark.fits"), str(lights_dir / "bias.fits")
@@ -121,12 +122,16 @@ def test_dask_night_is_the_serial_loop(tmp_path):
     example = os.path.join(os.environ["TENVORA_EXAMPLES"], "dask_night.py")
     run = subprocess.run([sys.executable, example, str(lights_dir), "--dark", dark, "--bias", bias,
                           "--subtract", "--out-dir", str(parallel), "--workers", "2"],
-                         check=True, capture_output=True, text=True, timeout=500)
+                         capture_output=True, text=True, timeout=500)
+    assert run.returncode == 2, run.stderr
+    assert f"dask_night.py: {lights_dir / 'm42_3.fits'}: No SIMPLE card" in run.stderr
     rows = [json.loads(line) for line in run.stdout.splitlines()]
 
     lights = night.lights_in(str(lights_dir), leave_out=[dark, bias])
-    assert [os.path.basename(p) for p in lights] == ["m42_0.fits", "m42_1.fits", "m42_2.fits"]
+    assert [os.path.basename(p) for p in lights] == ["m42_0.fits", "m42_1.fits", "m42_2.fits",
+                                                     "m42_3.fits"]
     assert rows == night.match_night(lights, dark, str(serial), bias, subtract=True)
+    assert [("problem" in row) for row in rows] == [False, False, False, True]
     names = sorted(os.listdir(serial))
     assert names == ["m42_0_corrected.fits", "m42_1_corrected.fits", "m42_2_corrected.fits"]
     assert sorted(os.listdir(parallel)) == names
@@ -160,3 +165,89 @@ def test_lights_come_in_natural_order(tmp_path, names):
 def test_ccdproc_match_says_what_it_takes(call, message):
     with pytest.raises(TypeError, match=message.replace(".", r"\.").replace("(", r"\(")):
         call(frame(1, 500), frame(2, 300))
+
+
+def test_in_memory_meta_and_levels_that_are_not_finite(tmp_path):
+    light = frame(1, 500)
+    light.data[-13:-8, 3:8] = np.nan  # the glow corner: the glow level is NaN
+    in_memory = CCDData(light.data, unit="adu", meta={"EXPTIME": 300.0, "OBJECT": ("M42", "target")})
+    with pytest.warns(UserWarning, match="l.fits: GLOWRAT is NaN: written without a value"):
+        result = ccdproc.match(in_memory, frame(2, 300), light_name="l.fits")
+    result.matched.write(tmp_path / "m.fits")
+    header = fits.getheader(tmp_path / "m.fits")
+    assert header["OBJECT"] == "M42" and header["EXPTIME"] == 300.0
+    assert header["GLOWRAT"] is None and header.comments["GLOWRAT"].startswith("NaN: ")
+    assert header["HOTRAT"] == result.levels["hot_ratio"]
+
+
+def test_wcs_of_the_light_reaches_the_outputs(tmp_path):
+    light = frame(1, 500)
+    light.meta.update(CTYPE1="RA---TAN", CTYPE2="DEC--TAN", CRVAL1=83.8, CRVAL2=-5.4,
+                      CRPIX1=32.0, CRPIX2=24.0, CDELT1=-0.0005, CDELT2=0.0005)
+    light.write(tmp_path / "m42.fits")
+    frame(2, 300).write(tmp_path / "dark.fits")
+    rows = night.match_night([str(tmp_path / "m42.fits")], str(tmp_path / "dark.fits"), str(tmp_path))
+    assert "problem" not in rows[0]
+    header = fits.getheader(tmp_path / "m42_matched.fits")
+    assert (header["CTYPE1"], header["CRVAL1"], header["CRVAL2"]) == ("RA---TAN", 83.8, -5.4)
+
+
+def test_an_output_never_replaces_an_input(tmp_path):
+    frame(1, 500).write(tmp_path / "m42.fits")
+    frame(4, 520).write(tmp_path / "m42_matched.fits")  # a light with an output's name
+    frame(2, 300).write(tmp_path / "dark.fits")
+    before = (tmp_path / "m42_matched.fits").read_bytes()
+    lights = [str(tmp_path / "m42.fits"), str(tmp_path / "m42_matched.fits")]
+    with pytest.raises(ValueError, match="m42_matched.fits: is one of the input files"):
+        night.match_night(lights, str(tmp_path / "dark.fits"), str(tmp_path), overwrite=True)
+    assert (tmp_path / "m42_matched.fits").read_bytes() == before
+    assert sorted(os.listdir(tmp_path)) == ["dark.fits", "m42.fits", "m42_matched.fits"]
+
+
+def _another_size(path):
+    CCDData(np.ones((20, 30), np.float32), unit="adu").write(path)
+
+
+def _truncated(path):
+    frame(5, 450).write(path)
+    path.write_bytes(path.read_bytes()[:4000])
+
+
+def _unit(text):
+    def write(path):
+        frame(5, 450).write(path)
+        with fits.open(path, mode="update") as hdus:
+            hdus[0].header["BUNIT"] = text
+    return write
+
+
+# One bad light among good ones: its row names it and its problem, it leaves no
+# output, the others are matched, and a rerun over the folder goes through.
+BAD_LIGHTS = [
+    ("another_size", _another_size, "m42_1.fits: is 30 x 20, the dark frame 64 x 48"),
+    ("truncated", _truncated, "m42_1.fits: "),
+    ("not_fits", lambda path: path.write_text("clear skies"), "m42_1.fits: "),
+    ("unit_e-", _unit("e-"), "m42_1.fits: "),
+    ("unit_counts", _unit("counts"), "m42_1.fits: "),
+]
+
+
+@pytest.mark.parametrize("name,write_bad,problem_start", BAD_LIGHTS, ids=[c[0] for c in BAD_LIGHTS])
+def test_one_bad_light_never_ends_the_night(tmp_path, name, write_bad, problem_start):
+    lights_dir, out = tmp_path / "lights", tmp_path / "out"
+    lights_dir.mkdir()
+    out.mkdir()
+    frame(10, 400).write(lights_dir / "m42_0.fits")
+    write_bad(lights_dir / "m42_1.fits")
+    frame(12, 500).write(lights_dir / "m42_2.fits")
+    frame(2, 300).write(tmp_path / "dark.fits")
+    lights = night.lights_in(str(lights_dir))
+    assert len(lights) == 3
+    rows = night.match_night(lights, str(tmp_path / "dark.fits"), str(out))
+    assert [("problem" in row) for row in rows] == [False, True, False]
+    assert rows[1]["file"] == lights[1]
+    assert rows[1]["problem"].startswith(str(lights_dir / problem_start))
+    assert sorted(os.listdir(out)) == ["m42_0_matched.fits", "m42_2_matched.fits"]
+    rerun = night.match_night(night.lights_in(str(lights_dir)), str(tmp_path / "dark.fits"),
+                              str(out), overwrite=True)
+    assert rerun == rows

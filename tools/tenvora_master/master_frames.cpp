@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "fits/frame_list.h"
+#include "fits/output_keywords.h"
 #include "fits/tool_error.h"
 
 namespace {
@@ -235,7 +236,8 @@ std::vector<FitsKey> master_keys(const MasterHeader& h, const std::vector<FrameI
   if (!date_obs.empty())
     keys.push_back(text_key("DATE-OBS", date_obs, "start of the first frame's exposure"));
   if (!h.bias.empty())
-    keys.push_back(text_key("BIAS", base_name(h.bias), "master bias taken from each frame"));
+    keys.push_back(text_key(output_keyword::bias_file.name, base_name(h.bias),
+                            "master bias taken from each frame"));
   std::string how = std::string("tenvora-master: ") + title + " of " + std::to_string(n) +
                     " frames, " + method_name(h.rule.method);
   if (h.rule.method == CombineMethod::sigma_clip)

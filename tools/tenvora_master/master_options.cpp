@@ -156,8 +156,8 @@ Each warning is also one line on standard error.
 The master's header: the cards every frame holds alike, then IMAGETYP,
 CREATOR, NCOMBINE, COMBMETH, CLIPKAPP and CLIPFRAC (the share of the values
 clipped; sigma-clip), EXPTIME, CCD-TEMP (the mean) and CCDTSPRD (its spread,
-maximum less minimum), DATE-OBS (the earliest), BIAS, and HISTORY lines
-naming the method and each frame.
+maximum less minimum), DATE-OBS (the earliest), BIASFILE (with --bias), and
+HISTORY lines naming the method and each frame.
 
 Exit status: 0 when the master is written, 2 for bad input or options (one
 line on standard error; nothing written), 1 for an internal fault.

@@ -79,7 +79,7 @@ MasterResult make_master(const MasterOptions& o, std::ostream& err, bool err_is_
   result.rule = o.rule;
   const auto [dir, name] = split_path(o.out);
   result.frames = expand_frames(o.frames, file_ids({o.out, o.bias}),
-                                {"tenvora-master", "tenvora-match"}, "FRAME");
+                                {"tenvora-master", "tenvora-match"}, "BIAS/DARK");
   std::vector<std::string> inputs = result.frames;
   if (!o.bias.empty()) inputs.push_back(o.bias);
   const std::vector<FileId> input_ids = file_ids(inputs);

@@ -17,7 +17,7 @@
 namespace {
 
 // The error line of a light that failed; a fault of the tool is named so.
-std::string failure_line(const std::exception_ptr& error) {
+std::string failure_line(const std::exception_ptr& error, const std::string& light) {
   try {
     std::rethrow_exception(error);
   } catch (const ToolError& e) {
@@ -25,15 +25,14 @@ std::string failure_line(const std::exception_ptr& error) {
   } catch (const InternalError& e) {
     return std::string("internal error: ") + e.what();
   } catch (const std::bad_alloc&) {
-    return "out of memory";
+    return light + ": out of memory";
   }
 }
 
 }  // namespace
 
-Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, bool terminal) {
-  const std::vector<LightJob> jobs =
-      light_jobs(expand_lights(o.lights, file_ids({s.dark, s.bias})));
+Summary run_batch(const Options& o, const RunSettings& s, const std::vector<LightJob>& jobs,
+                  std::ostream& err, bool terminal) {
   // Outcomes are kept by light so the summary lists them in the order
   // given, whichever finishes first; those of an earlier run are there now.
   std::vector<LightSummary> matched(jobs.size());
@@ -102,7 +101,7 @@ Summary run_batch(const Options& o, const RunSettings& s, std::ostream& err, boo
         const std::exception_ptr error = std::current_exception();
         const std::lock_guard<std::mutex> lock(report);
         try {
-          problems[k] = failure_line(error);
+          problems[k] = failure_line(error, jobs[k].path);
         } catch (...) {
           if (!fault) fault = std::current_exception();
           next = todo.size();

@@ -18,6 +18,9 @@ std::vector<LightJob> light_jobs(const std::vector<std::string>& lights) {
     const std::string stem = fits_stem(name);
     const std::string prefix = (stem.empty() ? name : stem) + "_";
     const auto [at, fresh] = taken.emplace(prefix, light);
+    if (!fresh && (at->second == light || same_file(at->second, light)))
+      throw ToolError(light, at->second == light ? "is given twice"
+                                                 : "is given twice (also as " + at->second + ")");
     if (!fresh)
       throw ToolError(light, "its outputs would take the names of those of " + at->second + " (" +
                                  prefix + "*)");

@@ -13,6 +13,6 @@ std::vector<std::string> expand_lights(const std::vector<std::string>& arguments
                                        const std::vector<FileId>& dark_and_bias);
 
 // A job per light, its outputs named after the light: m42_0001.fits gives
-// m42_0001_matched.fits. Refuses (ToolError) two lights whose outputs would
-// take one name.
+// m42_0001_matched.fits. Refuses (ToolError) a light given twice and two
+// lights whose outputs would take one name.
 std::vector<LightJob> light_jobs(const std::vector<std::string>& lights);

@@ -17,15 +17,18 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string size_text(const Frame& frame) {
-  return std::to_string(frame.width) + " x " + std::to_string(frame.height);
+std::string size_text(int32_t width, int32_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
 }
 
-void check_size(const std::string& path, const Frame& frame, const Frame& reference,
-                const char* reference_name) {
-  if (frame.width != reference.width || frame.height != reference.height)
-    throw ToolError(path,
-                    "is " + size_text(frame) + ", " + reference_name + " " + size_text(reference));
+// Refuses, from its header, a frame of another size than the reference.
+SizeCheck size_of(const std::string& path, const Frame& reference, const char* reference_name) {
+  return [&path, reference = FrameGeometry{reference.width, reference.height}, reference_name](
+             int32_t width, int32_t height) {
+    if (width != reference.width || height != reference.height)
+      throw ToolError(path, "is " + size_text(width, height) + ", " + reference_name + " " +
+                                size_text(reference.width, reference.height));
+  };
 }
 
 bool wanted(const RunSettings& s, const std::string& kind) {
@@ -86,6 +89,32 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
   return keys;
 }
 
+// The outputs asked for, staged.
+void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<std::string>& cards,
+                   const MatchedFrames& matched, StagedFiles& staged, LightSummary& summary) {
+  for (const OutputImage& image : matched.images) {
+    const std::string kind = output_kind(image.title);
+    if (!wanted(s, kind)) continue;
+    const std::string name = job.prefix + kind + ".fits";
+    OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
+    staged.write(name, [&](const std::string& path) {
+      write_fits(path, image.frame, header(image.title, s, job, cards, matched, summary.warnings),
+                 FLOAT_IMG, cards);
+    });
+    if (s.preview) {
+      // A preview is a convenience: without it the run still stands.
+      const std::string png = job.prefix + kind + ".png";
+      try {
+        staged.write(png, [&](const std::string& path) { write_preview_png(path, image.frame); });
+        info.preview = join_path(s.out_dir, png);
+      } catch (const std::exception& e) {
+        info.preview_problem = e.what();
+      }
+    }
+    summary.outputs.push_back(info);
+  }
+}
+
 // Matches the light, then writes the outputs asked for, all of them or none.
 LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
                           Frame light, const std::vector<std::string>& cards,
@@ -101,38 +130,19 @@ LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJ
   // Staged only now that the inputs are read: an interruption before this
   // leaves nothing to clean up.
   StagedFiles staged(s.out_dir);
-  for (const OutputImage& image : matched.images) {
-    const std::string kind = output_kind(image.title);
-    if (!wanted(s, kind)) continue;
-    const std::string name = job.prefix + kind + ".fits";
-    OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
-    staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame,
-                 header(image.title, s, job, cards, matched, outcome.summary.warnings), FLOAT_IMG,
-                 cards);
-    });
-    if (s.preview) {
-      // A preview is a convenience: without it the run still stands.
-      const std::string png = job.prefix + kind + ".png";
-      try {
-        staged.write(png, [&](const std::string& path) { write_preview_png(path, image.frame); });
-        info.preview = join_path(s.out_dir, png);
-      } catch (const std::exception& e) {
-        info.preview_problem = e.what();
-      }
-    }
-    outcome.summary.outputs.push_back(info);
+  try {
+    write_outputs(s, job, cards, matched, staged, outcome.summary);
+    staged.commit(s.overwrite, inputs);
+  } catch (const ToolError& e) {
+    throw ToolError(e.subject, e.problem + " (an output of light " + job.path + ")");
   }
-  staged.commit(s.overwrite, inputs);
   outcome.light = std::move(light);
   outcome.images = std::move(matched.images);
   return outcome;
 }
 
 Frame read_bias(const RunSettings& s, const Frame& reference, const char* reference_name) {
-  Frame bias = read_fits(s.bias, s.max_pixels);
-  check_size(s.bias, bias, reference, reference_name);
-  return bias;
+  return read_fits(s.bias, s.max_pixels, nullptr, size_of(s.bias, reference, reference_name));
 }
 
 // The set keeps the dark as read for the checks after each match.
@@ -176,17 +186,16 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   check_targets(s.out_dir, output_names(s, job.prefix), s.overwrite, inputs);
   std::vector<std::string> cards;
   Frame light = read_fits(job.path, s.max_pixels, &cards);
-  DarkInput dark = read_dark(s);
-  check_size(s.dark, dark.dark, light, "the light frame");
+  DarkInput dark = read_dark(s, size_of(s.dark, light, "the light frame"));
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }
 
-DarkInput read_dark(const RunSettings& s) {
+DarkInput read_dark(const RunSettings& s, const SizeCheck& check) {
   std::vector<std::string> cards;
   DarkInput dark;
-  dark.dark = read_fits(s.dark, s.max_pixels, &cards);
+  dark.dark = read_fits(s.dark, s.max_pixels, &cards, check);
   dark.exposure = exposure_seconds(cards);
   return dark;
 }
@@ -198,8 +207,9 @@ DarkSet finish_dark_set(const RunSettings& s, DarkInput dark) {
 
 LightInput read_light_file(const RunSettings& s, const LightJob& job, FrameGeometry frame) {
   LightInput input;
-  input.light = read_fits(job.path, s.max_pixels, &input.cards);
-  check_size(job.path, input.light, Frame{frame.width, frame.height, {}}, "the dark frame");
+  input.light =
+      read_fits(job.path, s.max_pixels, &input.cards,
+                size_of(job.path, Frame{frame.width, frame.height, {}}, "the dark frame"));
   return input;
 }
 

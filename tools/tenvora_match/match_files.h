@@ -45,7 +45,8 @@ struct DarkInput {
 };
 
 // The dark of a batch, read before anything else: its size is the run's.
-DarkInput read_dark(const RunSettings& settings);
+// check refuses a dark of the wrong size from its header.
+DarkInput read_dark(const RunSettings& settings, const SizeCheck& check = {});
 
 // The rest of the batch's dark set: the bias read (it must have the dark's
 // size) and the dark split.

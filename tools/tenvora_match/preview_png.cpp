@@ -127,9 +127,13 @@ void write_preview_png(const std::string& path, const Frame& frame) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) throw ToolError(path, std::string("cannot be created: ") + std::strerror(errno));
   std::string problem;
+  errno = 0;
   const bool encoded = encode(file, rows, &problem);
   if (fclose(file) != 0 || !encoded) {
+    const int error = errno;
     remove(path.c_str());
-    throw ToolError(path, "cannot be written" + (problem.empty() ? "" : " (" + problem + ")"));
+    throw ToolError(path, "cannot be written" +
+                              (error ? std::string(": ") + std::strerror(error) : std::string()) +
+                              (problem.empty() ? "" : " (" + problem + ")"));
   }
 }

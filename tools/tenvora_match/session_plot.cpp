@@ -336,9 +336,12 @@ void write_plot(const std::string& path, const std::vector<SessionRow>& rows) {
     throw ToolError(path, std::string("cannot be drawn: ") + cairo_status_to_string(status));
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) throw ToolError(path, std::string("cannot be created: ") + std::strerror(errno));
+  errno = 0;
   status = cairo_surface_write_to_png_stream(surface.get(), write_to_file, file);
   if (fclose(file) != 0 || status != CAIRO_STATUS_SUCCESS) {
+    const int error = errno;
     remove(path.c_str());
-    throw ToolError(path, "cannot be written");
+    throw ToolError(path, "cannot be written" +
+                              (error ? std::string(": ") + std::strerror(error) : std::string()));
   }
 }

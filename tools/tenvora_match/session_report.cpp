@@ -197,10 +197,13 @@ void write_report(const std::string& path, const std::vector<SessionRow>& rows) 
   const ReportFormat format = report_format(path);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) throw ToolError(path, std::string("cannot be created: ") + std::strerror(errno));
+  errno = 0;
   write_report(file, format, rows);
   file.close();
   if (!file) {
+    const int error = errno;
     std::remove(path.c_str());
-    throw ToolError(path, "cannot be written");
+    throw ToolError(path, "cannot be written" +
+                              (error ? std::string(": ") + std::strerror(error) : std::string()));
   }
 }

@@ -59,10 +59,14 @@ Summary single_run(const RunSettings& s, const LightJob& job, LightOutcome* outc
   const std::vector<FileId> inputs = file_ids({job.path, s.dark, s.bias});
   std::optional<LightSummary> earlier;
   if (s.skip_existing) earlier = earlier_outputs(s, job);
-  if (earlier)
-    outcome->summary = std::move(*earlier);
-  else
-    *outcome = match_files(s, job, inputs);
+  try {
+    if (earlier)
+      outcome->summary = std::move(*earlier);
+    else
+      *outcome = match_files(s, job, inputs);
+  } catch (const std::bad_alloc&) {
+    throw ToolError(job.path, "out of memory");
+  }
   const InputInfo& size = outcome->summary.light;
   Summary summary;
   summary.inputs.push_back({"dark", s.dark, size.width, size.height});
@@ -74,9 +78,78 @@ Summary single_run(const RunSettings& s, const LightJob& job, LightOutcome* outc
   return summary;
 }
 
+// The directory and the name of a file named on the command line.
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+using SessionWriter = void (*)(const std::string&, const std::vector<SessionRow>&);
+
+// The report and the plot asked for, with their writers.
+std::vector<std::pair<std::string, SessionWriter>> session_files(const Options& o) {
+  std::vector<std::pair<std::string, SessionWriter>> files;
+  if (!o.report.empty()) files.emplace_back(o.report, static_cast<SessionWriter>(write_report));
+  if (!o.plot.empty()) files.emplace_back(o.plot, write_plot);
+  return files;
+}
+
+// The input files of a run: the dark, the bias and the lights.
+std::vector<FileId> run_inputs(const RunSettings& s, const std::vector<LightJob>& jobs) {
+  std::vector<std::string> paths = {s.dark, s.bias};
+  for (const LightJob& job : jobs) paths.push_back(job.path);
+  return file_ids(paths);
+}
+
+// The report and the plot are refused before any work, like the outputs,
+// and never take the place of one of the run's outputs.
+void check_session_files(const Options& o, const RunSettings& s,
+                         const std::vector<LightJob>& jobs) {
+  const std::vector<FileId> inputs = run_inputs(s, jobs);
+  for (const auto& file : session_files(o)) {
+    const auto [dir, name] = split_path(file.first);
+    check_targets(dir, {name}, o.overwrite, inputs);
+    if (!same_file(dir, s.out_dir)) continue;
+    for (const LightJob& job : jobs)
+      for (const std::string& output_name : output_names(s, job.prefix))
+        if (output_name == name)
+          throw ToolError(file.first, "is also an output of the run, of light " + job.path);
+  }
+}
+
+// Each file appears whole or not at all, and only when the run matched a
+// light: a run in which every light failed leaves the last run's in place.
+// Returns the error line of a file that cannot be written ("" when none), so
+// that the summary is printed all the same.
+std::string write_session_files(const Options& o, const RunSettings& s,
+                                const std::vector<LightJob>& jobs, const Summary& summary,
+                                std::ostream& err) {
+  if (summary.lights.empty()) {
+    for (const auto& file : session_files(o))
+      err << "tenvora-match: " << file.first << ": not written: no light was matched\n";
+    return "";
+  }
+  std::vector<SessionRow> rows;
+  for (const LightSummary& light : summary.lights) rows.push_back(light.report);
+  const std::vector<FileId> inputs = run_inputs(s, jobs);
+  try {
+    for (const auto& file : session_files(o)) {
+      const auto [dir, name] = split_path(file.first);
+      StagedFiles staged(dir);
+      staged.write(name, [&](const std::string& path) { file.second(path, rows); });
+      staged.commit(o.overwrite, inputs);
+    }
+  } catch (const ToolError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 // The demo's night: one dark and bias, lights whose scales drift, matched
 // as a batch with --subtract into the demo directory.
-Summary run_demo(const Options& o, std::ostream& err, bool err_is_terminal) {
+Summary run_demo(const Options& o, std::ostream& err, bool err_is_terminal,
+                 std::string* session_problem) {
   const std::vector<NightLight> night = demo_night();
   Options match = o;
   match.dark = join_path(o.demo_dir, "dark.fits");
@@ -89,11 +162,13 @@ Summary run_demo(const Options& o, std::ostream& err, bool err_is_terminal) {
     names.push_back(light.name);
   }
   const RunSettings s = settings_of(match);
-  for (const LightJob& job : light_jobs(match.lights)) {
+  const std::vector<LightJob> jobs = light_jobs(match.lights);
+  for (const LightJob& job : jobs) {
     const std::vector<std::string> outputs = output_names(s, job.prefix);
     names.insert(names.end(), outputs.begin(), outputs.end());
   }
   check_targets(o.demo_dir, names, o.overwrite, {});
+  check_session_files(o, s, jobs);
 
   DemoReport report{{}, o.report, o.plot};
   {
@@ -116,60 +191,37 @@ Summary run_demo(const Options& o, std::ostream& err, bool err_is_terminal) {
     }
     staged.commit(o.overwrite, {});
   }
-  Summary summary = run_batch(match, s, err, err_is_terminal);
+  Summary summary = run_batch(match, s, jobs, err, err_is_terminal);
   summary.demo = report;
+  *session_problem = write_session_files(o, s, jobs, summary, err);
   return summary;
 }
 
-// The directory and the name of a file named on the command line.
-std::pair<std::string, std::string> split_path(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-using SessionWriter = void (*)(const std::string&, const std::vector<SessionRow>&);
-
-// The report and the plot asked for, with their writers.
-std::vector<std::pair<std::string, SessionWriter>> session_files(const Options& o) {
-  std::vector<std::pair<std::string, SessionWriter>> files;
-  if (!o.report.empty()) files.emplace_back(o.report, static_cast<SessionWriter>(write_report));
-  if (!o.plot.empty()) files.emplace_back(o.plot, write_plot);
-  return files;
-}
-
-// Refused before any work, like the outputs.
-void check_session_files(const Options& o) {
-  const std::vector<FileId> inputs = file_ids({o.light, o.dark, o.bias});
-  for (const auto& file : session_files(o)) {
-    const auto [dir, name] = split_path(file.first);
-    check_targets(dir, {name}, o.overwrite, inputs);
-  }
-}
-
-// Each file appears whole or not at all.
-void write_session_files(const Options& o, const Summary& summary) {
-  std::vector<SessionRow> rows;
-  for (const LightSummary& light : summary.lights) rows.push_back(light.report);
-  const std::vector<FileId> inputs = file_ids({o.light, o.dark, o.bias});
-  for (const auto& file : session_files(o)) {
-    const auto [dir, name] = split_path(file.first);
-    StagedFiles staged(dir);
-    staged.write(name, [&](const std::string& path) { file.second(path, rows); });
-    staged.commit(o.overwrite, inputs);
-  }
-}
-
-Summary run(const Options& o, std::ostream& err, bool err_is_terminal) {
-  if (!o.demo_dir.empty()) return run_demo(o, err, err_is_terminal);
+// The run, its report and plot written.
+Summary run(const Options& o, std::ostream& err, bool err_is_terminal,
+            std::string* session_problem) {
+  if (!o.demo_dir.empty()) return run_demo(o, err, err_is_terminal, session_problem);
   const RunSettings s = settings_of(o);
-  if (!o.lights.empty()) return run_batch(o, s, err, err_is_terminal);
-  // Named after the light as in a batch, unless --out-name says.
-  const LightJob job{o.light, o.out_name ? *o.out_name : light_jobs({o.light}).front().prefix};
-  LightOutcome outcome;
-  Summary summary = single_run(s, job, &outcome);
-  summary.folder = common_folder({o.light});
-  summary.verbose = o.verbose;
+  const std::vector<LightJob> jobs =
+      // Named after the light as in a batch, unless --out-name says.
+      o.lights.empty()
+          ? std::vector<LightJob>{{o.light,
+                                   o.out_name ? *o.out_name : light_jobs({o.light}).front().prefix}}
+          : light_jobs(expand_lights(o.lights, file_ids({s.dark, s.bias})));
+  check_session_files(o, s, jobs);
+  for (const LightJob& job : jobs)
+    if (!s.bias.empty() && same_file(job.path, s.bias))
+      throw ToolError(s.bias, "is also the light " + job.path + "; a bias is a frame of its own");
+  Summary summary;
+  if (!o.lights.empty()) {
+    summary = run_batch(o, s, jobs, err, err_is_terminal);
+  } else {
+    LightOutcome outcome;
+    summary = single_run(s, jobs.front(), &outcome);
+    summary.folder = common_folder({o.light});
+    summary.verbose = o.verbose;
+  }
+  *session_problem = write_session_files(o, s, jobs, summary, err);
   return summary;
 }
 
@@ -189,15 +241,28 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (!o.demo_dir.empty()) make_directories("--demo", o.demo_dir);
     if (!o.out_dir.empty()) make_directories("--out-dir", o.out_dir);
-    check_session_files(o);
-    const Summary summary = run(o, err, err_is_terminal);
+    std::string session_problem;
+    const Summary summary = run(o, err, err_is_terminal, &session_problem);
     if (!summary.batch && o.verbose)
       for (const LightSummary& light : summary.lights) print_warnings(err, light);
-    write_session_files(o, summary);
+    errno = 0;
     if (o.json)
       print_json(out, summary);
     else
       print_text(out, summary);
+    out.flush();
+    if (!out) {
+      // The outputs stand, but whoever reads the summary must not take the
+      // run for a success.
+      const int error = errno;
+      err << "tenvora-match: standard output: the summary cannot be written"
+          << (error ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+      return 2;
+    }
+    if (!session_problem.empty()) {
+      err << "tenvora-match: " << session_problem << "\n";
+      return 2;
+    }
     if (!summary.failures.empty()) return 2;
     return o.strict && warned_lights(summary) > 0 ? 3 : 0;
   } catch (const ToolError& e) {
