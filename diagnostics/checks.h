@@ -15,6 +15,7 @@ void check_empty_hot_cells(const DiagnosticInput& input, std::vector<Diagnostic>
 void check_ratios(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 void check_exposure_ratio(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 void check_negative_pixels(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
+void check_fit(const DiagnosticInput& input, std::vector<Diagnostic>& warnings);
 
 inline size_t pixel_index(const DiagnosticInput& input, int32_t x, int32_t y) {
   return static_cast<size_t>(y) * static_cast<size_t>(input.width) + static_cast<size_t>(x);

@@ -23,6 +23,14 @@ std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
       !input.dark || !input.glow)
     throw std::invalid_argument("diagnose_match: empty frame or missing plane");
   std::vector<Diagnostic> warnings;
+  if (input.fitted) {
+    check_saturated_hot_pixels(input, warnings);
+    check_fit(input, warnings);
+    check_dark_holds_bias(input, warnings);
+    check_exposure_ratio(input, warnings);
+    check_negative_pixels(input, warnings);
+    return warnings;
+  }
   check_corner_source(input, warnings);
   check_saturated_hot_pixels(input, warnings);
   check_empty_hot_cells(input, warnings);
@@ -81,6 +89,15 @@ double largest_representable(int bitpix, double bzero, double bscale) {
     return std::numeric_limits<double>::quiet_NaN();
   // A negative scale turns the lowest stored value into the largest.
   return bzero + std::fmax(bscale * lowest, bscale * highest);
+}
+
+void take_fit(DiagnosticInput& in, const ScaleFit& fit, double glow_scale, double hot_scale) {
+  in.fitted = true;
+  in.fit_solved = fit.solved;
+  in.glow_ratio = glow_scale, in.hot_ratio = hot_scale;
+  in.glow_error = fit.glow_error, in.hot_error = fit.hot_error;
+  in.fit_used = fit.used, in.fit_clipped = fit.clipped;
+  in.fit_usable = fit.sample - fit.left_out;
 }
 
 void take_measurement(DiagnosticInput& in, const Measurement& m) {

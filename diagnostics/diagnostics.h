@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
 
 // Every threshold of the checks, in one place for the help texts.
@@ -39,6 +40,15 @@ constexpr double bias_shift_sigmas = 3.0;
 constexpr double ratio_maximum = 10.0;
 // many-negative-pixels: more than this fraction of the corrected light below 0.
 constexpr double negative_fraction = 0.20;
+// fit-few-pixels: the fit used fewer pixels than this.
+constexpr int64_t fit_minimum_pixels = 1000;
+// fit-uncertain-scale: a standard error above this fraction of its scale.
+constexpr double fit_relative_error = 0.25;
+// fit-heavy-clipping: the clipping removed more than this share of the
+// pixels it could use.
+constexpr double fit_clipped_fraction = 0.30;
+// fit-scale-out-of-range: a fitted scale below 0 or above this.
+constexpr double fit_scale_maximum = 10.0;
 // scale-off-exposure: a scale more than this factor above or below the
 // exposure ratio (dark current grows with the exposure time).
 constexpr double exposure_factor = 1.5;
@@ -104,6 +114,14 @@ struct DiagnosticInput {
   // saturation_level of the dark when the caller has it already (a run
   // works it out once for all its lights); else the check works it out.
   std::optional<double> dark_saturation;
+
+  // The scales were fitted (take_fit): the checks of the plug-in's levels
+  // (corner-source, empty-hot-cell, weak-dark-glow, ratio-out-of-range)
+  // give way to those of the fit.
+  bool fitted = false;
+  bool fit_solved = false;
+  double glow_error = 0, hot_error = 0;
+  int64_t fit_used = 0, fit_clipped = 0, fit_usable = 0;  // usable: used + clipped
 };
 
 struct Diagnostic {
@@ -114,6 +132,10 @@ struct Diagnostic {
 
 // Copies the levels, ratios and search results of a match into the input.
 void take_measurement(DiagnosticInput& input, const Measurement& m);
+
+// Marks the input as fitted and copies the fit in; glow_ratio and hot_ratio
+// become the scales applied.
+void take_fit(DiagnosticInput& input, const ScaleFit& fit, double glow_scale, double hot_scale);
 
 // All checks on one match, in a fixed order; empty when none fires.
 std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input);

@@ -92,7 +92,32 @@ struct ImageInfo {
   int bitpix = 0;
   int32_t width = 0, height = 0;
   long long data_start = 0, data_bytes = 0;
+  bool compressed = false;  // tile-compressed: its data are a table's
+  bool quantised = false;   // a tile-compressed float image stored as scaled integers
 };
+
+// A tile-compressed image lives in a binary table: its data are the table's
+// rows and heap (NAXIS1 x NAXIS2 + PCOUNT bytes), which CFITSIO inflates
+// tile by tile as the image is read.
+void locate_compressed(const std::string& path, fitsfile* file, ImageInfo& info) {
+  long long row_bytes = 0, rows = 0, heap = 0;
+  int status = 0;
+  fits_read_key(file, TLONGLONG, "NAXIS1", &row_bytes, nullptr, &status);
+  fits_read_key(file, TLONGLONG, "NAXIS2", &rows, nullptr, &status);
+  fits_read_key(file, TLONGLONG, "PCOUNT", &heap, nullptr, &status);
+  const long long limit = std::numeric_limits<long long>::max() / 2;
+  if (status != 0 || row_bytes < 0 || rows < 0 || heap < 0 || row_bytes > limit ||
+      (rows > 0 && row_bytes > limit / rows) || heap > limit)
+    throw ToolError(path, "damaged tile-compressed image (its table's size is unreadable)");
+  info.data_bytes = row_bytes * rows + heap;
+  info.compressed = true;
+  // Floats are stored exactly only without quantisation (ZQUANTIZ = 'NONE').
+  char quantize[FLEN_VALUE] = {};
+  status = 0;
+  fits_read_key(file, TSTRING, "ZQUANTIZ", quantize, nullptr, &status);
+  fits_clear_errmsg();
+  info.quantised = info.bitpix < 0 && !(status == 0 && std::strcmp(quantize, "NONE") == 0);
+}
 
 // The image's shape and where its data lie, checked before anything is
 // allocated for it.
@@ -125,6 +150,7 @@ ImageInfo locate_image(const std::string& path, fitsfile* file, long long max_pi
   info.height = static_cast<int32_t>(axes[1]);
   info.data_start = data;
   info.data_bytes = axes[0] * axes[1] * (std::abs(info.bitpix) / 8);
+  if (fits_is_compressed_image(file, &status)) locate_compressed(path, file, info);
   return info;
 }
 
@@ -158,22 +184,26 @@ void refuse_truncated(const std::string& path, const ImageInfo& info, long long 
 
 // Float images are read exactly as stored (no blank checking, which would
 // turn infinities into NaN and -0.0 and subnormals into +0.0); doubles are
-// rounded to the nearest float; integers get BLANK pixels as NaN.
-void read_range(const std::string& path, fitsfile* file, int bitpix, LONGLONG first, LONGLONG count,
-                float* to) {
+// rounded to the nearest float; integers, and quantised floats, get BLANK
+// (ZBLANK) pixels as NaN.
+void read_range(const std::string& path, fitsfile* file, const ImageInfo& info, LONGLONG first,
+                LONGLONG count, float* to) {
   int status = 0, any_blank = 0;
-  if (bitpix == DOUBLE_IMG) {
+  const bool exact = info.bitpix < 0 && !info.quantised;
+  if (info.bitpix == DOUBLE_IMG) {
+    double blank = std::numeric_limits<double>::quiet_NaN();
     std::vector<double> chunk(static_cast<size_t>(std::min<LONGLONG>(count, 1 << 20)));
     for (LONGLONG done = 0; done < count && status == 0; done += chunk.size()) {
       const LONGLONG n = std::min<LONGLONG>(count - done, chunk.size());
-      fits_read_img(file, TDOUBLE, first + done + 1, n, nullptr, chunk.data(), &any_blank, &status);
+      fits_read_img(file, TDOUBLE, first + done + 1, n, exact ? nullptr : &blank, chunk.data(),
+                    &any_blank, &status);
       std::transform(chunk.begin(), chunk.begin() + n, to + done,
                      [](double v) { return static_cast<float>(v); });
     }
   } else {
     float blank = std::numeric_limits<float>::quiet_NaN();
-    fits_read_img(file, TFLOAT, first + 1, count, bitpix == FLOAT_IMG ? nullptr : &blank, to,
-                  &any_blank, &status);
+    fits_read_img(file, TFLOAT, first + 1, count, exact ? nullptr : &blank, to, &any_blank,
+                  &status);
   }
   if (status != 0) throw ToolError(path, "cannot read the image (" + cfitsio_text(status) + ")");
 }
@@ -187,29 +217,40 @@ Frame read_pixels(const std::string& path, fitsfile* file, const ImageInfo& info
   frame.height = info.height;
   const LONGLONG count = static_cast<LONGLONG>(info.width) * info.height;
   frame.pixels.resize(static_cast<size_t>(count));
-  read_range(path, file, info.bitpix, 0, count, frame.pixels.data());
+  read_range(path, file, info, 0, count, frame.pixels.data());
   return frame;
 }
 
-// The current HDU's header cards but those of its structure and data,
-// which a file holding the same image in another form writes anew.
+// The current HDU's header cards but those of its structure and data, which
+// a file holding the same image in another form writes anew. A tile-compressed
+// image's header is read as it is stored, less its table's keywords and the
+// compression's (CFITSIO's conversion of the header fails on some writers'
+// card orders).
 std::vector<std::string> hdu_cards(const std::string& path, fitsfile* file) {
-  char* excluded[] = {
-      const_cast<char*>("SIMPLE"),  const_cast<char*>("XTENSION"), const_cast<char*>("BITPIX"),
-      const_cast<char*>("NAXIS"),   const_cast<char*>("NAXIS#"),   const_cast<char*>("EXTEND"),
-      const_cast<char*>("PCOUNT"),  const_cast<char*>("GCOUNT"),   const_cast<char*>("BZERO"),
-      const_cast<char*>("BSCALE"),  const_cast<char*>("BLANK"),    const_cast<char*>("CHECKSUM"),
-      const_cast<char*>("DATASUM"), const_cast<char*>("DATAMIN"),  const_cast<char*>("DATAMAX"),
-      const_cast<char*>("INHERIT")};
+  std::vector<const char*> excluded = {"SIMPLE", "XTENSION", "BITPIX",  "NAXIS",   "NAXIS#",
+                                       "EXTEND", "PCOUNT",   "GCOUNT",  "BZERO",   "BSCALE",
+                                       "BLANK",  "CHECKSUM", "DATASUM", "DATAMIN", "DATAMAX", "INHERIT"};
+  int status = 0;
+  const bool compressed = fits_is_compressed_image(file, &status);
+  if (compressed)
+    excluded.insert(
+        excluded.end(),
+        {"TFIELDS",  "TTYPE#",  "TFORM#",   "TUNIT#",  "TNULL#",   "TSCAL#",   "TZERO#",
+         "TDIM#",    "THEAP",   "ZIMAGE",   "ZSIMPLE", "ZTENSION", "ZBITPIX",  "ZNAXIS",
+         "ZNAXIS#",  "ZTILE#",  "ZCMPTYPE", "ZNAME#",  "ZVAL#",    "ZMASKCMP", "ZQUANTIZ",
+         "ZDITHER0", "ZEXTEND", "ZBLOCKED", "ZPCOUNT", "ZGCOUNT",  "ZHECKSUM", "ZDATASUM",
+         "ZBLANK",   "ZSCALE",  "ZZERO"});
   char* text = nullptr;
-  int count = 0, status = 0;
-  if (fits_convert_hdr2str(file, 0, excluded, static_cast<int>(std::size(excluded)), &text, &count,
-                           &status) != 0)
+  int count = 0;
+  if (fits_hdr2str(file, 0, const_cast<char**>(excluded.data()), static_cast<int>(excluded.size()),
+                   &text, &count, &status) != 0)
     throw ToolError(path, "unreadable header (" + cfitsio_text(status) + ")");
   std::vector<std::string> cards;
   for (int k = 0; k < count; ++k) {
     std::string card(text + 80 * k, 80);
-    if (card_keyword(card) != "END") cards.push_back(std::move(card));
+    if (card_keyword(card) == "END") continue;
+    if (compressed && card.compare(0, 29, "EXTNAME = 'COMPRESSED_IMAGE'") == 0) continue;
+    cards.push_back(std::move(card));
   }
   fits_free_memory(text, &status);
   return cards;
@@ -593,11 +634,11 @@ bool continues(const std::string& card) {
 }
 
 // The copied cards go in unless the header holds the card already (the
-// ones CFITSIO writes into every new file), the keys set its keyword or it
-// is one of our table's, an earlier copied card set it, or its keyword is
-// not valid FITS; keywords
-// compared as readers take them (see effective_keyword). A CONTINUE card
-// goes with the card it continues, and only then.
+// ones CFITSIO writes into every new file), a value of its keyword (a
+// compressed image's table), the keys set its keyword or it is one of our
+// table's, an earlier copied card set it, or its keyword is not valid FITS;
+// keywords compared as readers take them (see effective_keyword). A CONTINUE
+// card goes with the card it continues, and only then.
 void write_cards(fitsfile* file, const std::vector<std::string>& cards,
                  const std::vector<FitsKey>& keys, int* status) {
   // Our keywords never come from the light, written this time or not: an
@@ -611,7 +652,9 @@ void write_cards(fitsfile* file, const std::vector<std::string>& cards,
   for (int k = 1; k <= count && *status == 0; ++k) {
     char card[FLEN_CARD] = {};
     fits_read_record(file, k, card, status);
-    present.insert((card + std::string(80, ' ')).substr(0, 80));
+    const std::string text = (card + std::string(80, ' ')).substr(0, 80);
+    present.insert(text);
+    if (text.compare(8, 1, "=") == 0) taken.insert(card_keyword(text));
   }
   bool going_on = false;  // the last card was written and continues
   for (const std::string& card : cards) {
@@ -633,10 +676,22 @@ void write_cards(fitsfile* file, const std::vector<std::string>& cards,
   }
 }
 
+// A compressed image is the first extension after an empty primary HDU,
+// which gets the CREATOR key too: a folder scan reads the primary header.
+// GZIP_2 without quantisation keeps every float as it is.
+void create_primary_for_compressed(fitsfile* file, const std::vector<FitsKey>& keys, int* status) {
+  long axes[1] = {0};
+  fits_create_img(file, BYTE_IMG, 0, axes, status);
+  for (const FitsKey& key : keys)
+    if (key.name == output_keyword::creator.name) write_key(file, key, status);
+  fits_set_compression_type(file, GZIP_2, status);
+  fits_set_quantize_level(file, 0.0f, status);
+}
+
 }  // namespace
 
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
-                int image_type, const std::vector<std::string>& cards) {
+                int image_type, const std::vector<std::string>& cards, bool compress) {
   FitsFile fits;
   int status = 0;
   // CFITSIO reports a failed write as such; the system's reason (a full disk,
@@ -648,11 +703,14 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
     throw ToolError(path,
                     "cannot be created" + system_reason(errno) + " (" + cfitsio_text(status) + ")");
   }
+  if (compress) create_primary_for_compressed(fits.file, keys, &status);
   fits_create_img(fits.file, image_type, 2, axes, &status);
   write_cards(fits.file, cards, keys, &status);
   for (const FitsKey& key : keys) write_key(fits.file, key, &status);
   fits_write_img(fits.file, TFLOAT, 1, static_cast<LONGLONG>(frame.pixels.size()),
                  const_cast<float*>(frame.pixels.data()), &status);
+  // A compressed image's table takes its final size when flushed.
+  if (compress) fits_flush_file(fits.file, &status);
   LONGLONG head = 0, data = 0, end = 0;
   fits_get_hduaddrll(fits.file, &head, &data, &end, &status);
   int close_status = 0;
@@ -768,6 +826,12 @@ FitsStrips::FitsStrips(const std::string& path, long long max_pixels,
   s.gz = std::make_unique<GzipInput>();
   gzip_begin(*s.gz, descriptor_reader(path, s.d.fd));
   s.info = inflate_header(path, *s.gz, max_pixels);
+  // Strips of a gzip file are decoded from its bytes, which a table of
+  // compressed tiles does not give.
+  if (s.info.compressed)
+    throw ToolError(path,
+                    "is a tile-compressed image inside gzip, which is not read in strips: "
+                    "gunzip it");
   MemoryFits memory(path, s.gz->out);
   s.storage = check_scaling(path, memory.fits.file, s.info.bitpix);
   if (s.info.bitpix > 0) {
@@ -802,7 +866,7 @@ void FitsStrips::read_rows(int32_t first, int32_t rows, float* to) {
                         std::to_string(first + rows - 1) + " are outside the image");
   const LONGLONG count = static_cast<LONGLONG>(s.info.width) * rows;
   const LONGLONG first_pixel = static_cast<LONGLONG>(s.info.width) * first;
-  if (!s.gz) return read_range(s.path, s.fits.file, s.info.bitpix, first_pixel, count, to);
+  if (!s.gz) return read_range(s.path, s.fits.file, s.info, first_pixel, count, to);
 
   const long long value_bytes = std::abs(s.info.bitpix) / 8;
   const long long start = s.info.data_start + first_pixel * value_bytes;

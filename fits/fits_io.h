@@ -84,15 +84,19 @@ Frame read_fits_bytes(const std::string& name, const unsigned char* data, size_t
 // of the given CFITSIO image type (FLOAT_IMG, BITPIX -32, unless told
 // otherwise; USHORT_IMG is BITPIX 16 with BZERO 32768), the header cards
 // copied from another file, then the keywords. A copied card is left out
-// when the new header holds it already, when one of keys, an earlier copied
-// card or kOutputKeywords sets its keyword (in any case; HIERARCH NAME as
-// NAME), or when its keyword is not valid FITS; a CONTINUE card goes with
-// the card it continues, and only then. Bytes outside printable ASCII
-// become '?', and a card CFITSIO refuses as malformed is left out. A file
+// when the new header holds it already or a value of its keyword (a
+// compressed image's table), when one of keys, an earlier copied card or
+// kOutputKeywords sets its keyword (in any case; HIERARCH NAME as NAME), or
+// when its keyword is not valid FITS; a CONTINUE card goes with the card it
+// continues, and only then. Bytes outside printable ASCII become '?', and a
+// card CFITSIO refuses as malformed is left out. With compress, the image is
+// tile-compressed (GZIP_2, lossless for every pixel) in the first extension,
+// after an empty primary HDU holding only the CREATOR key of keys. A file
 // shorter than written (a write CFITSIO did not see fail) is refused too.
 // Throws ToolError naming the path, with the system's reason.
 void write_fits(const std::string& path, const Frame& frame, const std::vector<FitsKey>& keys,
-                int image_type = -32, const std::vector<std::string>& cards = {});
+                int image_type = -32, const std::vector<std::string>& cards = {},
+                bool compress = false);
 
 // A frame's image read a band of rows at a time, so that a program can go
 // through many frames without holding any of them whole: the image read_fits

@@ -144,7 +144,7 @@ bool natural_less(const std::string& a, const std::string& b) {
 std::string fits_stem(const std::string& name) {
   std::string low = lower(name);
   size_t size = name.size();
-  if (ends_with(low, ".gz")) low.resize(size -= 3);
+  if (ends_with(low, ".gz") || ends_with(low, ".fz")) low.resize(size -= 3);
   for (const char* extension : kExtensions)
     if (ends_with(low, extension) && low.size() > std::strlen(extension))
       return name.substr(0, size - std::strlen(extension));

@@ -82,25 +82,30 @@ inline constexpr OutputKeyword fit_pixels{"FITNPIX", "pixels in the fit", "the p
                                           ""};
 inline constexpr OutputKeyword fit_clipped{"FITNCLIP", "pixels clipped from the fit",
                                            "the pixels clipped from it", ""};
+inline constexpr OutputKeyword fit_left_out{"FITNLEFT", "pixels saturated or not finite",
+                                            "the pixels left out as saturated or not finite", ""};
+inline constexpr OutputKeyword fit_noise{"FITNOISE", "robust noise of the fit's residuals",
+                                         "the robust noise of its residuals", ""};
 }  // namespace output_keyword
 
 // In the order an output holds them; HISTORY lines follow.
 inline constexpr const OutputKeyword* kOutputKeywords[] = {
-    &output_keyword::creator,    &output_keyword::imagetyp,
-    &output_keyword::title,      &output_keyword::light_file,
-    &output_keyword::dark_file,  &output_keyword::dark_exposure,
-    &output_keyword::bias_file,  &output_keyword::bias_factor,
-    &output_keyword::steps,      &output_keyword::glow_light,
-    &output_keyword::glow_dark,  &output_keyword::glow_ratio,
-    &output_keyword::hot_light,  &output_keyword::hot_dark,
-    &output_keyword::hot_ratio,  &output_keyword::exposure_ratio,
-    &output_keyword::block_x,    &output_keyword::block_y,
-    &output_keyword::warnings,   &output_keyword::method,
-    &output_keyword::glow_scale, &output_keyword::glow_scale_error,
-    &output_keyword::hot_scale,  &output_keyword::hot_scale_error,
-    &output_keyword::sky_0,      &output_keyword::sky_x,
-    &output_keyword::sky_y,      &output_keyword::fit_pixels,
-    &output_keyword::fit_clipped};
+    &output_keyword::creator,     &output_keyword::imagetyp,
+    &output_keyword::title,       &output_keyword::light_file,
+    &output_keyword::dark_file,   &output_keyword::dark_exposure,
+    &output_keyword::bias_file,   &output_keyword::bias_factor,
+    &output_keyword::steps,       &output_keyword::glow_light,
+    &output_keyword::glow_dark,   &output_keyword::glow_ratio,
+    &output_keyword::hot_light,   &output_keyword::hot_dark,
+    &output_keyword::hot_ratio,   &output_keyword::exposure_ratio,
+    &output_keyword::block_x,     &output_keyword::block_y,
+    &output_keyword::warnings,    &output_keyword::method,
+    &output_keyword::glow_scale,  &output_keyword::glow_scale_error,
+    &output_keyword::hot_scale,   &output_keyword::hot_scale_error,
+    &output_keyword::sky_0,       &output_keyword::sky_x,
+    &output_keyword::sky_y,       &output_keyword::fit_pixels,
+    &output_keyword::fit_clipped, &output_keyword::fit_left_out,
+    &output_keyword::fit_noise};
 
 // The entry of that name (exactly as written), or null.
 inline const OutputKeyword* find_output_keyword(const char* name) {

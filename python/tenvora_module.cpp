@@ -19,10 +19,11 @@
 #include <vector>
 
 #include "combining/combine_strips.h"
-#include "fits/fits_io.h"
-#include "fits/tool_error.h"
 #include "diagnostics/diagnostics.h"
+#include "fits/fits_io.h"
 #include "fits/output_keywords.h"
+#include "fits/tool_error.h"
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
 
@@ -184,13 +185,18 @@ struct MatchResult {
   py::list warnings;
 };
 
+// NaN (not determined) as None.
+py::object number(double value) {
+  return std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+}
+
 // As tenvora-match reports them: code, message and the numbers they were
-// decided on.
+// decided on (NaN as None, as in its JSON).
 py::list warnings_of(const std::vector<Diagnostic>& warnings) {
   py::list list;
   for (const Diagnostic& w : warnings) {
     py::dict numbers;
-    for (const auto& [name, value] : w.numbers) numbers[py::str(name)] = value;
+    for (const auto& [name, value] : w.numbers) numbers[py::str(name)] = number(value);
     py::dict warning;
     warning["code"] = w.code;
     warning["message"] = w.message;
@@ -200,16 +206,32 @@ py::list warnings_of(const std::vector<Diagnostic>& warnings) {
   return list;
 }
 
+py::dict fit_of(const ScaleFit& f) {
+  py::dict fit;
+  fit["solved"] = f.solved;
+  fit["glow_scale"] = number(f.glow_scale), fit["glow_error"] = number(f.glow_error);
+  fit["hot_scale"] = number(f.hot_scale), fit["hot_error"] = number(f.hot_error);
+  fit["sky_level"] = number(f.sky_level), fit["sky_x"] = number(f.sky_x);
+  fit["sky_y"] = number(f.sky_y);
+  fit["sample"] = f.sample, fit["used"] = f.used, fit["clipped"] = f.clipped;
+  fit["left_out"] = f.left_out, fit["residual_noise"] = number(f.residual_noise);
+  fit["rounds"] = f.rounds;
+  return fit;
+}
+
 MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
                      long long bias_factor, bool subtract, const py::object& dark_parts,
-                     std::optional<double> exposure_ratio) {
+                     const std::string& method, std::optional<double> exposure_ratio) {
   check_factor(bias_factor);
+  if (method != "fit" && method != "plugin")
+    throw py::value_error("method must be 'fit' or 'plugin', not '" + method + "'");
+  const bool fitted = method == "fit";
   const Plane light_plane = plane_of(light, "light");
   const FrameGeometry frame = frame_of(light_plane);
   const std::optional<Plane> bias_plane = bias_of(bias, frame);
 
   const size_t count = size_t(frame.width) * size_t(frame.height);
-  std::optional<Plane> dark_plane;  // as given, for the checks after the match
+  std::optional<Plane> dark_plane;  // as given, for the fit and the checks
   if (!dark.is_none()) dark_plane = plane_of(dark, "dark");
   Plane given_glow, given_hot;
   float *split_glow = nullptr, *split_hot = nullptr;  // a dark split for this call alone
@@ -232,11 +254,15 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
     hot = given_hot.data();
   }
   Plane scaled_glow = new_plane(frame), scaled_hot = new_plane(frame);
-  // Without the dark the checks read it put together again from its parts.
+  // Without the dark, the fit and the checks read it put together again
+  // from its parts (the bias less only where the dark's saturation would
+  // count, which is then unknown).
   float* joined = dark_plane ? nullptr : scratch_plane(0, count);
   const double light_maximum = largest_of(light);
-  const double dark_maximum =
-      dark.is_none() ? std::numeric_limits<double>::quiet_NaN() : largest_of(dark);
+  const double dark_maximum = dark.is_none() ? NAN : largest_of(dark);
+  const double light_saturation = saturation_level(light_plane.data(), count, light_maximum);
+  const double dark_saturation =
+      dark_plane ? saturation_level(dark_plane->data(), count, dark_maximum) : NAN;
 
   // As the tool: without a bias the factor means nothing.
   const float* bias_data = data_or_null(bias_plane);
@@ -250,29 +276,40 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   float* scaled_hot_out = scaled_hot.mutable_data();
   float* corrected_out = corrected ? corrected->mutable_data() : nullptr;
   Measurement levels;
+  ScaleFit fit;
+  float glow_scale, hot_scale;
   std::vector<Diagnostic> diagnostics;
   {
     py::gil_scoped_release unlocked;
     if (split_glow) split_dark(frame, dark_plane->data(), bias_data, split_glow, split_hot);
+    for (size_t i = 0; joined && i < count; ++i)
+      joined[i] = glow[i] + hot[i] + (bias_data ? bias_data[i] : 0.0f);
+    const float* dark_pixels = dark_plane ? dark_plane->data() : joined;
     // The matched plane holds the light less the bias until the scaling.
     const float* measured =
         light_to_measure(frame, light_plane.data(), bias_data, factor, matched_out);
     levels = measure(frame, measured, glow, hot);
-    scale_and_sum(frame, glow, levels.glow_ratio, hot, levels.hot_ratio, bias_data, factor,
-                  matched_out, scaled_glow_out, scaled_hot_out);
+    glow_scale = levels.glow_ratio, hot_scale = levels.hot_ratio;
+    if (fitted) {
+      const FitSample sample = fit_sample(frame, dark_pixels, glow, hot, dark_saturation);
+      fit = fit_scales(
+          sample, sample_light(light_plane.data(), bias_data, factor, sample, light_saturation));
+      if (fit.solved) glow_scale = float(fit.glow_scale), hot_scale = float(fit.hot_scale);
+    }
+    scale_and_sum(frame, glow, glow_scale, hot, hot_scale, bias_data, factor, matched_out,
+                  scaled_glow_out, scaled_hot_out);
     if (corrected_out) correct_light(frame, light_plane.data(), matched_out, corrected_out);
-    for (size_t i = 0; joined && i < count; ++i)
-      joined[i] = glow[i] + hot[i] + (bias_data ? bias_data[i] : 0.0f);
     DiagnosticInput in;
     in.width = frame.width, in.height = frame.height;
     in.use_bias = bias_data != nullptr;
     in.light = light_plane.data(), in.bias = bias_data, in.bias_factor = factor;
-    in.dark = dark_plane ? dark_plane->data() : joined;
-    in.glow = glow;
+    in.dark = dark_pixels, in.glow = glow;
     in.matched = matched_out, in.corrected = corrected_out;
     take_measurement(in, levels);
+    if (fitted) take_fit(in, fit, glow_scale, hot_scale);
     in.light_maximum = light_maximum, in.dark_maximum = dark_maximum;
-    in.exposure_ratio = exposure_ratio.value_or(std::numeric_limits<double>::quiet_NaN());
+    in.dark_saturation = dark_saturation;
+    in.exposure_ratio = exposure_ratio.value_or(NAN);
     diagnostics = diagnose_match(in);
   }
   result.glow = scaled_glow;
@@ -280,6 +317,10 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   result.matched = matched;
   result.corrected = corrected ? py::object(*corrected) : py::none();
   result.levels = levels_of(levels);
+  result.levels["method"] = method;
+  result.levels["glow_scale"] = double(glow_scale);
+  result.levels["hot_scale"] = double(hot_scale);
+  result.levels["fit"] = fitted ? py::object(fit_of(fit)) : py::none();
   result.warnings = warnings_of(diagnostics);
   return result;
 }
@@ -396,15 +437,19 @@ PYBIND11_MODULE(_tenvora, m) {
           if (("," + codes + ",").find("," + code + ",") == std::string::npos)
             codes += (codes.empty() ? "" : ",") + code;
         }
-        return "<tenvora.MatchResult glow_ratio=" + std::string(py::repr(r.levels["glow_ratio"])) +
-               " hot_ratio=" + std::string(py::repr(r.levels["hot_ratio"])) +
+        return "<tenvora.MatchResult method=" + std::string(py::str(r.levels["method"])) +
+               " glow_scale=" + std::string(py::repr(r.levels["glow_scale"])) +
+               " hot_scale=" + std::string(py::repr(r.levels["hot_scale"])) +
                (codes.empty() ? "" : " warnings=" + codes) + ">";
       });
 
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
-        py::kw_only(), py::arg("exposure_ratio") = py::none(),
-        "Matches the dark (less the bias) to the light. With dark_parts, the (glow, hot) pair "
+        py::arg("method") = "fit", py::kw_only(), py::arg("exposure_ratio") = py::none(),
+        "Matches the dark (less the bias) to the light: method 'fit' (the default) fits both "
+        "scales over the whole frame, 'plugin' takes the plug-in's levels and gives its images "
+        "bit for bit; levels holds the plug-in's levels either way, the scales applied and the "
+        "fit. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
         "The result's warnings are the checks tenvora-match makes after a match; given the "
         "exposure ratio (exposure_ratio()), scales far from it are warned of too. The memory of "

@@ -1,6 +1,7 @@
 """A directory of lights matched against one dark (and bias) on a Dask cluster.
 
-    dask_night.py --dark D.fits [--bias B.fits] [--subtract] --out-dir OUT LIGHTS_DIR
+    dask_night.py --dark D.fits [--bias B.fits] [--subtract] [--method fit|plugin]
+                  --out-dir OUT LIGHTS_DIR
                   [--scheduler tcp://scheduler:8786 | --workers 2]
 
 Without --scheduler it starts a LocalCluster of --workers processes; with it,
@@ -28,6 +29,8 @@ def main():
     parser.add_argument("--bias")
     parser.add_argument("--bias-factor", type=int, default=1)
     parser.add_argument("--subtract", action="store_true")
+    parser.add_argument("--method", choices=("fit", "plugin"), default="fit",
+                        help="fit both scales over the frame (default) or the plug-in's levels")
     parser.add_argument("--out-dir", required=True)
     parser.add_argument("--overwrite", action="store_true")
     parser.add_argument("--scheduler", help="address of a running scheduler")
@@ -44,7 +47,8 @@ def main():
         client = Client(cluster)
     try:
         rows = night.match_night(lights, args.dark, args.out_dir, args.bias, args.bias_factor,
-                                 args.subtract, args.overwrite, client=client)
+                                 args.subtract, args.overwrite, client=client,
+                                 method=args.method)
     except (OSError, ValueError) as e:
         # A bad dark or bias, or outputs refused before any work.
         print(f"dask_night.py: {e}", file=sys.stderr)

@@ -172,6 +172,17 @@ def _header(light_header, title, names, bias_factor, levels, warnings):
     put("DARKBLKX", levels["darkest_block"][0])
     put("DARKBLKY", levels["darkest_block"][1])
     put("TVWARN", warning_codes(warnings))
+    put("TVMETHOD", levels["method"])
+    put("GLOWSCL", levels["glow_scale"])
+    put("HOTSCL", levels["hot_scale"])
+    fit = levels["fit"]
+    if fit is not None:
+        for name, key in (("GLOWSERR", "glow_error"), ("HOTSERR", "hot_error"),
+                          ("FITSKY0", "sky_level"), ("FITSKYX", "sky_x"), ("FITSKYY", "sky_y"),
+                          ("FITNPIX", "used"), ("FITNCLIP", "clipped"), ("FITNLEFT", "left_out"),
+                          ("FITNOISE", "residual_noise")):
+            if fit[key] is not None:
+                put(name, fit[key])
     _add_history(header, f"{creator}: {title} for light {names['light']}")
     _add_history(header, f"dark {names['dark']}")
     _add_history(header, f"bias {names['bias']}, factor {bias_factor}" if bias else "no bias")
@@ -181,11 +192,23 @@ def _header(light_header, title, names, bias_factor, levels, warnings):
         _add_history(header, f"exposure ratio {double_text(levels['exposure_ratio'])} (light "
                              f"{double_text(exposure(light_header))} s, dark "
                              f"{double_text(levels['dark_exposure'])} s)")
+    if fit is None:
+        _add_history(header, "scales: the plug-in's ratios")
+    elif fit["solved"]:
+        def error(key):
+            return "NaN" if fit[key] is None else double_text(fit[key])
+
+        _add_history(header, f"scales fitted: glow {float_text(levels['glow_scale'])} +- "
+                             f"{error('glow_error')}, hot "
+                             f"{float_text(levels['hot_scale'])} +- {error('hot_error')}")
+    else:
+        _add_history(header, "too few pixels for the fit: scales the plug-in's ratios")
     return header
 
 
 def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None, *,
-          light_name="light", dark_name="dark", bias_name="bias", dark_exposure=None):
+          light_name="light", dark_name="dark", bias_name="bias", dark_exposure=None,
+          method="fit"):
     """`tenvora.match` on CCDData: light, dark and bias are CCDData (dark may be None
     with dark_parts, the (glow, hot) pair of `tenvora.split_dark`).
 
@@ -196,8 +219,10 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     Inputs in other units than the light's raise ValueError, inputs that are not CCDData
     TypeError. The levels also hold `dark_exposure` (seconds: from the dark's header, or
     dark_exposure when dark is None) and `exposure_ratio`, the light's exposure time over
-    it (`tenvora.exposure_ratio`); None when unknown. The checks' warnings, with the
-    exposure ratio's, are on the result and, as codes, in each output's TVWARN.
+    it (`tenvora.exposure_ratio`); None when unknown. method is "fit" (the default: both
+    scales fitted over the frame) or "plugin" (the plug-in's levels), as for
+    `tenvora.match`. The checks' warnings, with the exposure ratio's, are on the result
+    and, as codes, in each output's TVWARN.
     """
     for frame, name, needed in ((light, "light", True), (dark, "dark", dark_parts is None),
                                 (bias, "bias", False)):
@@ -209,7 +234,7 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     ratio = tenvora.exposure_ratio(exposure(light.header), dark_exposure)
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts,
-                           exposure_ratio=ratio)
+                           method=method, exposure_ratio=ratio)
     for key, level in LEVELS:
         what = _not_finite(result.levels[level])
         if what is not None:

@@ -20,10 +20,11 @@ ROW_KEYS = ("glow_light", "glow_dark", "glow_ratio", "hot_light", "hot_dark", "h
 
 
 def stem(path):
-    """The light's name without its FITS extension (and .gz), as the tool names outputs."""
+    """The light's name without its FITS extension (and .gz or .fz), as the tool names
+    outputs."""
     name = os.path.basename(path)
     low = name.lower()
-    if low.endswith(".gz"):
+    if low.endswith((".gz", ".fz")):
         name, low = name[:-3], low[:-3]
     for extension in EXTENSIONS:
         if low.endswith(extension) and len(low) > len(extension):
@@ -57,7 +58,7 @@ def lights_in(directory, leave_out=()):
     paths = []
     for name in sorted(os.listdir(directory), key=natural_key):
         path = os.path.join(directory, name)
-        low = name.lower().removesuffix(".gz")
+        low = name.lower().removesuffix(".gz").removesuffix(".fz")
         if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):
             continue
         if os.path.realpath(path) not in skip and not _made_by_us(path):
@@ -106,17 +107,18 @@ def output_path(path, out_dir, subtract):
 
 def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_name="bias",
                bias_factor=1, subtract=False, overwrite=False, dark_exposure=None,
-               inputs=frozenset()):
-    """Matches one light file and writes `<stem>_corrected.fits` with subtract, else
-    `<stem>_matched.fits`; returns its report row, with the checks' warnings. The output
-    is written under a temporary name first: it appears whole or not at all."""
+               inputs=frozenset(), method="fit"):
+    """Matches one light file (method "fit" or "plugin") and writes `<stem>_corrected.fits`
+    with subtract, else `<stem>_matched.fits`; returns its report row, with the checks'
+    warnings. The output is written under a temporary name first: it appears whole or not
+    at all."""
     light = read(path)
     (height, width), (dark_height, dark_width) = light.data.shape, dark_parts[0].shape
     if (height, width) != (dark_height, dark_width):
         raise ValueError(f"is {width} x {height}, the dark frame {dark_width} x {dark_height}")
     result = ccdproc.match(light, dark, bias, bias_factor, subtract, dark_parts,
                            light_name=os.path.basename(path), dark_name=dark_name,
-                           bias_name=bias_name, dark_exposure=dark_exposure)
+                           bias_name=bias_name, dark_exposure=dark_exposure, method=method)
     target = output_path(path, out_dir, subtract)
     fd, written = tempfile.mkstemp(prefix=".tenvora-night-", suffix=".fits", dir=out_dir)
     os.close(fd)
@@ -130,6 +132,12 @@ def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_
     row = {"file": path}
     row.update((key, levels[key]) for key in ROW_KEYS)
     row["darkest_x"], row["darkest_y"] = levels["darkest_block"]
+    row["method"] = levels["method"]
+    row["glow_scale"], row["hot_scale"] = levels["glow_scale"], levels["hot_scale"]
+    fit = levels["fit"] or {}
+    for key in ("glow_error", "hot_error", "sky_level", "sky_x", "sky_y", "used", "clipped",
+                "left_out", "residual_noise"):
+        row[f"fit_{key}"] = fit.get(key)
     row["warnings"] = result.warnings
     return row
 
@@ -158,9 +166,9 @@ def check_outputs(lights, dark_path, bias_path, out_dir, subtract, overwrite):
 
 
 def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtract=False,
-                overwrite=False, client=None):
-    """Matches the lights against the dark (and bias) and returns a row per light in the
-    order given: its report row, or for a light that failed {"file", "problem"} (it
+                overwrite=False, client=None, method="fit"):
+    """Matches the lights against the dark (and bias), the scales fitted (method "fit")
+    or the plug-in's levels ("plugin"), and returns a row per light in the order given: its report row, or for a light that failed {"file", "problem"} (it
     leaves no output). With a Dask client the split dark and the bias go to every
     worker once and the lights are matched there; without one, here in turn.
 
@@ -182,7 +190,7 @@ def match_night(lights, dark_path, out_dir, bias_path=None, bias_factor=1, subtr
                     dark_exposure=dark_exposure,
                     bias_name=None if bias_path is None else os.path.basename(bias_path),
                     bias_factor=bias_factor, subtract=subtract, overwrite=overwrite,
-                    inputs=inputs)
+                    inputs=inputs, method=method)
     if client is None:
         return [light_row(light, parts, dark=dark, bias=bias, **settings) for light in lights]
     # In a list, so each goes as one piece rather than element by element.

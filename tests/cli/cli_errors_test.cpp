@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <functional>
 
@@ -63,6 +64,14 @@ void write_damaged_gzip(const TempDir& d, const std::string& name,
   std::string packed((std::istreambuf_iterator<char>(packed_in)), {});
   damage(packed);
   std::ofstream(d / name, std::ios::binary | std::ios::trunc) << packed;
+}
+
+// The frame of from times factor, as a new file of that type.
+void write_scaled(const std::string& from, const std::string& to, float factor,
+                  int image_type = -32) {
+  Frame frame = read_fits(from);
+  for (float& v : frame.pixels) v = image_type > 0 ? std::round(v * factor) : v * factor;
+  write_fits(to, frame, {}, image_type);
 }
 
 std::vector<std::string> image_cards(int bitpix, long width, long height) {
@@ -122,6 +131,24 @@ const BadCase kCases[] = {
      },
      with_light("@/cut.fits"), "@/cut.fits",
      "is truncated: its 48 x 40 image needs 7680 bytes of data, the file holds 1120"},
+    // A tile-compressed light cut short: its table and heap are checked, not the
+    // image's size (a whole .fz file holds fewer bytes than its image).
+    {"tile_compressed_truncated",
+     [](const TempDir& d) {
+       write_fits(d / "l.fits.fz", read_fits(d / "light.fits"), {}, -32, {}, true);
+       std::ifstream in(d / "l.fits.fz", std::ios::binary);
+       std::string bytes((std::istreambuf_iterator<char>(in)), {});
+       std::ofstream(d / "cut.fits.fz", std::ios::binary) << bytes.substr(0, 9000);
+     },
+     with_light("@/cut.fits.fz"), "@/cut.fits.fz", "is truncated: its 48 x 40 image needs "},
+    {"tile_compressed_larger_than_the_limit",
+     [](const TempDir& d) {
+       write_fits(d / "l.fits.fz", read_fits(d / "light.fits"), {}, -32, {}, true);
+     },
+     {"--light", "@/l.fits.fz", "--dark", "@/dark.fits", "--out-dir", "@/out", "--max-pixels",
+      "1000"},
+     "@/l.fits.fz",
+     "image of 48 x 40 pixels is larger than --max-pixels 1000"},
     // A small header declaring a frame far larger than the file or the limit.
     {"huge_declared_size",
      [](const TempDir& d) { write_raw_fits(d / "huge.fits", image_cards(8, 46340, 46340), 11000); },
@@ -214,6 +241,28 @@ const BadCase kCases[] = {
       "@/light.fits", "@/light2.fits"},
      "@/small.fits",
      "is 47 x 40, the dark frame 48 x 40"},
+    // Masters normalised to 0..1 against ADU frames, and the other way round.
+    {"normalised_dark_against_adu_light",
+     [](const TempDir& d) { write_scaled(d / "light.fits", d / "ndark.fits", 1 / 65535.0f); },
+     with_dark("@/ndark.fits"), "@/ndark.fits",
+     "looks normalised to 0..1 (every value within -0.5 to 1.5) while "},
+    {"normalised_bias_against_integer_light",
+     [](const TempDir& d) {
+       write_scaled(d / "bias.fits", d / "nbias.fits", 1 / 65535.0f);
+       write_scaled(d / "light.fits", d / "ulight.fits", 1, USHORT_IMG);
+     },
+     {"--light", "@/ulight.fits", "--dark", "@/dark.fits", "--bias", "@/nbias.fits", "--out-dir",
+      "@/out"},
+     "@/nbias.fits",
+     "looks normalised to 0..1 (every value within -0.5 to 1.5) while "},
+    {"adu_dark_against_normalised_light",
+     [](const TempDir& d) { write_scaled(d / "light.fits", d / "nlight.fits", 1 / 65535.0f); },
+     with_light("@/nlight.fits"), "@/dark.fits", "is in ADU while "},
+    {"adu_bias_against_normalised_dark_batch",
+     [](const TempDir& d) { write_scaled(d / "dark.fits", d / "ndark.fits", 1 / 65535.0f); },
+     {"--dark", "@/ndark.fits", "--bias", "@/bias.fits", "--out-dir", "@/out", "@/light.fits"},
+     "@/bias.fits",
+     "is in ADU while "},
     {"factor_too_big", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor", "1000"}),
      "--bias-factor", "'1000' is not a whole number from 0 to 999"},
     {"factor_negative", nothing, good_with({"--bias", "@/bias.fits", "--bias-factor=-1"}),

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "fits/output_keywords.h"
@@ -22,6 +23,7 @@
 #include "plugin/plugin_state.h"
 #include "testhost/driver.h"
 #include "tests/cli/cli_run.h"
+#include "tools/tenvora_match/frame_units.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/match_frames.h"
 #include "tools/tenvora_match/preview_png.h"
@@ -104,8 +106,8 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   const Mode& m = GetParam();
   TempDir dir;
   const DemoSet set = write_small_set(dir);
-  std::vector<std::string> args = {"--light",         dir / "light.fits", "--dark",
-                                   dir / "dark.fits", "--out-dir",        dir / "out"};
+  std::vector<std::string> args = {"--light",   dir / "light.fits", "--dark",   dir / "dark.fits",
+                                   "--out-dir", dir / "out",        "--method", "plugin"};
   if (m.bias)
     args.insert(args.end(),
                 {"--bias", dir / "bias.fits", "--bias-factor", std::to_string(m.factor)});
@@ -197,7 +199,7 @@ TEST_P(Outputs, InMemoryEqualThePluginsImagesBitForBit) {
     threads.emplace_back([&, n] {
       const DarkSet set =
           split_dark_set(sets[n].dark, m.bias ? sets[n].bias : Frame{}, m.factor, m.subtract);
-      tool[n] = match_light(sets[n].light, set);
+      tool[n] = match_light(sets[n].light, set, true, NAN, MatchMethod::plugin);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -232,7 +234,8 @@ float from_bits(uint32_t bits) {
 }
 
 // Infinities, -0.0, subnormals and NaNs with payloads reach the plug-in as
-// stored, so the tool's outputs equal the plug-in's in the host.
+// stored, so the tool's outputs equal the plug-in's in the host; so do they
+// from tile-compressed inputs, and into --compress outputs.
 TEST(SpecialFloats, ReachThePluginAsStored) {
   const float specials[] = {INFINITY,
                             -INFINITY,
@@ -246,21 +249,70 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
   DemoSet set = write_small_set(dir);
   for (Frame* f : {&set.light, &set.dark})
     for (size_t k = 0; k < std::size(specials); ++k) f->pixels[40 + 97 * k] = specials[k];
-  for (const char* name : {"light.fits", "dark.fits"}) unlink((dir / name).c_str());
-  write_fits(dir / "light.fits", set.light, {});
-  write_fits(dir / "dark.fits", set.dark, {});
-  ASSERT_EQ(run_cli({"--light", dir / "light.fits", "--dark", dir / "dark.fits", "--subtract",
-                     "--out-dir", dir / "out"})
-                .status,
-            0);
   DirectRun direct;
   run_directly(set, Mode{"special", false, 0, true}, direct);
   ASSERT_EQ(direct.made.size(), 4u);
-  for (const testhost::HostImage* image : direct.made)
-    EXPECT_TRUE(
-        same_bits(read_fits(dir / ("out/light_" + output_kind(image->title) + ".fits")).pixels,
-                  image->pixels))
-        << image->title;
+  for (const std::string extension : {".fits", ".fits.fz"}) {
+    const bool compress = extension != ".fits";
+    const std::string light = dir / ("l" + extension), dark = dir / ("d" + extension);
+    write_fits(light, set.light, {}, FLOAT_IMG, {}, compress);
+    write_fits(dark, set.dark, {}, FLOAT_IMG, {}, compress);
+    std::vector<std::string> args = {"--light",    light,       "--dark",    dark,
+                                     "--subtract", "--out-dir", dir / "out", "--overwrite",
+                                     "--method",   "plugin"};
+    if (compress) args.push_back("--compress");
+    ASSERT_EQ(run_cli(args).status, 0) << extension;
+    for (const testhost::HostImage* image : direct.made)
+      EXPECT_TRUE(
+          same_bits(read_fits(dir / ("out/l_" + output_kind(image->title) + extension)).pixels,
+                    image->pixels))
+          << image->title << extension;
+  }
+}
+
+// Folders take tile-compressed lights; --compress writes .fits.fz outputs
+// that hold the plain run's pixels and that the next run over the folder
+// leaves out.
+TEST(Compressed, LightsInFoldersAndOutputs) {
+  TempDir dir;
+  const DemoSet set = write_small_set(dir);
+  mkdir((dir / "night").c_str(), 0777);
+  fitsfile* file = nullptr;
+  int status = 0;
+  long axes[2] = {set.light.width, set.light.height};
+  const std::vector<unsigned short> adu(set.light.pixels.begin(), set.light.pixels.end());
+  fits_create_file(&file, ((dir / "night/m1.FITS.FZ") + "[compress R]").c_str(), &status);
+  fits_create_img(file, USHORT_IMG, 2, axes, &status);
+  fits_write_key_dbl(file, "EXPTIME", 60, -6, "", &status);
+  fits_write_img(file, TUSHORT, 1, adu.size(), const_cast<unsigned short*>(adu.data()), &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0);
+  const Frame plain{set.light.width, set.light.height,
+                    Pixels(adu.begin(), adu.end())};  // the light as the camera stored it
+  write_fits(dir / "night/m2.fits", plain, {double_key("EXPTIME", 60, "")}, USHORT_IMG);
+  mkdir((dir / "plain").c_str(), 0777);
+  for (int run = 0; run < 2; ++run) {
+    const CliRun fz = run_cli({"--dark", dir / "dark.fits", "--out-dir", dir / "night",
+                               "--compress", "--overwrite", dir / "night"});
+    ASSERT_EQ(fz.status, 0) << fz.err;
+    EXPECT_NE(fz.out.find("2 of 2 lights matched"), std::string::npos) << fz.out;
+  }
+  ASSERT_EQ(
+      run_cli({"--dark", dir / "dark.fits", "--out-dir", dir / "plain", dir / "night"}).status, 0);
+  EXPECT_EQ(list_dir(dir / "plain"), (std::set<std::string>{"m1_matched.fits", "m2_matched.fits"}));
+  for (const char* stem : {"m1", "m2"}) {
+    const std::string name = std::string(stem) + "_matched.fits";
+    EXPECT_TRUE(same_bits(read_fits(dir / ("night/" + name + ".fz")).pixels,
+                          read_fits(dir / ("plain/" + name)).pixels))
+        << name;
+    Header h(dir / ("night/" + name + ".fz"));
+    EXPECT_EQ(h.text(output_keyword::creator.name), "tenvora-match " TENVORA_VERSION);
+    fits_movabs_hdu(h.file, 2, nullptr, &h.status);  // the image's HDU: the light's cards
+    EXPECT_EQ(h.number<double>("EXPTIME", TDOUBLE), 60.0);
+    EXPECT_EQ(h.text(output_keyword::light_file.name),
+              std::string(stem) + (stem[1] == '1' ? ".FITS.FZ" : ".fits"));
+    EXPECT_EQ(h.status, 0);
+  }
 }
 
 std::string file_bytes(const std::string& path) {
@@ -437,7 +489,9 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   EXPECT_EQ(lines[0],
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
             "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
-            "negative_share,warnings");
+            "negative_share,method,glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,"
+            "sky_y,fit_used,fit_clipped,fit_left_out,fit_noise,noise_fit,hot_residual_fit,"
+            "noise_plugin,hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings");
   EXPECT_EQ(lines[2].rfind(dir / "night/m42_0002.fit,2026-12-01T22:10:00,", 0), 0u) << lines[2];
 
   for (const char* name : {"m42_0002_corrected.fits", "m42_0002_matched.fits"}) {
@@ -465,9 +519,10 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
   for (size_t i = 0; i < set.light.pixels.size(); ++i)
     set.light.pixels[i] = 25 * (set.dark.pixels[i] - set.bias.pixels[i]) + set.bias.pixels[i];
   write_fits(dir / "strong.fits", set.light, {});
-  const CliRun run = run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir",
-                              dir / "out", dir / "strong.fits", dir / "light.fits", "--jobs", "1",
-                              "--json", "--report", dir / "out/night.json", "-v"});
+  const CliRun run =
+      run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir", dir / "out",
+               dir / "strong.fits", dir / "light.fits", "--jobs", "1", "--json", "--report",
+               dir / "out/night.json", "-v", "--method", "plugin"});
   ASSERT_EQ(run.status, 0) << run.err;
   // The small set leaves some grid cells without a hot pixel: warnings too.
   const nlohmann::json warnings = nlohmann::json::parse(run.out)["lights"][0]["warnings"];
@@ -553,19 +608,43 @@ INSTANTIATE_TEST_SUITE_P(Darks, Exposure,
                                                         {double_key("EXPTIME", 100, "")},
                                                         1.2,
                                                         "glow_ratio",
-                                                        "  hot 1.6988323  exposure 1.2  "},
+                                                        "  exposure 1.2  scale-off-exposure\n"},
                                            ExposureCase{"hot_far_above_exposure_keyword",
                                                         {double_key("EXPOSURE", 200, "")},
                                                         0.6,
                                                         "hot_ratio",
-                                                        "  hot 1.6988323  exposure 0.6  "},
+                                                        "  exposure 0.6  scale-off-exposure\n"},
                                            ExposureCase{"exptime_before_exposure",
                                                         {double_key("EXPOSURE", 100, ""),
                                                          double_key("EXPTIME", 200, "")},
                                                         0.6,
                                                         "hot_ratio",
-                                                        "  hot 1.6988323  exposure 0.6  "}),
+                                                        "  exposure 0.6  scale-off-exposure\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A frame's units: integer files are ADU whatever their values; a float
+// frame is normalised only when every finite value lies within -0.5 to 1.5.
+TEST(FrameUnitsOf, IntegerFilesValuesAndEdges) {
+  const struct {
+    const char* name;
+    int bitpix;
+    std::vector<float> values;
+    FrameUnits units;
+  } rows[] = {
+      {"normalised", -32, {0.01f, 0.5f, 1.0f, -0.2f, NAN, INFINITY}, FrameUnits::normalised},
+      {"at_the_edges", -64, {-0.5f, 1.5f}, FrameUnits::normalised},
+      {"one_hot_pixel", -32, {0.01f, 0.02f, 0.03f, 1.6f}, FrameUnits::unknown},
+      {"mostly_above_2", -32, {3, 500, 700, 0.1f, NAN}, FrameUnits::adu},
+      {"half_above_2", -32, {0.1f, 0.2f, 3, 4}, FrameUnits::unknown},
+      {"integer_file_of_0_and_1", 16, {0, 1, 1, 0}, FrameUnits::adu},
+      {"nothing_finite", -32, {NAN, -INFINITY}, FrameUnits::unknown},
+  };
+  for (const auto& row : rows) {
+    Frame frame{int32_t(row.values.size()), 1, Pixels(row.values.begin(), row.values.end())};
+    frame.storage.bitpix = row.bitpix;
+    EXPECT_EQ(frame_units(frame), row.units) << row.name;
+  }
+}
 
 // File names of any bytes: named outputs, and valid JSON.
 TEST(Batch, JsonIsValidWhateverBytesANameHolds) {
@@ -848,11 +927,12 @@ TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
   // Names relative to the lights' folder, the codes on the light's line, the
   // texts once at the end; none on standard error without -v.
   const bool strong = std::count(c.lights.begin(), c.lights.end(), "strong") > 0;
-  EXPECT_EQ(std::regex_search(run.out, std::regex("(^|\n)strong.fits  glow [0-9.]+  hot [0-9.]+  "
-                                                  "[a-z,-]*ratio-out-of-range[a-z,-]*\n")),
+  EXPECT_EQ(std::regex_search(run.out, std::regex("(^|\n)strong.fits  glow [0-9.]+ \\+- [0-9.e-]+  "
+                                                  "hot [0-9.]+ \\+- [0-9.e-]+  "
+                                                  "[a-z,-]*fit-scale-out-of-range[a-z,-]*\n")),
             strong)
       << run.out;
-  EXPECT_EQ(run.out.find("\nwarning ratio-out-of-range on 1 light; strong.fits: The ") !=
+  EXPECT_EQ(run.out.find("\nwarning fit-scale-out-of-range on 1 light; strong.fits: The ") !=
                 std::string::npos,
             strong)
       << run.out;
@@ -863,7 +943,8 @@ TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
   for (const std::string& light : c.lights) {
     if (light == "broken") continue;
     Header h(out / (stem(light) + "_matched.fits"));
-    EXPECT_EQ(h.text("TVWARN").find("ratio-out-of-range") != std::string::npos, light == "strong")
+    EXPECT_EQ(h.text("TVWARN").find("fit-scale-out-of-range") != std::string::npos,
+              light == "strong")
         << light << ": " << h.text("TVWARN");
     EXPECT_EQ(h.status, 0) << light;
   }
@@ -977,29 +1058,42 @@ TEST_P(SkipExisting, FinishesAnInterruptedNight) {
         rows[k].find(k < 3 ? "demo/light_0" + std::to_string(k) + ".fits,2026-" : "strong.fits,,"),
         std::string::npos)
         << rows[k];
-    EXPECT_EQ(rows[k].find(",,,,,,"), std::string::npos) << "levels read back: " << rows[k];
+    // The levels (glow_light to hot_ratio) and the scales with their errors
+    // (glow_scale to hot_error) read back; what the dark did cannot be.
+    std::vector<std::string> cells;
+    std::stringstream line(rows[k]);
+    for (std::string cell; std::getline(line, cell, ',');) cells.push_back(cell);
+    ASSERT_GT(cells.size(), 20u) << rows[k];
+    for (size_t column : {4, 5, 6, 7, 8, 9, 17, 18, 19, 20})
+      EXPECT_FALSE(cells[column].empty()) << "column " << column << " read back: " << rows[k];
   }
-  EXPECT_NE(rows[3].find("ratio-out-of-range"), std::string::npos) << rows[3];
+  EXPECT_NE(rows[3].find("fit-scale-out-of-range"), std::string::npos) << rows[3];
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, SkipExisting,
-    ::testing::Values(SkipCase{"resumed",
-                               {},
-                               {"--skip-existing", "--report", "night.csv"},
-                               0,
-                               "3 of 3 lights matched (2 by an earlier run), 1 with warnings"},
-                      SkipCase{"without_skip", {}, {}, 2, ""},
-                      SkipCase{
-                          "other_factor", {}, {"--skip-existing", "--bias-factor", "2"}, 2, ""},
-                      SkipCase{"other_factor_replaced",
-                               {},
-                               {"--skip-existing", "--bias-factor", "2", "--overwrite"},
-                               0,
-                               "3 of 3 lights matched, 3 with warnings"},
-                      SkipCase{"other_outputs",
-                               {"--outputs", "corrected"},
-                               {"--skip-existing", "--outputs", "corrected,matched"},
-                               2,
-                               ""}),
+    ::testing::Values(
+        SkipCase{"resumed",
+                 {},
+                 {"--skip-existing", "--report", "night.csv"},
+                 0,
+                 "3 of 3 lights matched (2 by an earlier run), 1 with warnings"},
+        SkipCase{"without_skip", {}, {}, 2, ""},
+        SkipCase{"other_factor", {}, {"--skip-existing", "--bias-factor", "2"}, 2, ""},
+        SkipCase{"other_factor_replaced",
+                 {},
+                 {"--skip-existing", "--bias-factor", "2", "--overwrite"},
+                 0,
+                 "3 of 3 lights matched, 3 with warnings"},
+        SkipCase{"other_outputs",
+                 {"--outputs", "corrected"},
+                 {"--skip-existing", "--outputs", "corrected,matched"},
+                 2,
+                 ""},
+        SkipCase{"other_method", {}, {"--skip-existing", "--method", "plugin"}, 2, ""},
+        SkipCase{"compressed_resumed",
+                 {"--compress"},
+                 {"--compress", "--skip-existing"},
+                 0,
+                 "3 of 3 lights matched (2 by an earlier run), 1 with warnings"}),
     [](const auto& info) { return std::string(info.param.name); });

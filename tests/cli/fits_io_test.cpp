@@ -27,7 +27,8 @@ struct BitpixCase {
   const char* name;
   int image_type;
   int bitpix_on_disk;
-  float first, step;  // the values written: first + step * i
+  float first, step;     // the values written: first + step * i
+  const char* compress;  // CFITSIO's [compress ...] of a tile-compressed file, "" for none
 };
 
 class ReadBitpix : public ::testing::TestWithParam<BitpixCase> {};
@@ -63,33 +64,72 @@ TEST_P(ReadBitpix, GivesTheValuesWrittenAsFloats) {
   const BitpixCase& c = GetParam();
   TempDir dir;
   const Frame written = ramp_frame(7, 5, c.first, c.step);
-  write_fits(dir / "f.fits", written, {}, c.image_type);
+  const std::string path = dir / (*c.compress ? "f.fits.fz" : "f.fits");
+  if (*c.compress) {
+    // As other programs write them: lossless for integers, GZIP_2 floats unquantised.
+    fitsfile* file = nullptr;
+    int status = 0;
+    long axes[2] = {7, 5};
+    fits_create_file(&file, (path + "[compress " + c.compress + "]").c_str(), &status);
+    if (c.image_type < 0) fits_set_quantize_level(file, 0, &status);
+    fits_create_img(file, c.image_type, 2, axes, &status);
+    // Integers go in as the image's own type: CFITSIO's compression wants that.
+    const std::vector<short> shorts(written.pixels.begin(), written.pixels.end());
+    const std::vector<unsigned short> ushorts(written.pixels.begin(), written.pixels.end());
+    const std::vector<int> ints(written.pixels.begin(), written.pixels.end());
+    const std::pair<int, const void*> data =
+        c.image_type == SHORT_IMG    ? std::pair<int, const void*>{TSHORT, shorts.data()}
+        : c.image_type == USHORT_IMG ? std::pair<int, const void*>{TUSHORT, ushorts.data()}
+        : c.image_type == LONG_IMG   ? std::pair<int, const void*>{TINT, ints.data()}
+                                     : std::pair<int, const void*>{TFLOAT, written.pixels.data()};
+    fits_write_img(file, data.first, 1, 35, const_cast<void*>(data.second), &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+  } else {
+    write_fits(path, written, {}, c.image_type);
+  }
 
   fitsfile* file = nullptr;
   int status = 0, bitpix = 0;
-  fits_open_diskfile(&file, (dir / "f.fits").c_str(), READONLY, &status);
+  fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+  fits_movabs_hdu(file, *c.compress ? 2 : 1, nullptr, &status);
+  EXPECT_EQ(fits_is_compressed_image(file, &status), *c.compress ? 1 : 0);
   fits_get_img_type(file, &bitpix, &status);
   fits_close_file(file, &status);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(bitpix, c.bitpix_on_disk);
 
-  const Frame read = read_fits(dir / "f.fits");
+  const Frame read = read_fits(path);
   EXPECT_EQ(read.width, 7);
   EXPECT_EQ(read.height, 5);
   EXPECT_EQ(read.pixels, written.pixels);
-  expect_strips_as_whole(dir / "f.fits");
+  EXPECT_EQ(read.storage.bitpix, c.bitpix_on_disk);
+  if (!*c.compress) {
+    expect_strips_as_whole(path);
+  } else {
+    // Strips come through CFITSIO's decompression; inside gzip they are refused.
+    for (int32_t rows : {1, 2, 5})
+      EXPECT_EQ(bits_of(read_by_strips(path, rows)), bits_of(read.pixels)) << rows;
+    gzip_copy(path, path + ".gz");
+    EXPECT_THROW(FitsStrips(path + ".gz"), ToolError);
+  }
 }
 
 // Unsigned 16-bit is stored as BITPIX 16 with BZERO 32768: 65535 must come
 // back as 65535, not as -1.
 INSTANTIATE_TEST_SUITE_P(
     AllTypes, ReadBitpix,
-    ::testing::Values(BitpixCase{"bitpix8", BYTE_IMG, 8, 0, 7},
-                      BitpixCase{"bitpix16signed", SHORT_IMG, 16, -32768, 1800},
-                      BitpixCase{"bitpix16unsigned", USHORT_IMG, 16, 65535, -1800},
-                      BitpixCase{"bitpix32", LONG_IMG, 32, -16777216, 999999},
-                      BitpixCase{"bitpix_32", FLOAT_IMG, -32, -1.5e30f, 3.25e28f},
-                      BitpixCase{"bitpix_64", DOUBLE_IMG, -64, 0.1f, 0.3f}),
+    ::testing::Values(BitpixCase{"bitpix8", BYTE_IMG, 8, 0, 7, ""},
+                      BitpixCase{"bitpix16signed", SHORT_IMG, 16, -32768, 1800, ""},
+                      BitpixCase{"bitpix16unsigned", USHORT_IMG, 16, 65535, -1800, ""},
+                      BitpixCase{"bitpix32", LONG_IMG, 32, -16777216, 999999, ""},
+                      BitpixCase{"bitpix_32", FLOAT_IMG, -32, -1.5e30f, 3.25e28f, ""},
+                      BitpixCase{"bitpix_64", DOUBLE_IMG, -64, 0.1f, 0.3f, ""},
+                      BitpixCase{"fz_rice_bitpix16unsigned", USHORT_IMG, 16, 65535, -1800, "R"},
+                      BitpixCase{"fz_rice_bitpix16signed", SHORT_IMG, 16, -32768, 1800, "R"},
+                      BitpixCase{"fz_gzip_bitpix32", LONG_IMG, 32, -16777216, 999999, "G"},
+                      BitpixCase{"fz_gzip2_bitpix_32", FLOAT_IMG, -32, -1.5e30f, 3.25e28f, "G2"},
+                      BitpixCase{"fz_gzip2_bitpix_64", DOUBLE_IMG, -64, 0.1f, 0.3f, "G2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Writes an image with the given axes; with empty_primary, as the first
@@ -208,6 +248,15 @@ TEST(ReadFits, KeepsSpecialFloatValues) {
                       from_bits(0x7fc12345), from_bits(0xff800001), 1.5f}};
   write_fits(dir / "f.fits", floats, {});
   EXPECT_EQ(bits_of(read_fits(dir / "f.fits").pixels), bits_of(floats.pixels));
+  // Tile-compressed without quantisation, from a file and from memory.
+  write_fits(dir / "f.fits.fz", floats, {}, FLOAT_IMG, {}, true);
+  EXPECT_EQ(bits_of(read_fits(dir / "f.fits.fz").pixels), bits_of(floats.pixels));
+  std::ifstream fz(dir / "f.fits.fz", std::ios::binary);
+  const std::string fz_bytes((std::istreambuf_iterator<char>(fz)), {});
+  EXPECT_EQ(bits_of(read_fits_bytes("f.fz", reinterpret_cast<const unsigned char*>(fz_bytes.data()),
+                                    fz_bytes.size())
+                        .pixels),
+            bits_of(floats.pixels));
 
   const double doubles[] = {1e300, -1e300, -0.0, 1e-320, 0.1, -INFINITY, NAN, 3.4028235e38};
   fitsfile* file = nullptr;
@@ -220,6 +269,27 @@ TEST(ReadFits, KeepsSpecialFloatValues) {
   std::vector<float> rounded;
   for (double d : doubles) rounded.push_back(static_cast<float>(d));
   EXPECT_EQ(bits_of(read_fits(dir / "d.fits").pixels), bits_of(rounded));
+}
+
+// Floats quantised by the compression (the usual way of packing float
+// frames) come back as CFITSIO restores them, their blank pixels NaN.
+TEST(ReadFits, QuantisedCompressedFloatsWithBlanks) {
+  TempDir dir;
+  Frame f = ramp_frame(40, 30, 100.0f, 0.37f);
+  float blank = -999.0f;  // the writer's null value, stored as ZBLANK
+  f.pixels[5] = blank;
+  fitsfile* file = nullptr;
+  int status = 0;
+  long axes[2] = {40, 30};
+  fits_create_file(&file, ("!" + (dir / "q.fits.fz") + "[compress R]").c_str(), &status);
+  fits_create_img(file, FLOAT_IMG, 2, axes, &status);
+  fits_write_imgnull(file, TFLOAT, 1, 1200, f.pixels.data(), &blank, &status);
+  fits_close_file(file, &status);
+  ASSERT_EQ(status, 0);
+  const Frame read = read_fits(dir / "q.fits.fz");
+  EXPECT_TRUE(std::isnan(read.pixels[5]));
+  for (size_t i = 0; i < f.pixels.size(); ++i)
+    if (i != 5) ASSERT_NEAR(read.pixels[i], f.pixels[i], 1.0) << i;
 }
 
 // Gzip files are read, and a file in memory without the padding of its last

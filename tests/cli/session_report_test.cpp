@@ -28,15 +28,20 @@ std::vector<SessionRow> three_lights() {
                   9,
                   10.25,
                   3.5,
-                  0.0625,
-                  {"corner-source", "low-glow"}};
+                  0.0625};
+  full.glow_scale = 0.625f, full.glow_error = 0.002, full.hot_scale = 1.75f;
+  full.hot_error = 0.01, full.sky_level = 300.5, full.sky_x = 0.001, full.sky_y = -0.002;
+  full.fit_used = 1000, full.fit_clipped = 20, full.fit_left_out = 3, full.fit_noise = 7.5;
+  full.corrections = {{"fit", {7.25, 30.5}}, {"plugin", {9.5, 40.25}}};
+  full.warnings = {"corner-source", "low-glow"};
   SessionRow second = full;
   second.file = "L_002.fits";
   second.date_obs = "2026-12-08T22:19:05.25";
   second.glow_ratio = 0.1f;
   second.warnings.clear();
-  SessionRow bare;  // absent header values, nothing measured
+  SessionRow bare;  // absent header values, nothing measured, the plug-in's method
   bare.file = "odd, \"name\"\xff.fits";
+  bare.method = "plugin";
   return {full, second, bare};
 }
 
@@ -46,12 +51,16 @@ TEST(SessionReport, CsvHasOneLinePerLightWithEmptyCellsForAbsentValues) {
   EXPECT_EQ(out.str(),
             "file,date_obs,exptime,ccd_temp,glow_light,glow_dark,glow_ratio,hot_light,hot_dark,"
             "hot_ratio,exposure_ratio,darkest_x,darkest_y,noise_light,noise_corrected,"
-            "negative_share,warnings\n"
+            "negative_share,method,glow_scale,glow_error,hot_scale,hot_error,sky_level,sky_x,"
+            "sky_y,fit_used,fit_clipped,fit_left_out,fit_noise,noise_fit,hot_residual_fit,"
+            "noise_plugin,hot_residual_plugin,noise_exposure,hot_residual_exposure,warnings\n"
             "n1/L_001.fits,2026-12-08T22:14:05,300.0,-10.5,120.5,200.0,0.6,85.25,50.0,1.7,0.2,4,9,"
-            "10.25,3.5,0.0625,corner-source;low-glow\n"
+            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,"
+            "7.25,30.5,9.5,40.25,,,corner-source;low-glow\n"
             "L_002.fits,2026-12-08T22:19:05.25,300.0,-10.5,120.5,200.0,0.1,85.25,50.0,1.7,0.2,4,9,"
-            "10.25,3.5,0.0625,\n"
-            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,,0,0,,,,\n");
+            "10.25,3.5,0.0625,fit,0.625,0.002,1.75,0.01,300.5,0.001,-0.002,1000,20,3,7.5,"
+            "7.25,30.5,9.5,40.25,,,\n"
+            "\"odd, \"\"name\"\"\xff.fits\",,,,,,,,,,,0,0,,,,plugin,,,,,,,,,,,,,,,,,,\n");
 }
 
 TEST(SessionReport, JsonIsValidWithNullsAndValuesThatReadBack) {
@@ -63,14 +72,15 @@ TEST(SessionReport, JsonIsValidWithNullsAndValuesThatReadBack) {
   EXPECT_EQ(report[1]["glow_ratio"].get<float>(), 0.1f);
   EXPECT_EQ(report[1]["date_obs"], "2026-12-08T22:19:05.25");
   EXPECT_EQ(report[2]["file"], "odd, \"name\"\xef\xbf\xbd.fits");
-  for (const char* key :
-       {"date_obs", "exptime", "glow_ratio", "hot_light", "exposure_ratio", "noise_corrected"})
+  for (const char* key : {"date_obs", "exptime", "glow_ratio", "hot_light", "noise_corrected",
+                          "glow_scale", "fit_used", "exposure_ratio", "noise_fit"})
     EXPECT_TRUE(report[2][key].is_null()) << key;
   std::vector<std::string> keys;
   for (const auto& item : report[0].items()) keys.push_back(item.key());
   EXPECT_EQ(keys.front(), "file");
   EXPECT_EQ(keys.back(), "warnings");
-  EXPECT_EQ(keys.size(), 17u);
+  EXPECT_EQ(keys.size(), 35u);
+  EXPECT_EQ(report[0]["hot_residual_plugin"], 40.25);
 }
 
 TEST(SessionReport, FormatComesFromTheExtension) {

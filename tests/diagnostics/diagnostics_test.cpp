@@ -84,7 +84,7 @@ void make_demo(Case& c) {
   params.width = 2000, params.height = 1500;
   const DemoSet set = make_demo_set(params);
   const DarkSet dark_set = split_dark_set(set.dark, set.bias, 1, true);
-  MatchedFrames run = match_light(set.light, dark_set, false);
+  MatchedFrames run = match_light(set.light, dark_set, false, NAN, MatchMethod::plugin);
   const Measurement& m = run.levels;
 
   DiagnosticInput& in = c.input;
@@ -124,6 +124,18 @@ void clip_dark_at_4095_given_once(Case& c) {
   for (int32_t x = c.input.width - 11; x < c.input.width; ++x)
     c.at(c.dark, x, c.input.height - 1) = 4095;
   c.input.dark_saturation = saturation_level(c.dark.data(), c.dark.size(), c.input.dark_maximum);
+}
+
+// The small set's scales as a fit that went well: 0.5 and 2 with small
+// errors, most of the sample used; then changed by the case.
+void fitted(
+    Case& c, void (*change)(ScaleFit&) = [](ScaleFit&) {}) {
+  ScaleFit fit;
+  fit.solved = true;
+  fit.glow_scale = 0.5, fit.hot_scale = 2, fit.glow_error = 0.004, fit.hot_error = 0.01;
+  fit.sample = 2700, fit.used = 2600, fit.clipped = 90, fit.left_out = 10;
+  change(fit);
+  take_fit(c.input, fit, fit.glow_scale, fit.hot_scale);
 }
 
 struct Row {
@@ -221,7 +233,48 @@ INSTANTIATE_TEST_SUITE_P(
               for (size_t i = 0; i < c.matched.size() / 3; ++i) c.matched[i] += 300;
               c.input.corrected = nullptr;
             },
-            {"many-negative-pixels"}}),
+            {"many-negative-pixels"}},
+        // Under the fit the checks of the plug-in's levels give way to the fit's.
+        Row{"fitted_clean", [](Case& c) { make_small(c), fitted(c); }, {}},
+        Row{"fitted_with_star_on_corner_and_empty_cell",
+            [](Case& c) {
+              make_small(c), add_corner_star(c), fitted(c);
+              c.input.hot_found[4] = false, c.input.glow_dark = 0.4;
+            },
+            {}},
+        Row{"fitted_hot_pixel_at_16_bit_limit",
+            [](Case& c) {
+              make_small(c), fitted(c);
+              c.input.dark_maximum = largest_representable(16, 32768, 1);
+              c.at(c.dark, c.input.hot_x[4], c.input.hot_y[4]) = 65535;
+            },
+            {"saturated-hot-pixel"}},
+        Row{"fitted_no_bias_dark_with_offset",
+            [](Case& c) { make_small(c, false, 1000), fitted(c); },
+            {"dark-holds-bias"}},
+        Row{"fitted_on_few_pixels",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.used = 900; }); },
+            {"fit-few-pixels"}},
+        Row{"fit_not_solved",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.solved = false; }); },
+            {"fit-few-pixels"}},
+        Row{"fitted_glow_uncertain",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.glow_error = 0.2; }); },
+            {"fit-uncertain-scale"}},
+        Row{"fitted_hot_not_determined",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.hot_error = kNan; }); },
+            {"fit-uncertain-scale"}},
+        Row{"fitted_glow_negative",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.glow_scale = -0.2; }); },
+            {"fit-scale-out-of-range"}},
+        Row{"fitted_hot_25",
+            [](Case& c) { make_small(c), fitted(c, [](ScaleFit& f) { f.hot_scale = 25; }); },
+            {"fit-scale-out-of-range"}},
+        Row{"fit_clipped_half",
+            [](Case& c) {
+              make_small(c), fitted(c, [](ScaleFit& f) { f.used = 1300, f.clipped = 1390; });
+            },
+            {"fit-heavy-clipping"}}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 TEST(ExposureRatio, IsTheLightsTimeOverTheDarksWhenBothAreKnown) {

@@ -50,17 +50,20 @@ def same_bits(a, b):
     return a.dtype == b.dtype == np.float32 and np.array_equal(a.view(np.uint32), b.view(np.uint32))
 
 
-@pytest.mark.parametrize("bias_factor", [None, 0, 1, 3])
-def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
+@pytest.mark.parametrize("bias_factor, method",
+                         [(None, "plugin"), (0, "plugin"), (1, "plugin"), (3, "plugin"),
+                          (None, "fit"), (1, "fit")])
+def test_outputs_are_the_tools(demo, tmp_path, bias_factor, method):
     folder, frames = demo
     args = [TOOL, "--light", str(folder / "light_01.fits"), "--dark", str(folder / "dark.fits")]
     if bias_factor is not None:
         args += ["--bias", str(folder / "bias.fits"), "--bias-factor", str(bias_factor)]
-    args += ["--subtract", "--out-dir", str(tmp_path), "--json"]
+    args += ["--subtract", "--out-dir", str(tmp_path), "--json", "--method", method]
     run = json.loads(subprocess.run(args, check=True, capture_output=True).stdout)
 
     bias = None if bias_factor is None else frames["bias"]
-    result = tenvora.match(frames["light"], frames["dark"], bias, bias_factor or 0, subtract=True)
+    result = tenvora.match(frames["light"], frames["dark"], bias, bias_factor or 0, subtract=True,
+                           method=method)
     for name in ("glow", "hot", "matched", "corrected"):
         assert same_bits(getattr(result, name), read_fits(tmp_path / f"light_01_{name}.fits")), name
     levels = result.levels
@@ -70,6 +73,12 @@ def test_outputs_are_the_tools(demo, tmp_path, bias_factor):
             expected = run[part][level] if (part, level) == ("hot", "light") else np.float32(run[part][level])
             assert value == expected, (part, level)
     assert levels["darkest_block"] == (run["darkest_block"]["x"], run["darkest_block"]["y"])
+    assert levels["method"] == run["method"] == method
+    assert levels["glow_scale"] == np.float32(run["scales"]["glow"])
+    assert levels["hot_scale"] == np.float32(run["scales"]["hot"])
+    if method == "fit":
+        assert levels["fit"]["used"] == run["fit"]["pixels"]["used"]
+        assert levels["fit"]["glow_error"] == run["fit"]["glow_error"]
     assert len(levels["hot_pixels"]) == len(levels["hot_pixel_found"]) == 9
 
 
@@ -96,7 +105,7 @@ def test_warnings_are_the_tools(demo, tmp_path, light, bias_factor):
 
     result = tenvora.match(pixels, dark, None if bias_factor is None else bias, 1, subtract=True)
     assert result.warnings == run["warnings"]
-    assert (light == "strong") == ("ratio-out-of-range" in repr(result))
+    assert (light == "strong") == ("fit-scale-out-of-range" in repr(result))
     parts = tenvora.split_dark(dark, None if bias_factor is None else bias)
     split = tenvora.match(pixels, None, None if bias_factor is None else bias, 1, subtract=True,
                           dark_parts=parts)
@@ -106,14 +115,22 @@ def test_warnings_are_the_tools(demo, tmp_path, light, bias_factor):
 def test_split_dark_parts_pickled_match_as_the_dark(demo):
     frames = demo[1]
     light, dark, bias = frames["light"], frames["dark"], frames["bias"]
-    whole = tenvora.match(light, dark, bias, 2, subtract=True)
+    whole = tenvora.match(light, dark, bias, 2, subtract=True, method="plugin")
     parts = pickle.loads(pickle.dumps(tenvora.split_dark(dark, bias)))
     for given_dark in (dark, None):
-        split = tenvora.match(light, given_dark, bias, 2, subtract=True, dark_parts=parts)
+        split = tenvora.match(light, given_dark, bias, 2, subtract=True, dark_parts=parts,
+                              method="plugin")
         for name in ("glow", "hot", "matched", "corrected"):
             assert same_bits(getattr(split, name), getattr(whole, name)), name
         assert split.levels == whole.levels
         assert split.warnings == whole.warnings
+    # Fitted, the parts stand for a dark whose file is not at hand: the same scales
+    # within a small part of their errors.
+    fitted = tenvora.match(light, dark, bias, 2, subtract=True)
+    from_parts = tenvora.match(light, None, bias, 2, subtract=True, dark_parts=parts)
+    for scale in ("glow", "hot"):
+        error = fitted.levels["fit"][f"{scale}_error"]
+        assert abs(from_parts.levels[f"{scale}_scale"] - fitted.levels[f"{scale}_scale"]) < error
     assert tenvora.match(light, dark).corrected is None
 
 

@@ -25,7 +25,8 @@ std::vector<std::pair<std::string, std::optional<std::string>>> expected_cards(
   return {{k::light_file.name, base_name(job.path)},
           {k::dark_file.name, base_name(s.dark)},
           {k::bias_file.name, with_bias(base_name(s.bias))},
-          {k::bias_factor.name, with_bias(std::to_string(s.bias_factor))}};
+          {k::bias_factor.name, with_bias(std::to_string(s.bias_factor))},
+          {k::method.name, method_name(s.method)}};
 }
 
 }  // namespace
@@ -35,7 +36,7 @@ std::optional<LightSummary> earlier_outputs(const RunSettings& s, const LightJob
   summary.earlier = true;
   std::vector<std::string> first_cards;
   for (const std::string& kind : s.kinds) {
-    const std::string path = join_path(s.out_dir, job.prefix + kind + ".fits");
+    const std::string path = join_path(s.out_dir, job.prefix + kind + fits_extension(s));
     const std::string preview = join_path(s.out_dir, job.prefix + kind + ".png");
     if (!exists(path) || (s.preview && !exists(preview))) return std::nullopt;
     std::vector<std::string> cards;

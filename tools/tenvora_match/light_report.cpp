@@ -48,16 +48,43 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Matc
   in.matched = matched, in.corrected = corrected;
   take_measurement(in, run.levels);
   in.exposure_ratio = run.exposure.ratio;
+  if (run.method == MatchMethod::fit) take_fit(in, run.fit, run.glow_scale, run.hot_scale);
   in.light_maximum = file_maximum(light.storage), in.dark_maximum = file_maximum(set.dark.storage);
   in.dark_saturation = set.dark_saturation;
   return diagnose_match(in);
 }
 
-}  // namespace
-
-double dark_saturation(const Frame& dark) {
-  return saturation_level(dark.pixels.data(), dark.pixels.size(), file_maximum(dark.storage));
+// What the dark did under each set of scales, on the fit's pixels.
+std::vector<Correction> corrections(const DarkSet& set, const MatchedFrames& run,
+                                    double exposure_ratio) {
+  std::vector<std::pair<const char*, std::pair<double, double>>> scales = {
+      {"fit", {run.fit.glow_scale, run.fit.hot_scale}},
+      {"plugin", {run.levels.glow_ratio, run.levels.hot_ratio}}};
+  if (!run.fit.solved) scales.erase(scales.begin());
+  if (!std::isnan(exposure_ratio)) scales.push_back({"exposure", {exposure_ratio, exposure_ratio}});
+  std::vector<Correction> result;
+  for (const auto& [by, scale] : scales) {
+    const CorrectionQuality q =
+        correction_quality(set.sample, run.sample_values, scale.first, scale.second);
+    result.push_back({by, scale.first, scale.second, q.noise, q.hot_residual});
+  }
+  return result;
 }
+
+// The report's columns of the method, the scales and the fit (left empty
+// under the plug-in's method).
+void fill_scale_columns(SessionRow& row, const LightSummary& summary) {
+  row.method = method_name(summary.method);
+  row.glow_scale = summary.glow_scale, row.hot_scale = summary.hot_scale;
+  if (summary.method != MatchMethod::fit) return;
+  const ScaleFit& f = summary.fit;
+  row.glow_error = f.glow_error, row.hot_error = f.hot_error;
+  row.sky_level = f.sky_level, row.sky_x = f.sky_x, row.sky_y = f.sky_y;
+  row.fit_used = f.used, row.fit_clipped = f.clipped, row.fit_left_out = f.left_out;
+  row.fit_noise = f.residual_noise;
+}
+
+}  // namespace
 
 double exposure_seconds(const std::vector<std::string>& cards) {
   for (const char* keyword : kExposureKeywords)
@@ -93,6 +120,23 @@ void describe_earlier_light(LightSummary& summary, const std::vector<std::string
   m.darkest_block.x = int32_t(card_number(cards, k::block_x.name).value_or(0));
   m.darkest_block.y = int32_t(card_number(cards, k::block_y.name).value_or(0));
   summary.exposure = {exposure_seconds(cards), number(k::dark_exposure), number(k::exposure_ratio)};
+  summary.method =
+      card_value(cards, k::method.name) == std::string(method_name(MatchMethod::plugin))
+          ? MatchMethod::plugin
+          : MatchMethod::fit;
+  summary.glow_scale = float(number(k::glow_scale)),
+  summary.hot_scale = float(number(k::hot_scale));
+  ScaleFit& f = summary.fit;
+  f.glow_error = number(k::glow_scale_error), f.hot_error = number(k::hot_scale_error);
+  f.sky_level = number(k::sky_0), f.sky_x = number(k::sky_x), f.sky_y = number(k::sky_y);
+  const auto count = [&cards](const OutputKeyword& keyword) {
+    return int64_t(card_number(cards, keyword.name).value_or(0));
+  };
+  f.used = count(k::fit_pixels), f.clipped = count(k::fit_clipped);
+  f.left_out = count(k::fit_left_out), f.residual_noise = number(k::fit_noise);
+  // The fit's scales went into the outputs only when it was solved.
+  f.solved = summary.method == MatchMethod::fit && f.used > 0;
+  if (f.solved) f.glow_scale = summary.glow_scale, f.hot_scale = summary.hot_scale;
   const std::vector<std::string> codes =
       split_codes(card_value(cards, k::warnings.name).value_or(""));
   for (const std::string& code : codes) summary.warnings.push_back({code, "", {}});
@@ -105,6 +149,7 @@ void describe_earlier_light(LightSummary& summary, const std::vector<std::string
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
   row.exposure_ratio = summary.exposure.ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
+  fill_scale_columns(row, summary);
   row.warnings = codes;
 }
 
@@ -115,6 +160,10 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   const float* corrected = plane(matched, "corrected");
   summary.warnings = check(set, light, matched, matched_plane, corrected);
   summary.exposure = matched.exposure;
+  summary.method = matched.method;
+  summary.glow_scale = matched.glow_scale, summary.hot_scale = matched.hot_scale;
+  summary.fit = matched.fit;
+  summary.corrections = corrections(set, matched, matched.exposure.ratio);
 
   SessionRow& row = summary.report;
   row.file = summary.light.path;
@@ -125,6 +174,8 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
+  fill_scale_columns(row, summary);
+  for (const Correction& c : summary.corrections) row.corrections[c.by] = {c.noise, c.hot_residual};
   const CornerStats stats =
       corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);
   row.noise_light = stats.noise_light, row.noise_corrected = stats.noise_corrected;

@@ -17,11 +17,6 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
 // Fills the report row, the levels and the warning codes of a light an
 // earlier run matched from the header cards of one of its outputs.
 void describe_earlier_light(LightSummary& summary, const std::vector<std::string>& cards);
-
-// Where the dark's pixels count as saturated for the checks; a run works it
-// out once for all its lights.
-double dark_saturation(const Frame& dark);
-
 // The exposure time in seconds the cards give (kExposureKeywords, the first
 // present that holds a finite number); NaN when none does.
 double exposure_seconds(const std::vector<std::string>& cards);

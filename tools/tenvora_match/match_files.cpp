@@ -86,7 +86,40 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
     keys.push_back(history_key("exposure ratio " + number_text(e.ratio, false) + " (light " +
                                number_text(e.light, false) + " s, dark " +
                                number_text(e.dark, false) + " s)"));
+  // The method and the scales; the fit's keys only when its scales were used.
+  keys.push_back(text_key(k::method, method_name(matched.method)));
+  keys.push_back(float_key(k::glow_scale, matched.glow_scale));
+  keys.push_back(float_key(k::hot_scale, matched.hot_scale));
+  const ScaleFit& f = matched.fit;
+  if (matched.method != MatchMethod::fit) {
+    keys.push_back(history_key("scales: the plug-in's ratios"));
+    return keys;
+  }
+  const std::vector<FitsKey> fit = {
+      double_key(k::glow_scale_error, f.glow_error),
+      double_key(k::hot_scale_error, f.hot_error),
+      double_key(k::sky_0, f.sky_level),
+      double_key(k::sky_x, f.sky_x),
+      double_key(k::sky_y, f.sky_y),
+      integer_key(k::fit_pixels, f.used),
+      integer_key(k::fit_clipped, f.clipped),
+      integer_key(k::fit_left_out, f.left_out),
+      double_key(k::fit_noise, f.residual_noise),
+      history_key(f.solved ? "scales fitted: glow " + number_text(matched.glow_scale, true) +
+                                 " +- " + number_text(f.glow_error, false) + ", hot " +
+                                 number_text(matched.hot_scale, true) + " +- " +
+                                 number_text(f.hot_error, false)
+                           : "too few pixels for the fit: scales the plug-in's ratios")};
+  keys.insert(keys.end(), fit.begin(), fit.end());
   return keys;
+}
+
+// A dark or bias in other units than the light is refused: its scales would
+// be off by the factor between them.
+void check_light_units(const RunSettings& s, FrameUnits dark, FrameUnits bias,
+                       const std::string& light_path, FrameUnits light) {
+  check_units(s.dark, dark, light_path, light);
+  if (!s.bias.empty()) check_units(s.bias, bias, light_path, light);
 }
 
 // The outputs asked for, staged.
@@ -95,11 +128,11 @@ void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<
   for (const OutputImage& image : matched.images) {
     const std::string kind = output_kind(image.title);
     if (!wanted(s, kind)) continue;
-    const std::string name = job.prefix + kind + ".fits";
+    const std::string name = job.prefix + kind + fits_extension(s);
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
       write_fits(path, image.frame, header(image.title, s, job, cards, matched, summary.warnings),
-                 FLOAT_IMG, cards);
+                 FLOAT_IMG, cards, s.compress);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.
@@ -119,9 +152,10 @@ void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<
 LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
                           Frame light, const std::vector<std::string>& cards,
                           const std::vector<FileId>& inputs) {
+  check_light_units(s, set.dark_units, set.bias_units, job.path, frame_units(light));
   // The scaled components are made only when one of them is written.
-  MatchedFrames matched =
-      match_light(light, set, wanted(s, "glow") || wanted(s, "hot"), exposure_seconds(cards));
+  MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"),
+                                      exposure_seconds(cards), s.method);
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -145,17 +179,24 @@ Frame read_bias(const RunSettings& s, const Frame& reference, const char* refere
   return read_fits(s.bias, s.max_pixels, nullptr, size_of(s.bias, reference, reference_name));
 }
 
-// The set keeps the dark as read for the checks after each match.
+// The set keeps the dark as read for the checks after each match. A bias
+// of other units than the dark is refused before the split.
 DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
-  DarkSet set =
-      split_dark_set(dark.dark, std::move(bias), s.bias.empty() ? 0 : s.bias_factor, s.subtract);
-  set.dark_saturation = dark_saturation(dark.dark);
+  const FrameUnits dark_units = frame_units(dark.dark);
+  const FrameUnits bias_units = s.bias.empty() ? FrameUnits::unknown : frame_units(bias);
+  check_units(s.bias, bias_units, s.dark, dark_units);
+  DarkSet set = split_dark_set(std::move(dark.dark), std::move(bias),
+                               s.bias.empty() ? 0 : s.bias_factor, s.subtract);
+  set.dark_units = dark_units, set.bias_units = bias_units;
   set.dark_exposure = dark.exposure;
-  set.dark = std::move(dark.dark);
   return set;
 }
 
 }  // namespace
+
+const char* fits_extension(const RunSettings& s) {
+  return s.compress ? ".fits.fz" : ".fits";
+}
 
 std::string output_kind(const std::string& title) {
   if (title == "Glow Dark Frame") return "glow";
@@ -175,7 +216,7 @@ std::string output_title(const std::string& kind, bool bias) {
 std::vector<std::string> output_names(const RunSettings& s, const std::string& prefix) {
   std::vector<std::string> files;
   for (const std::string& kind : s.kinds) {
-    files.push_back(prefix + kind + ".fits");
+    files.push_back(prefix + kind + fits_extension(s));
     if (s.preview) files.push_back(prefix + kind + ".png");
   }
   return files;
@@ -188,6 +229,10 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
   Frame light = read_fits(job.path, s.max_pixels, &cards);
   DarkInput dark = read_dark(s, size_of(s.dark, light, "the light frame"));
   Frame bias = s.bias.empty() ? Frame{} : read_bias(s, light, "the light frame");
+  // Against the light first: it tells which of dark and bias is the odd one.
+  check_light_units(s, frame_units(dark.dark),
+                    s.bias.empty() ? FrameUnits::unknown : frame_units(bias), job.path,
+                    frame_units(light));
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
   return finish_light(s, set, job, std::move(light), cards, inputs);
 }

@@ -15,10 +15,12 @@ struct RunSettings {
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
   bool skip_existing = false;  // see earlier_outputs.h
+  bool compress = false;       // tile-compressed outputs, named .fits.fz
   std::string out_dir;
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".
   std::vector<std::string> kinds = {"glow", "hot", "matched"};
+  MatchMethod method = MatchMethod::fit;
 };
 
 // One light and the start of its output names ("" gives glow.fits and so
@@ -69,6 +71,9 @@ LightSummary match_light_file(const RunSettings& settings, const DarkSet& set, c
                               LightInput input, const std::vector<FileId>& inputs);
 
 // The file names a light's outputs take in the output directory.
+// ".fits", or ".fits.fz" for tile-compressed outputs.
+const char* fits_extension(const RunSettings& settings);
+
 std::vector<std::string> output_names(const RunSettings& settings, const std::string& prefix);
 
 // The kind of output ("glow", "hot", "matched", "corrected") of an image title.

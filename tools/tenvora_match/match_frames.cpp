@@ -11,7 +11,17 @@ OutputImage output(const char* title, FrameGeometry frame) {
 
 }  // namespace
 
-DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool subtract) {
+const char* method_name(MatchMethod method) {
+  return method == MatchMethod::fit ? "fit" : "plugin";
+}
+
+double frame_saturation(const Frame& frame) {
+  const PixelStorage& p = frame.storage;
+  return saturation_level(frame.pixels.data(), frame.pixels.size(),
+                          largest_representable(p.bitpix, p.bzero, p.bscale));
+}
+
+DarkSet split_dark_set(Frame dark, Frame bias, int32_t bias_factor, bool subtract) {
   DarkSet set;
   set.frame = {dark.width, dark.height};
   set.bias = std::move(bias);
@@ -22,17 +32,22 @@ DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool 
   split_dark(set.frame, dark.pixels.data(),
              set.bias.pixels.empty() ? nullptr : set.bias.pixels.data(), set.glow.data(),
              set.hot.data());
+  set.dark_saturation = frame_saturation(dark);
+  set.sample = fit_sample(set.frame, dark.pixels.data(), set.glow.data(), set.hot.data(),
+                          set.dark_saturation);
+  set.dark = std::move(dark);
   return set;
 }
 
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components,
-                          double light_exposure) {
+                          double light_exposure, MatchMethod method) {
   const FrameGeometry frame = set.frame;
   const bool use_bias = !set.bias.pixels.empty();
   const float* bias = use_bias ? set.bias.pixels.data() : nullptr;
   const int32_t bias_factor = use_bias ? set.bias_factor : 0;
 
   MatchedFrames run;
+  run.method = method;
   run.exposure = {light_exposure, set.dark_exposure,
                   exposure_ratio(light_exposure, set.dark_exposure)};
   if (components) run.images = {output(kGlowTitle, frame), output(kHotTitle, frame)};
@@ -44,8 +59,14 @@ MatchedFrames match_light(const Frame& light, const DarkSet& set, bool component
   // The matched plane holds the light less the bias until the scaling.
   const float* measured = light_to_measure(frame, light.pixels.data(), bias, bias_factor, matched);
   run.levels = measure(frame, measured, set.glow.data(), set.hot.data());
-  scale_and_sum(frame, set.glow.data(), run.levels.glow_ratio, set.hot.data(), run.levels.hot_ratio,
-                bias, bias_factor, matched, scaled_glow, scaled_hot);
+  run.sample_values =
+      sample_light(light.pixels.data(), bias, bias_factor, set.sample, frame_saturation(light));
+  run.fit = fit_scales(set.sample, run.sample_values);
+  const bool fitted = method == MatchMethod::fit && run.fit.solved;
+  run.glow_scale = fitted ? static_cast<float>(run.fit.glow_scale) : run.levels.glow_ratio;
+  run.hot_scale = fitted ? static_cast<float>(run.fit.hot_scale) : run.levels.hot_ratio;
+  scale_and_sum(frame, set.glow.data(), run.glow_scale, set.hot.data(), run.hot_scale, bias,
+                bias_factor, matched, scaled_glow, scaled_hot);
   if (set.subtract) {
     run.images.push_back(output(kCorrectedTitle, frame));
     correct_light(frame, light.pixels.data(), matched, run.images.back().frame.pixels.data());

@@ -1,6 +1,7 @@
 // Lights matched against a dark (and bias) in memory, through the pipeline's
-// stages: the plug-in's images, bit for bit, and the levels they were made
-// with. The dark is split once; every light of a run is matched against it.
+// stages. The dark is split once, and the pixels the fit reads are chosen
+// once; every light of a run is matched against them. Under the plug-in's
+// method the images are the plug-in's, bit for bit.
 #pragma once
 
 #include <cmath>
@@ -10,23 +11,37 @@
 #include <vector>
 
 #include "fits/frame.h"
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
+#include "tools/tenvora_match/frame_units.h"
+
+// How the two scales are found: fitted over the whole frame, or the
+// plug-in's levels (its corner block and nine hot pixels).
+enum class MatchMethod { fit, plugin };
+
+const char* method_name(MatchMethod method);
 
 // What every light of a run is matched against; made once, then only read,
 // so lights may be matched against it on several threads at once.
 struct DarkSet {
   FrameGeometry frame{};
-  Frame bias;                             // no pixels: no bias
-  int32_t bias_factor = 0;                // 0 to 999; applies only with a bias
-  bool subtract = false;                  // also make the corrected image
-  Pixels glow, hot;                       // the dark (less the bias) split, unscaled
-  Frame dark;                             // as read: the checks after a match look at it
-  std::optional<double> dark_saturation;  // for the checks, worked out once
-  double dark_exposure = NAN;             // seconds, from the dark's header
+  Frame bias;                  // no pixels: no bias
+  int32_t bias_factor = 0;     // 0 to 999; applies only with a bias
+  bool subtract = false;       // also make the corrected image
+  Pixels glow, hot;            // the dark (less the bias) split, unscaled
+  Frame dark;                  // as read: the checks after a match look at it
+  double dark_saturation;      // saturation_level of the dark, worked out once
+  FitSample sample;            // the pixels the fit reads
+  double dark_exposure = NAN;  // seconds, from the dark's header
+  FrameUnits dark_units = FrameUnits::unknown, bias_units = FrameUnits::unknown;
 };
 
-// Splits the dark; the bias, when it has pixels, must have the dark's size.
-DarkSet split_dark_set(const Frame& dark, Frame bias, int32_t bias_factor, bool subtract);
+// Splits the dark and picks the fit's pixels; the bias, when it has pixels,
+// must have the dark's size.
+DarkSet split_dark_set(Frame dark, Frame bias, int32_t bias_factor, bool subtract);
+
+// saturation_level of a frame as read, from its file's largest value.
+double frame_saturation(const Frame& frame);
 
 struct OutputImage {
   std::string title;
@@ -40,9 +55,15 @@ struct Exposures {
 };
 
 struct MatchedFrames {
-  Measurement levels;
+  MatchMethod method = MatchMethod::fit;
+  Measurement levels;  // the plug-in's levels, measured under either method
+  ScaleFit fit;        // the fit, made under either method
   Exposures exposure;
-  std::vector<OutputImage> images;  // in the plug-in's order
+  // The scales the images were made with: the fit's (the plug-in's levels
+  // when the fit could not be solved) or the plug-in's ratios.
+  float glow_scale = 0, hot_scale = 0;
+  std::vector<float> sample_values;  // the light as measured at the fit's pixels
+  std::vector<OutputImage> images;   // in the plug-in's order
 };
 
 // The light must have the set's size. Besides the light and the set it holds
@@ -50,4 +71,4 @@ struct MatchedFrames {
 // asks for it and, with components, the scaled glow and hot images.
 // light_exposure is the light's exposure time in seconds, NaN when unknown.
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true,
-                          double light_exposure = NAN);
+                          double light_exposure = NAN, MatchMethod method = MatchMethod::fit);

@@ -73,9 +73,10 @@ bool ends_with_png(const std::string& path) {
 // The checks after a match, with the thresholds they use.
 std::string warnings_help() {
   namespace limits = diagnostic_limits;
-  char text[3000];
-  std::snprintf(text, sizeof text,
-                R"(Warnings: after each match the tool checks whether its scales can be
+  char text[4500];
+  std::snprintf(
+      text, sizeof text,
+      R"(Warnings: after each match the tool checks whether its scales can be
 trusted. A light's warning codes end its summary line and go into its
 outputs (TVWARN) and the report; the summary ends with each code once, with
 its text for the first light that raised it (--json: every warning's code,
@@ -85,7 +86,16 @@ come instead on standard error as the light is done, one line each:
 written; --strict makes the exit status 3.
 Noise is %g x the median absolute
 deviation, at least %g, of the %dx%d square around a 5x5 block less the
-block. The codes:
+block. Under --method fit:
+  fit-few-pixels       fewer than %lld pixels left for the fit (none at all:
+                       the plug-in's ratios are used)
+  fit-uncertain-scale  a fitted scale whose standard error exceeds %g %% of it
+  fit-scale-out-of-range a fitted scale below 0 or above %g
+  fit-heavy-clipping   the clipping left out more than %g %% of the pixels
+together with saturated-hot-pixel, dark-holds-bias, scale-off-exposure and
+many-negative-pixels;
+the other codes judge the plug-in's levels and come only with --method
+plugin:
   corner-source        the glow corner's block stands above its surroundings
                        by more than %g noise units (a star or other source in
                        the light, less the scaled glow)
@@ -104,11 +114,12 @@ block. The codes:
   many-negative-pixels more than %g %% of the corrected light below 0
 
 )",
-                limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
-                limits::corner_source_sigmas, 100 * limits::saturation_fraction,
-                static_cast<long long>(limits::shared_maximum_pixels), limits::weak_glow_sigmas,
-                limits::bias_shift_sigmas, limits::ratio_maximum, limits::exposure_factor,
-                100 * limits::negative_fraction);
+      limits::mad_to_sigma, limits::noise_floor, limits::region_side, limits::region_side,
+      static_cast<long long>(limits::fit_minimum_pixels), 100 * limits::fit_relative_error,
+      limits::fit_scale_maximum, 100 * limits::fit_clipped_fraction, limits::corner_source_sigmas,
+      100 * limits::saturation_fraction, static_cast<long long>(limits::shared_maximum_pixels),
+      limits::weak_glow_sigmas, limits::bias_shift_sigmas, limits::ratio_maximum,
+      limits::exposure_factor, 100 * limits::negative_fraction);
   return text;
 }
 
@@ -132,18 +143,24 @@ Options parse_options(const std::vector<std::string>& args) {
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
-  std::string factor, max_pixels, outputs, jobs;
+  std::string factor, max_pixels, outputs, jobs, method;
   const std::pair<const char*, std::string*> texts[] = {
       {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
       {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
       {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--report", &o.report},
-      {"--plot", &o.plot},           {"--jobs", &jobs}};
+      {"--plot", &o.plot},           {"--jobs", &jobs},       {"--method", &method}};
   for (const auto& text : texts) app.add_option(text.first, *text.second);
-  const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json},     {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--strict", &o.strict}, {"--skip-existing", &o.skip_existing},
-      {"-v,--verbose", &o.verbose},  {"--help", &o.help},     {"--version", &o.version}};
+  const std::pair<const char*, bool*> flags[] = {{"--subtract", &o.subtract},
+                                                 {"--json", &o.json},
+                                                 {"--preview", &o.preview},
+                                                 {"--overwrite", &o.overwrite},
+                                                 {"--compress", &o.compress},
+                                                 {"--strict", &o.strict},
+                                                 {"--skip-existing", &o.skip_existing},
+                                                 {"--help", &o.help},
+                                                 {"--version", &o.version}};
   for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
+  app.add_flag("-v,--verbose", o.verbose);
   std::string out_name;
   app.add_option("--out-name", out_name);
   app.add_option("LIGHT", o.lights);
@@ -177,6 +194,11 @@ Options parse_options(const std::vector<std::string>& args) {
   if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
   if (seen("--jobs")) o.jobs = parse_jobs(jobs);
+  if (seen("--method")) {
+    if (method != "fit" && method != "plugin")
+      throw ToolError("--method", "'" + method + "' is not fit or plugin");
+    o.method = method;
+  }
   if (seen("--outputs")) o.outputs = parse_outputs(outputs, o.subtract);
   if (seen("--report")) report_format(o.report);
   if (seen("--plot") && !ends_with_png(o.plot))
@@ -211,31 +233,41 @@ std::string help_text() {
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
                 [--subtract] --out-dir DIR [--out-name PREFIX] [--outputs LIST]
                 [--json] [-v] [--preview] [--overwrite] [--skip-existing]
-                [--strict] [--max-pixels N] [--report FILE] [--plot FILE]
+                [--strict] [--compress] [--max-pixels N] [--report FILE]
+                [--plot FILE] [--method fit|plugin]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
                 --out-dir DIR [--outputs LIST] [--json] [-v] [--preview]
-                [--overwrite] [--skip-existing] [--strict] [--max-pixels N]
-                [--jobs N] [--report FILE] [--plot FILE] LIGHT...
+                [--overwrite] [--skip-existing] [--strict] [--compress]
+                [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE]
+                [--method fit|plugin] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
                 [--plot FILE]
   tenvora-match --help | --version
 
 Builds a dark frame matched to a light frame, with the Tenvora plug-in's own
-pipeline: the images are those the plug-in makes inside the image-processing
-host, bit for bit.
+pipeline.
 
 The dark is split into a glow component (the dark with every hot pixel
 replaced by the median of its 3x3 neighbourhood) and a hot-pixel component
-(the rest). Each is scaled by its own ratio of light level to dark level and
-the two are added up: the matched dark.
+(the rest). Each is scaled by its own factor and the two are added up: the
+matched dark. With --method fit (the default) the two scales are fitted over
+the whole frame: the light less the bias (N times) is modelled as glow scale
+x glow + hot scale x hot + sky, the sky a constant plus a plane in x and y
+(the light's own, never subtracted), by least squares with iterative
+clipping at 3 robust sigma, so stars, nebulae and cosmic rays drop out; the
+fit reads every hot pixel above 5 robust sigma of the dark's noise and at
+least a million others at a fixed stride, leaving out pixels saturated or
+not finite in the light or the dark. With --method plugin the scales are
+the plug-in's ratios of light level to dark level, and the images are those
+the plug-in makes inside the image-processing host, bit for bit.
 
 Options:
   LIGHT               light frames to calibrate, each matched on its own: a
                       FITS file, a directory (its .fits, .fit and .fts files,
-                      also gzip-compressed, in natural order: m42_2 before
-                      m42_10; hidden files, the dark, the bias and files this
-                      tool wrote left out) or @FILE, a list of such paths one
-                      a line (# comments)
+                      also .gz or .fz, in natural order: m42_2 before m42_10;
+                      hidden files, the dark, the bias and files this tool
+                      wrote left out) or @FILE, a list of such paths one a
+                      line (# comments)
   --light FILE        the one light frame to calibrate
   --dark FILE         the dark frame to match to it
   --bias FILE         a bias frame: it is taken from the dark before the split,
@@ -258,10 +290,10 @@ Options:
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
-  -v, --verbose       each light's warnings on standard error as it is done,
-                      instead of once at the end of the summary
   --strict            exit status 3 when any light warned; the outputs are
                       still written (a light that failed gives 2 all the same)
+  --compress          write the outputs tile-compressed, lossless (GZIP_2,
+                      floats not quantised), named .fits.fz
   --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
                       the reading and writing of one light overlap the work
                       on another. Default: one per core, fewer where the run
@@ -286,11 +318,20 @@ Options:
                       DIR/night.csv and the plot DIR/night_ratios.png (unless
                       --report or --plot name others), and print the known
                       scales beside the measured ratios
+  --method M          fit (default) or plugin: how the two scales are found
+  -v, --verbose       also print the plug-in's levels and what the dark did:
+                      the noise and hot-pixel residual of the corrected light
+                      (on the fit's pixels) under the fit, the plug-in's
+                      levels and, when light and dark carry EXPTIME, the
+                      exposure ratio; the report and --json always hold them;
+                      and each light's warnings on standard error as it is
+                      done, instead of once at the end of the summary
   --help, --version   this text; the version
 
 Input: regular FITS files, plain or gzip-compressed, the primary image or
-else the first image extension, 2-D, BITPIX 8, 16, 32, -32 or -64, read as
-32-bit floats: -32 exactly as stored (infinities, -0.0, subnormals and NaN
+else the first image extension (tile-compressed ones too, .fz, through
+CFITSIO's decompression), 2-D, BITPIX 8, 16, 32, -32 or -64, read as 32-bit
+floats (quantised compressed floats as CFITSIO restores them): -32 exactly as stored (infinities, -0.0, subnormals and NaN
 payloads kept), -64 rounded to the nearest float, integers with BSCALE and
 BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
 pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
@@ -308,8 +349,9 @@ BLANK, CHECKSUM, DATASUM, DATAMIN, DATAMAX and the keywords below; then the
 keywords below and HISTORY lines naming the light, the dark, the bias, the
 factor, both ratios and the exposure ratio.
 @KEYWORDS@
-The tool runs the plug-in's own pipeline, so these are the levels and the
-scales the outputs were made with.
+The plug-in's levels are measured under either method; the outputs were
+made with GLOWSCL and HOTSCL, fitted under --method fit (with TVMETHOD fit
+and the fit's keywords), the plug-in's ratios under --method plugin.
 
 Rows: row 0 of the planes, as the plug-in sees them, is the first row stored
 in the file (FITS row 1, shown at the bottom by FITS viewers). The glow
@@ -331,9 +373,12 @@ is 2.
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
 exit status 2 for bad input (missing, unreadable or non-FITS file, a FIFO or
 device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
-than its header declares, BSCALE 0, sizes that differ, a bias factor outside
-0-999, an output directory that cannot be made or is not writable, existing outputs
-without --overwrite, an output that is one of the input files); nothing is
+than its header declares, BSCALE 0, sizes that differ, a dark or bias
+normalised to 0..1 (a float file, every value within -0.5 to 1.5) against an
+ADU light (an integer file, or mostly above 2) or the other way round, a bias
+factor outside 0-999, an output directory that cannot be made or is not
+writable, existing outputs without --overwrite, an output that is one of the
+input files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing
 a file without --overwrite. A preview that cannot be written is left out

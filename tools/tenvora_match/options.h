@@ -20,12 +20,16 @@ struct Options {
   std::optional<std::string> out_name;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
-  int jobs = 0;  // lights matched at once; 0: as many as cores and memory allow
+  int jobs = 0;                // lights matched at once; 0: as many as cores and memory allow
+  std::string method = "fit";  // --method: "fit" or "plugin"
   bool subtract = false, json = false, preview = false, overwrite = false;
   bool skip_existing = false;  // lights whose outputs an earlier run wrote alike are left
   bool strict = false;         // exit status 3 when a light warned
-  bool verbose = false;        // -v: each light's warnings on standard error as it is done
+  bool compress = false;       // outputs tile-compressed, named .fits.fz
   bool help = false, version = false;
+  // -v: each light's warnings on standard error as it is done, and what the
+  // dark did under each set of scales
+  bool verbose = false;
 };
 
 // Throws ToolError naming the offending option.

@@ -49,8 +49,8 @@ void progress_matched(Progress& p, const LightSummary& light) {
     return;
   }
   p.err << "[" << p.done << "/" << p.total << "] " << relative_name(light.light.path, p.folder)
-        << "  glow " << number_text(light.levels.glow_ratio, true) << "  hot "
-        << number_text(light.levels.hot_ratio, true) << "\n";
+        << "  glow " << number_text(light.glow_scale, true) << "  hot "
+        << number_text(light.hot_scale, true) << "\n";
   if (p.verbose) print_warnings(p.err, light);
 }
 

@@ -30,20 +30,31 @@ enum class Marker { circle, square, none };
 struct Series {
   const char* name;
   double red, green, blue;
-  double (*ratio)(const SessionRow&);
-  Marker marker;  // so the series differ without colour too
-  bool measured;  // else drawn dashed, and not counted when not finite
+  double (*ratio)(const SessionRow&);  // the scale the outputs were made with
+  double (*error)(const SessionRow&);  // its standard error, NaN for none
+  Marker marker;                       // so the series differ without colour too
+  bool measured;                       // else drawn dashed, and not counted when not finite
 };
+
+double no_error(const SessionRow&) {
+  return NAN;
+}
 
 // The exposure ratio is what the scales would be if dark current alone made
 // the dark; often unknown.
 constexpr Series kSeries[] = {
-    {"glow ratio", 0.85, 0.37, 0.0, [](const SessionRow& r) { return double(r.glow_ratio); },
-     Marker::circle, true},
-    {"hot-pixel ratio", 0.0, 0.45, 0.70, [](const SessionRow& r) { return double(r.hot_ratio); },
-     Marker::square, true},
+    {"glow scale", 0.85, 0.37, 0.0, [](const SessionRow& r) { return double(r.glow_scale); },
+     [](const SessionRow& r) { return r.glow_error; }, Marker::circle, true},
+    {"hot-pixel scale", 0.0, 0.45, 0.70, [](const SessionRow& r) { return double(r.hot_scale); },
+     [](const SessionRow& r) { return r.hot_error; }, Marker::square, true},
     {"exposure ratio", 0.35, 0.35, 0.35, [](const SessionRow& r) { return r.exposure_ratio; },
-     Marker::none, false}};
+     no_error, Marker::none, false}};
+
+// The error of a row's scale when it can be drawn, else 0.
+double error_of(const SessionRow& row, const Series& s) {
+  const double error = s.error(row);
+  return std::isfinite(error) && error > 0 ? error : 0.0;
+}
 
 // 1, 2 or 5 times a power of ten, near raw.
 double nice_number(double raw) {
@@ -207,8 +218,19 @@ size_t draw_series(const Canvas& c, const Series& s, const std::vector<SessionRo
   }
   cairo_stroke(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
-  for (size_t i : order)
-    if (std::isfinite(s.ratio(rows[i]))) marker(cr, s, c.px(xs[i]), c.py(s.ratio(rows[i])));
+  cairo_set_line_width(cr, 1.5);
+  for (size_t i : order) {
+    if (!std::isfinite(s.ratio(rows[i]))) continue;
+    const double x = c.px(xs[i]), value = s.ratio(rows[i]), error = error_of(rows[i], s);
+    if (error > 0) {
+      // One standard error either way, with caps.
+      const double top = c.py(value + error), bottom = c.py(value - error);
+      stroke_line(cr, x, top, x, bottom);
+      stroke_line(cr, x - 5, top, x + 5, top);
+      stroke_line(cr, x - 5, bottom, x + 5, bottom);
+    }
+    marker(cr, s, x, c.py(value));
+  }
   return s.measured ? skipped : 0;
 }
 
@@ -254,8 +276,8 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   for (const SessionRow& row : rows)
     for (const Series& s : kSeries)
       if (std::isfinite(s.ratio(row))) {
-        lo = std::min(lo, s.ratio(row));
-        hi = std::max(hi, s.ratio(row));
+        lo = std::min(lo, s.ratio(row) - error_of(row, s));
+        hi = std::max(hi, s.ratio(row) + error_of(row, s));
       }
   const Axis x = by_time ? time_axis(xs[order.front()], xs[order.back()]) : order_axis(rows.size());
   const Canvas c{cr, x, value_axis(lo, hi)};
@@ -266,7 +288,7 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   draw_axes(c,
             by_time ? "DATE-OBS (UTC), from " + utc_text(xs[order.front()], "%Y-%m-%d %H:%M:%S")
                     : "light, in the order of the batch",
-            "light / dark ratio");
+            "scale of the dark's component");
   size_t skipped = 0;
   for (const Series& s : kSeries) skipped += draw_series(c, s, rows, xs, order);
   draw_legend(cr);
@@ -274,10 +296,14 @@ void draw(cairo_t* cr, const std::vector<SessionRow>& rows) {
   cairo_set_font_size(cr, 20);
   const std::string lights =
       std::to_string(rows.size()) + (rows.size() == 1 ? " light" : " lights");
-  text_at(cr, "Light-to-dark ratios of the session (" + lights + ")", kLeft, 30, 0, 0.5);
+  const std::string method = rows.empty() ? "fit" : rows.front().method;
+  text_at(cr,
+          "Scales of the session (" + lights +
+              (method == "fit" ? ", fitted, bars one standard error)" : ", the plug-in's levels)"),
+          kLeft, 30, 0, 0.5);
   if (skipped) {
     cairo_set_font_size(cr, 14);
-    text_at(cr, std::to_string(skipped) + " ratio(s) not finite, not drawn", kLeft, kTop - 16, 0,
+    text_at(cr, std::to_string(skipped) + " scale(s) not finite, not drawn", kLeft, kTop - 16, 0,
             0.5);
   }
 }

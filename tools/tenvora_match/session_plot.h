@@ -1,4 +1,4 @@
-// The night's two ratios, and the exposure ratio, in one picture.
+// The night's two scales, and the exposure ratio, in one picture.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,10 @@ constexpr int32_t kPlotWidth = 1200, kPlotHeight = 600;
 // nothing for any other text.
 std::optional<double> parse_date_obs(const std::string& text);
 
-// A kPlotWidth x kPlotHeight PNG of the glow and hot-pixel ratios of the
-// rows, and dashed beside them their exposure ratios: over time when every
-// row has a DATE-OBS that parses, else over the order of the rows (1 .. n).
-// Ratios that are not finite are left out, and the caption counts the
-// measured ones. Throws ToolError naming the path.
+// A kPlotWidth x kPlotHeight PNG of the glow and hot-pixel scales of the
+// rows, with bars of one standard error where the rows have one, and dashed
+// beside them their exposure ratios: over time when every row has a
+// DATE-OBS that parses, else over the order of the rows (1 .. n). Scales
+// that are not finite are left out, and the caption counts the measured
+// ones. Throws ToolError naming the path.
 void write_plot(const std::string& path, const std::vector<SessionRow>& rows);

@@ -44,10 +44,52 @@ json optional_value(const std::optional<double>& value) {
   return value ? double_value(*value) : json(nullptr);
 }
 
-constexpr std::array<const char*, 17> kColumns = {
-    "file",       "date_obs",    "exptime",         "ccd_temp",       "glow_light",     "glow_dark",
-    "glow_ratio", "hot_light",   "hot_dark",        "hot_ratio",      "exposure_ratio", "darkest_x",
-    "darkest_y",  "noise_light", "noise_corrected", "negative_share", "warnings"};
+constexpr std::array<const char*, 35> kColumns = {"file",
+                                                  "date_obs",
+                                                  "exptime",
+                                                  "ccd_temp",
+                                                  "glow_light",
+                                                  "glow_dark",
+                                                  "glow_ratio",
+                                                  "hot_light",
+                                                  "hot_dark",
+                                                  "hot_ratio",
+                                                  "exposure_ratio",
+                                                  "darkest_x",
+                                                  "darkest_y",
+                                                  "noise_light",
+                                                  "noise_corrected",
+                                                  "negative_share",
+                                                  "method",
+                                                  "glow_scale",
+                                                  "glow_error",
+                                                  "hot_scale",
+                                                  "hot_error",
+                                                  "sky_level",
+                                                  "sky_x",
+                                                  "sky_y",
+                                                  "fit_used",
+                                                  "fit_clipped",
+                                                  "fit_left_out",
+                                                  "fit_noise",
+                                                  "noise_fit",
+                                                  "hot_residual_fit",
+                                                  "noise_plugin",
+                                                  "hot_residual_plugin",
+                                                  "noise_exposure",
+                                                  "hot_residual_exposure",
+                                                  "warnings"};
+
+// A correction's noise (first) or hot-pixel residual, null when not measured.
+json correction_value(const SessionRow& r, const char* by, bool noise) {
+  const auto found = r.corrections.find(by);
+  if (found == r.corrections.end()) return nullptr;
+  return double_value(noise ? found->second.first : found->second.second);
+}
+
+json count_value(const SessionRow& r, int64_t count) {
+  return r.method == "fit" ? json(count) : json(nullptr);
+}
 
 // The row's cells in the order of kColumns; null where a value is absent.
 std::array<json, kColumns.size()> cells(const SessionRow& r) {
@@ -67,6 +109,24 @@ std::array<json, kColumns.size()> cells(const SessionRow& r) {
           double_value(r.noise_light),
           double_value(r.noise_corrected),
           double_value(r.negative_share),
+          r.method,
+          float_value(r.glow_scale),
+          double_value(r.glow_error),
+          float_value(r.hot_scale),
+          double_value(r.hot_error),
+          double_value(r.sky_level),
+          double_value(r.sky_x),
+          double_value(r.sky_y),
+          count_value(r, r.fit_used),
+          count_value(r, r.fit_clipped),
+          count_value(r, r.fit_left_out),
+          double_value(r.fit_noise),
+          correction_value(r, "fit", true),
+          correction_value(r, "fit", false),
+          correction_value(r, "plugin", true),
+          correction_value(r, "plugin", false),
+          correction_value(r, "exposure", true),
+          correction_value(r, "exposure", false),
           r.warnings};
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -21,6 +22,17 @@ struct SessionRow {
   // NaN when not measured (no corrected light, or nothing finite to measure).
   double noise_light = NAN, noise_corrected = NAN;
   double negative_share = NAN;
+  // How the scales were found, the scales the outputs were made with, and
+  // the fit (NaN and 0 under the plug-in's method).
+  std::string method = "fit";
+  float glow_scale = NAN, hot_scale = NAN;
+  double glow_error = NAN, hot_error = NAN, sky_level = NAN, sky_x = NAN, sky_y = NAN;
+  int64_t fit_used = 0, fit_clipped = 0, fit_left_out = 0;
+  double fit_noise = NAN;
+  // What the dark did under the fit, the plug-in's levels and the exposure
+  // ratio ("fit", "plugin", "exposure"): noise and hot-pixel residual of the
+  // corrected light on the fit's pixels; absent when not measured.
+  std::map<std::string, std::pair<double, double>> corrections;
   std::vector<std::string> warnings;  // stable codes, e.g. "corner-source"
 };
 

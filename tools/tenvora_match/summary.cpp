@@ -16,10 +16,21 @@ Json json_number(double value, bool is_float) {
   return std::strtod(number_text(value, is_float).c_str(), nullptr);
 }
 
+// The fitted scale with its standard error, or the plug-in's ratio.
+std::string scale_text(const LightSummary& light, double scale, double error) {
+  std::string text = number_text(scale, true);
+  if (light.method == MatchMethod::fit && std::isfinite(error)) {
+    char e[40];
+    std::snprintf(e, sizeof e, " +- %.2g", error);
+    text += e;
+  }
+  return text;
+}
+
 // The light's summary line: its name, both scales and its warning codes.
 void print_light_line(std::ostream& out, const std::string& name, const LightSummary& light) {
-  out << name << "  glow " << number_text(light.levels.glow_ratio, true) << "  hot "
-      << number_text(light.levels.hot_ratio, true);
+  out << name << "  glow " << scale_text(light, light.glow_scale, light.fit.glow_error) << "  hot "
+      << scale_text(light, light.hot_scale, light.fit.hot_error);
   // Beside the scales, so that a scale far from the exposure ratio shows.
   if (!std::isnan(light.exposure.ratio))
     out << "  exposure " << number_text(light.exposure.ratio, true);
@@ -59,6 +70,34 @@ void print_warning_texts(std::ostream& out, const Summary& s) {
   out << "(--json or -v gives every light's warnings; tenvora-match --help explains them)\n";
 }
 
+// Under -v, below the light's line: the fit, the plug-in's levels and what
+// the dark did under each set of scales.
+void print_details(std::ostream& out, const LightSummary& light) {
+  const Measurement& l = light.levels;
+  const ScaleFit& f = light.fit;
+  char line[400];
+  if (light.method == MatchMethod::fit) {
+    std::snprintf(line, sizeof line,
+                  "  fit          sky %.6g ADU, %lld pixels used, %lld clipped, %lld left out, "
+                  "residual noise %.4g\n",
+                  f.sky_level, static_cast<long long>(f.used), static_cast<long long>(f.clipped),
+                  static_cast<long long>(f.left_out), f.residual_noise);
+    out << line;
+  }
+  out << "  glow level   light " << number_text(l.glow_light, true) << ", dark "
+      << number_text(l.glow_dark, true) << ", ratio " << number_text(l.glow_ratio, true)
+      << "  (darkest block at x " << l.darkest_block.x << ", row " << l.darkest_block.y << ")\n";
+  out << "  hot level    light " << number_text(l.hot_light, false) << ", dark "
+      << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
+  for (const Correction& c : light.corrections) {
+    std::snprintf(line, sizeof line,
+                  "  corrected    under the %-8s (glow %.4g, hot %.4g): noise %.4g, hot-pixel "
+                  "residual %.4g\n",
+                  c.by.c_str(), c.glow_scale, c.hot_scale, c.noise, c.hot_residual);
+    out << line;
+  }
+}
+
 void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightSummary>& lights) {
   out << "demo: each light holds the dark's glow and hot pixels at known scales\n"
       << "  light            glow known  measured   hot known  measured\n";
@@ -66,12 +105,12 @@ void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightS
   for (const DemoLight& known : d.lights)
     for (const LightSummary& light : lights)
       if (light.light.path == known.path) {
-        const Measurement& l = light.levels;
-        std::snprintf(
-            line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
-            known.path.substr(known.path.find_last_of('/') + 1).c_str(),
-            number_text(known.glow_scale, true).c_str(), number_text(l.glow_ratio, true).c_str(),
-            number_text(known.hot_scale, true).c_str(), number_text(l.hot_ratio, true).c_str());
+        std::snprintf(line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
+                      known.path.substr(known.path.find_last_of('/') + 1).c_str(),
+                      number_text(known.glow_scale, true).c_str(),
+                      number_text(light.glow_scale, true).c_str(),
+                      number_text(known.hot_scale, true).c_str(),
+                      number_text(light.hot_scale, true).c_str());
         out << line;
       }
   out << "report " << d.report << "\nplot   " << d.plot << "\n";
@@ -94,6 +133,34 @@ void add_light_json(Json& obj, const LightSummary& light) {
                      {"dark", json_number(light.exposure.dark, false)},
                      {"ratio", json_number(light.exposure.ratio, false)}};
   obj["darkest_block"] = {{"x", l.darkest_block.x}, {"y", l.darkest_block.y}};
+  obj["method"] = method_name(light.method);
+  const ScaleFit& f = light.fit;
+  const bool fitted = light.method == MatchMethod::fit;
+  obj["scales"] = {{"glow", json_number(light.glow_scale, true)},
+                   {"glow_error", fitted ? json_number(f.glow_error, false) : Json()},
+                   {"hot", json_number(light.hot_scale, true)},
+                   {"hot_error", fitted ? json_number(f.hot_error, false) : Json()}};
+  obj["fit"] = {
+      {"solved", f.solved},
+      {"glow_scale", json_number(f.glow_scale, false)},
+      {"glow_error", json_number(f.glow_error, false)},
+      {"hot_scale", json_number(f.hot_scale, false)},
+      {"hot_error", json_number(f.hot_error, false)},
+      {"sky",
+       {{"level", json_number(f.sky_level, false)},
+        {"x", json_number(f.sky_x, false)},
+        {"y", json_number(f.sky_y, false)}}},
+      {"pixels",
+       {{"sample", f.sample}, {"used", f.used}, {"clipped", f.clipped}, {"left_out", f.left_out}}},
+      {"residual_noise", json_number(f.residual_noise, false)},
+      {"rounds", f.rounds}};
+  Json corrections = Json::object();
+  for (const Correction& c : light.corrections)
+    corrections[c.by] = {{"glow_scale", json_number(c.glow_scale, false)},
+                         {"hot_scale", json_number(c.hot_scale, false)},
+                         {"noise", json_number(c.noise, false)},
+                         {"hot_residual", json_number(c.hot_residual, false)}};
+  obj["corrected_under"] = corrections;
   Json outputs = Json::array();
   for (const OutputInfo& o : light.outputs) {
     Json output = {{"file", o.path},
@@ -172,11 +239,14 @@ size_t warned_lights(const Summary& s) {
 
 void print_text(std::ostream& out, const Summary& s) {
   // The demo's table holds its lights' scales.
-  if (s.demo)
+  if (s.demo) {
     print_demo(out, *s.demo, s.lights);
-  else
-    for (const LightSummary& light : s.lights)
+  } else {
+    for (const LightSummary& light : s.lights) {
       print_light_line(out, relative_name(light.light.path, s.folder), light);
+      if (s.verbose && !light.earlier) print_details(out, light);
+    }
+  }
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
   const size_t earlier = std::count_if(s.lights.begin(), s.lights.end(),

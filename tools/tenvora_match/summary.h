@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diagnostics/diagnostics.h"
+#include "matching/fit_scales.h"
 #include "matching/stages.h"
 #include "tools/tenvora_match/demo_set.h"
 #include "tools/tenvora_match/match_frames.h"
@@ -33,10 +34,22 @@ struct DemoReport {
   std::string report, plot;  // the files written
 };
 
+// What the dark did under one set of scales ("fit", "plugin", "exposure"):
+// the corrected light's robust noise and hot-pixel residual on the fit's
+// pixels.
+struct Correction {
+  std::string by;
+  double glow_scale, hot_scale, noise, hot_residual;
+};
+
 struct LightSummary {
   InputInfo light;
-  Measurement levels{};
+  Measurement levels{};  // the plug-in's, measured under either method
+  MatchMethod method = MatchMethod::fit;
+  float glow_scale = 0, hot_scale = 0;  // the scales the outputs were made with
+  ScaleFit fit;
   Exposures exposure;  // shown beside the scales
+  std::vector<Correction> corrections;
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
   std::vector<Diagnostic> warnings;  // of the checks after the match
@@ -56,16 +69,19 @@ struct Summary {
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;
-  bool batch = false;    // a run over LIGHT arguments
-  std::string folder;    // the lights' common folder, ending in '/' (or empty)
-  bool verbose = false;  // the warning texts went to standard error already
+  bool batch = false;  // a run over LIGHT arguments
+  std::string folder;  // the lights' common folder, ending in '/' (or empty)
+  // -v: the warning texts went to standard error already; what the dark did
+  // follows each light's line
+  bool verbose = false;
   std::vector<LightSummary> lights;
   std::vector<Failure> failures;
   std::optional<DemoReport> demo;
 };
 
 // One line a light (its name relative to the common folder, both scales,
-// its warning codes), the closing line with the failed lights, then each
+// its warning codes; with verbose the fit, the levels and what the dark did
+// below it), the closing line with the failed lights, then each
 // warning code once with its text for the first light that raised it
 // (unless verbose).
 void print_text(std::ostream& out, const Summary& summary);

@@ -42,8 +42,10 @@ RunSettings settings_of(const Options& o) {
   s.preview = o.preview;
   s.overwrite = o.overwrite;
   s.skip_existing = o.skip_existing;
+  s.compress = o.compress;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
+  s.method = o.method == "plugin" ? MatchMethod::plugin : MatchMethod::fit;
   if (!o.outputs.empty())
     s.kinds = o.outputs;
   else if (!o.lights.empty())
