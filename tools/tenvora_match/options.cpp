@@ -280,10 +280,10 @@ Options:
                       on instead of after the light; --out-name '' gives
                       glow.fits, hot.fits, matched.fits, corrected.fits
   --skip-existing     leave a light whose outputs are all there and whose
-                      headers say they were made from the same dark, bias and
-                      bias factor (a rerun after an interruption finishes
-                      the night); the summary and the report list it too,
-                      read back from the headers
+                      headers say they were made from the same dark, bias,
+                      bias factor and method (a rerun after an interruption
+                      finishes the night); the summary and the report list
+                      it too, read back from the headers
   --outputs LIST      the outputs to write, of glow,hot,matched,corrected
                       (default: all with --light; with LIGHT arguments the
                       corrected light with --subtract, else the matched dark)

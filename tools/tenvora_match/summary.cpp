@@ -100,12 +100,12 @@ void print_details(std::ostream& out, const LightSummary& light) {
 
 void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightSummary>& lights) {
   out << "demo: each light holds the dark's glow and hot pixels at known scales\n"
-      << "  light            glow known  measured   hot known  measured\n";
+      << "  light            glow known    measured   hot known    measured\n";
   char line[160];
   for (const DemoLight& known : d.lights)
     for (const LightSummary& light : lights)
       if (light.light.path == known.path) {
-        std::snprintf(line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
+        std::snprintf(line, sizeof line, "  %-15s  %10s  %10s  %10s  %10s\n",
                       known.path.substr(known.path.find_last_of('/') + 1).c_str(),
                       number_text(known.glow_scale, true).c_str(),
                       number_text(light.glow_scale, true).c_str(),
