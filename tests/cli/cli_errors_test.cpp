@@ -301,6 +301,10 @@ const BadCase kCases[] = {
      "--dark",
      "missing"},
     {"unknown_option", nothing, good_with({"--dakr", "x"}), "--dakr", "unknown option"},
+    {"flag_given_twice_by_both_names", nothing, good_with({"-v", "--verbose"}), "--verbose",
+     "given twice"},
+    {"empty_value", nothing, good_with({"--report", ""}), "--report", "needs a value"},
+    {"value_missing_at_the_end", nothing, good_with({"--jobs"}), "--jobs", "needs a value"},
     // Batch runs refuse before any work lights whose outputs would collide,
     // and outputs that would replace an input.
     {"batch_name_collision",

@@ -1,6 +1,5 @@
 #include "tools/tenvora_match/options.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include "diagnostics/diagnostics.h"
 #include "fits/fits_io.h"
 #include "fits/tool_error.h"
+#include "tools/command_line/command_line.h"
 #include "tools/tenvora_match/session_report.h"
 
 namespace {
@@ -140,50 +140,34 @@ std::string keywords_help() {
 
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
-  std::string factor, max_pixels, outputs, jobs, method;
-  const std::pair<const char*, std::string*> texts[] = {
-      {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
-      {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
-      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--report", &o.report},
-      {"--plot", &o.plot},           {"--jobs", &jobs},       {"--method", &method}};
-  for (const auto& text : texts) app.add_option(text.first, *text.second);
-  const std::pair<const char*, bool*> flags[] = {{"--subtract", &o.subtract},
-                                                 {"--json", &o.json},
-                                                 {"--preview", &o.preview},
-                                                 {"--overwrite", &o.overwrite},
-                                                 {"--compress", &o.compress},
-                                                 {"--strict", &o.strict},
-                                                 {"--skip-existing", &o.skip_existing},
-                                                 {"--help", &o.help},
-                                                 {"--version", &o.version}};
-  for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
-  app.add_flag("-v,--verbose", o.verbose);
-  std::string out_name;
-  app.add_option("--out-name", out_name);
-  app.add_option("LIGHT", o.lights);
-  try {
-    // CLI11 takes the arguments last first.
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::ArgumentMismatch& e) {
-    const std::string text = e.what();
-    const std::string name = text.substr(0, text.find(':'));
-    throw ToolError(name,
-                    text.find("missing") != std::string::npos ? "needs a value" : "given twice");
-  } catch (const CLI::ParseError& e) {
-    throw ToolError("command line", e.what());
-  }
-  for (const std::string& extra : app.remaining())
-    if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
-  auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
-  for (const auto& flag : flags) {
-    const std::string name = std::string(flag.first).substr(std::string(flag.first).rfind(',') + 1);
-    if (app.get_option(name)->count() > 1) throw ToolError(name, "given twice");
-  }
-  for (const auto& text : texts)
-    if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
+  std::string factor, max_pixels, outputs, jobs, method, out_name;
+  const CommandLine line = {{{"--light", &o.light},
+                             {"--dark", &o.dark},
+                             {"--bias", &o.bias},
+                             {"--out-dir", &o.out_dir},
+                             {"--demo", &o.demo_dir},
+                             {"--bias-factor", &factor},
+                             {"--max-pixels", &max_pixels},
+                             {"--outputs", &outputs},
+                             {"--report", &o.report},
+                             {"--plot", &o.plot},
+                             {"--jobs", &jobs},
+                             {"--method", &method},
+                             {"--out-name", &out_name, true}},
+                            {{"--subtract", &o.subtract},
+                             {"--json", &o.json},
+                             {"--preview", &o.preview},
+                             {"--overwrite", &o.overwrite},
+                             {"--compress", &o.compress},
+                             {"--strict", &o.strict},
+                             {"--skip-existing", &o.skip_existing},
+                             {"-v,--verbose", &o.verbose},
+                             {"--help", &o.help},
+                             {"--version", &o.version}},
+                            "LIGHT",
+                            &o.lights};
+  const std::set<std::string> given = parse_command_line(line, args);
+  auto seen = [&given](const char* name) { return given.count(name) > 0; };
 
   if (o.help || o.version) return o;
   if (seen("--out-name")) {
