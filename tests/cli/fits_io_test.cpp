@@ -10,8 +10,10 @@
 #include <fstream>
 #include <tuple>
 
+#include "fits/frame_list.h"
 #include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
+#include "tools/tenvora_match/light_report.h"
 
 namespace {
 
@@ -400,6 +402,40 @@ TEST(HeaderCards, AreCopiedButStructureAndTheToolsOwnKeywords) {
   EXPECT_EQ(copied.find("CONTINUE"), std::string::npos);
 }
 
+// A directory's frames come in natural order, runs of digits as numbers.
+struct OrderCase {
+  const char* name;
+  std::vector<std::string> files;  // in the order expected
+};
+
+class NaturalOrder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(NaturalOrder, OfADirectorysFrames) {
+  TempDir dir;
+  const std::vector<std::string>& expected = GetParam().files;
+  for (auto name = expected.rbegin(); name != expected.rend(); ++name)
+    write_fits(dir / *name, ramp_frame(4, 3, 0, 1), {});
+  std::vector<std::string> found;
+  for (const std::string& path : expand_frames({dir.path()}, {}, {}, "LIGHT"))
+    found.push_back(base_name(path));
+  EXPECT_EQ(found, expected);
+  for (size_t k = 0; k + 1 < expected.size(); ++k)
+    EXPECT_FALSE(natural_less(expected[k + 1], expected[k])) << expected[k + 1];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NaturalOrder,
+    ::testing::Values(
+        OrderCase{"exposures", {"10s.fits", "20s.fits", "150s.fits", "1200s.fits"}},
+        OrderCase{"numbered", {"m42_2.fits", "m42_10.fits", "m42_0011.fits", "m42_100.fits"}},
+        OrderCase{"two_numbers", {"L_1_2.fits", "L_1_10.fits", "L_2_1.fits", "L_10_1.fits"}},
+        OrderCase{"leading_zeros", {"a01.fits", "a1.fits", "a2.fits"}},
+        OrderCase{"text_then_number", {"a.fits", "a2.fits", "b.fits", "b1.fits"}},
+        OrderCase{"huge_numbers",
+                  {"n99999999999999999998.fits", "n99999999999999999999.fits",
+                   "n100000000000000000000.fits"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Copied cards never shadow ours, under any spelling, nor repeat a keyword;
 // a CONTINUE card goes only with the card it continues.
 struct CopiedCase {
@@ -487,3 +523,44 @@ TEST(HeaderCards, InheritedFromThePrimaryHeader) {
 }
 
 }  // namespace
+
+// A header's values read back as written: quotes within strings, slashes
+// that are no comment, long strings over CONTINUE cards (TVWARN of a light
+// with many warnings, long file names), numbers before their comment.
+struct CardCase {
+  const char* name;
+  FitsKey key;
+  std::string expected;
+};
+
+class CardValue : public ::testing::TestWithParam<CardCase> {};
+
+TEST_P(CardValue, ReadsBackWhatWasWritten) {
+  const CardCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir / "cards.fits";
+  write_fits(path, Frame{2, 2, Pixels(4, 1.0f)}, {c.key, text_key("AFTER", "next", "")});
+  int32_t width = 0, height = 0;
+  const std::vector<std::string> cards = read_fits_cards(path, &width, &height);
+  EXPECT_EQ(card_value(cards, c.key.name), c.expected);
+  EXPECT_EQ(card_value(cards, "AFTER"), "next");
+  EXPECT_EQ(card_value(cards, "ABSENT"), std::nullopt);
+}
+
+const std::string kLongCodes =
+    "saturated-hot-pixel,dark-holds-bias,scale-off-exposure,many-negative-pixels,"
+    "fit-heavy-clipping";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CardValue,
+    ::testing::Values(
+        CardCase{"plain", text_key("TVWARN", "dark-holds-bias", "codes"), "dark-holds-bias"},
+        CardCase{"quote_within", text_key("LIGHTFIL", "it's.fits", ""), "it's.fits"},
+        CardCase{"slash_within", text_key("DARKFILE", "a/b.fits", "dark"), "a/b.fits"},
+        CardCase{"long_string", text_key("TVWARN", kLongCodes, "codes"), kLongCodes},
+        CardCase{
+            "long_with_quotes",
+            text_key("LIGHTFIL", std::string(70, 'x') + "'s_" + std::string(70, 'y') + ".fits", ""),
+            std::string(70, 'x') + "'s_" + std::string(70, 'y') + ".fits"},
+        CardCase{"number", double_key("EXPRATIO", 0.25, "ratio"), "0.25"}),
+    [](const auto& info) { return std::string(info.param.name); });
