@@ -3,7 +3,7 @@
 // instruction set. Each lane does what the scalar rule (clip_sorted,
 // median_sorted) does: the same exchanges of the same network, and in
 // double the same operations in the same order. A lane whose first round
-// of clipping would drop a value goes on with clip_sorted itself.
+// of clipping drops a value goes on with clip_sorted_after.
 //
 // Everything here is in an unnamed namespace: the AVX2 unit compiles it for
 // another target, so no definition may be shared between the units.
@@ -112,7 +112,7 @@ void combine_group(const GroupJob& job, const float* const* frames, size_t at, f
   const Floats infinity = Ops::broadcast(std::numeric_limits<float>::infinity());
   Ints finite_count = Ops::ints(0);
   each<count>(n, [&](auto f) {
-    // Twenty-odd streams are more than the processor's prefetcher follows.
+    // A stream per frame: more than the processor's prefetcher follows.
     _mm_prefetch(reinterpret_cast<const char*>(frames[f] + at) + kPrefetchBytes, _MM_HINT_T0);
     const Floats x = Ops::load(frames[f] + at);
     const Floats finite = Ops::finite(x);
