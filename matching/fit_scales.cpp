@@ -44,7 +44,7 @@ double kth_smallest(std::vector<double>& values, size_t k) {
         size_t kept = 0;
         for (double v : values) {
           inside[kept] = v;
-          kept += v >= low && v <= high;
+          kept += (v >= low) & (v <= high);  // no branch: which values lie inside is random
         }
         if (kept == between) {
           inside.pop_back();
