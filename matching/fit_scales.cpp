@@ -8,6 +8,8 @@
 #include <limits>
 #include <numeric>
 
+#include "kernels/median_networks.h"
+
 namespace {
 
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
@@ -315,13 +317,15 @@ double noise_per_signal(const FitSample& s, const std::vector<float>& values,
 
 // The median of the 3 x 3 neighbourhood of pixel i, the pixel itself for one
 // on the frame's edge.
-double local_median(FrameGeometry frame, const float* plane, int64_t i) {
-  const int64_t x = i % frame.width, y = i / frame.width;
+// Pixel i lies in column x of row y. Without NaN the median network finds
+// the same value as a search, only faster.
+double local_median(FrameGeometry frame, const float* plane, int64_t i, int64_t x, int64_t y) {
   if (x == 0 || y == 0 || x == frame.width - 1 || y == frame.height - 1) return plane[i];
   float v[9];
   int count = 0;
   for (int64_t dy = -1; dy <= 1; ++dy)
     for (int64_t dx = -1; dx <= 1; ++dx) v[count++] = plane[i + dy * frame.width + dx];
+  if (std::none_of(v, v + 9, [](float value) { return std::isnan(value); })) return median_of_9(v);
   std::nth_element(v, v + 4, v + 9);
   return v[4];
 }
@@ -341,9 +345,12 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
   const auto step_noise = [&](const float* plane) {
     std::vector<double> steps;
     steps.reserve(static_cast<size_t>(n / stride + 1));
-    for (int64_t i = 0; i + 1 < n; i += stride)
-      if (usable(plane[i]) && usable(plane[i + 1]) && (i + 1) % frame.width != 0)
+    // x: the column of pixel i, followed along rather than divided out.
+    for (int64_t i = 0, x = 0; i + 1 < n; i += stride, x += stride) {
+      while (x >= frame.width) x -= frame.width;
+      if (usable(plane[i]) && usable(plane[i + 1]) && x + 1 != frame.width)
         steps.push_back(static_cast<double>(plane[i + 1]) - plane[i]);
+    }
     return robust_spread(std::move(steps)).sigma / std::sqrt(2.0);
   };
   const double dark_noise = step_noise(dark);
@@ -354,13 +361,14 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
   const auto saturated = [dark_saturation](float value) {
     return !std::isnan(dark_saturation) && value >= dark_saturation;
   };
-  for (int64_t i = 0, next_stride = 0; i < n; ++i) {
+  for (int64_t i = 0, next_stride = 0, x = -1, y = 0; i < n; ++i) {
+    if (++x == frame.width) x = 0, ++y;
     const bool at_stride = i == next_stride;
     if (at_stride) next_stride += stride;
     const bool bright = hot[i] > hot_threshold;
     if (!at_stride && !bright) continue;
     if (!usable(dark[i]) || saturated(dark[i]) || !usable(glow[i]) || !usable(hot[i])) continue;
-    if (glow[i] - local_median(frame, glow, i) > hot_threshold) continue;
+    if (glow[i] - local_median(frame, glow, i, x, y) > hot_threshold) continue;
     if (bright) {
       ++s.hot_pixels;
     } else {
@@ -377,10 +385,11 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
   s.x.resize(count);
   s.y.resize(count);
   double glow_sum = 0, hot_sum = 0;
-  for (size_t k = 0; k < count; ++k) {
+  for (size_t k = 0, y = 0, row_start = 0; k < count; ++k) {
     const uint32_t i = s.index[k];
-    s.x[k] = static_cast<float>((i % frame.width - s.x_centre) / s.x_half);
-    s.y[k] = static_cast<float>((i / frame.width - s.y_centre) / s.y_half);
+    while (i - row_start >= static_cast<size_t>(frame.width)) ++y, row_start += frame.width;
+    s.x[k] = static_cast<float>((static_cast<double>(i - row_start) - s.x_centre) / s.x_half);
+    s.y[k] = static_cast<float>((static_cast<double>(y) - s.y_centre) / s.y_half);
     glow_sum += s.glow[k];
     hot_sum += hot_signal(s, k);
   }
