@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 #include "kernels/median_networks.h"
@@ -35,25 +36,21 @@ double kth_smallest(std::vector<double>& values, size_t k) {
       const size_t margin = 2 * static_cast<size_t>(std::sqrt(static_cast<double>(m))) + 1;
       const double low = probe[at > margin ? at - margin : 0];
       const double high = probe[std::min(m - 1, at + margin)];
-      size_t below = 0, above = 0;
+      // One pass, with room for four times the values the probe puts inside
+      // (more sends the search over all of them); a NaN is counted nowhere.
+      const size_t room = std::min(n, 4 * (2 * margin + 1) * step);
+      std::unique_ptr<double[]> inside(new double[room + 1]);
+      size_t below = 0, above = 0, kept = 0;
       for (double v : values) {
         below += v < low;
         above += v > high;
+        inside[std::min(kept, room)] = v;
+        kept += (v >= low) & (v <= high);  // no branch: which values lie inside is random
       }
-      const size_t between = n - below - above;  // NaN counts here, but is not kept
-      if (below <= k && k < below + between) {
-        std::vector<double> inside(between + 1);
-        size_t kept = 0;
-        for (double v : values) {
-          inside[kept] = v;
-          kept += (v >= low) & (v <= high);  // no branch: which values lie inside is random
-        }
-        if (kept == between) {
-          inside.pop_back();
-          auto kth = inside.begin() + static_cast<ptrdiff_t>(k - below);
-          std::nth_element(inside.begin(), kth, inside.end());
-          return *kth;
-        }
+      if (kept <= room && below + kept + above == n && below <= k && k < below + kept) {
+        double* kth = inside.get() + (k - below);
+        std::nth_element(inside.get(), kth, inside.get() + kept);
+        return *kth;
       }
     }
   }
