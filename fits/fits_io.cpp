@@ -729,6 +729,20 @@ void write_fits(const std::string& path, const Frame& frame, const std::vector<F
   }
 }
 
+std::vector<std::string> read_fits_cards(const std::string& path, int32_t* width, int32_t* height) {
+  FitsFile fits;
+  int status = 0;
+  if (fits_open_diskfile(&fits.file, path.c_str(), READONLY, &status) != 0) {
+    fits.file = nullptr;
+    throw ToolError(path, "not a FITS file (" + cfitsio_text(status) + ")");
+  }
+  move_to_image(path, fits.file);
+  long axes[2] = {0, 0};
+  fits_get_img_size(fits.file, 2, axes, &status);
+  *width = static_cast<int32_t>(axes[0]), *height = static_cast<int32_t>(axes[1]);
+  return read_cards(path, fits.file);
+}
+
 namespace {
 
 template <class T>

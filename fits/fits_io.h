@@ -68,6 +68,10 @@ using SizeCheck = std::function<void(int32_t width, int32_t height)>;
 Frame read_fits(const std::string& path, long long max_pixels = kDefaultMaxPixels,
                 std::vector<std::string>* cards = nullptr, const SizeCheck& check = {});
 
+// The header cards of the image read_fits would read, as it hands them back,
+// and its size, without reading its pixels. Throws ToolError naming the path.
+std::vector<std::string> read_fits_cards(const std::string& path, int32_t* width, int32_t* height);
+
 // The CREATOR value of a file's primary header, "" when there is none or the
 // file is not a FITS file (plain or gzip-compressed). Reads the header only.
 std::string fits_creator(const std::string& path);

@@ -58,7 +58,7 @@ void add_directory(const std::string& dir, const Leave& leave, std::vector<std::
   while (dirent* e = readdir(d))
     if (e->d_name[0] != '.' && !fits_stem(e->d_name).empty()) names.push_back(e->d_name);
   closedir(d);
-  std::sort(names.begin(), names.end());
+  std::sort(names.begin(), names.end(), natural_less);
   for (const std::string& name : names) {
     const std::string path = join_path(dir, name);
     struct stat st;
@@ -115,6 +115,31 @@ std::vector<std::string> list_lines(const std::string& list) {
 }
 
 }  // namespace
+
+bool natural_less(const std::string& a, const std::string& b) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (!digit(a[i]) || !digit(b[j])) {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i, ++j;
+      continue;
+    }
+    // Two runs of digits: the one of fewer digits after its leading zeros is
+    // the smaller number, else the first digit that differs decides.
+    size_t a_end = i, b_end = j;
+    while (a_end < a.size() && digit(a[a_end])) ++a_end;
+    while (b_end < b.size() && digit(b[b_end])) ++b_end;
+    const size_t a_start = std::min(a.find_first_not_of('0', i), a_end);
+    const size_t b_start = std::min(b.find_first_not_of('0', j), b_end);
+    if (a_end - a_start != b_end - b_start) return a_end - a_start < b_end - b_start;
+    const int order = a.compare(a_start, a_end - a_start, b, b_start, b_end - b_start);
+    if (order != 0) return order < 0;
+    i = a_end, j = b_end;
+  }
+  if (i < a.size() || j < b.size()) return j < b.size();
+  return a < b;  // equal but for leading zeros: as plain text, to keep one order
+}
 
 std::string fits_stem(const std::string& name) {
   std::string low = lower(name);

@@ -59,6 +59,9 @@ inline constexpr OutputKeyword block_x{"DARKBLKX", "darkest 5x5 block of the lig
                                        "anchor of the darkest 5x5 block: column", ""};
 inline constexpr OutputKeyword block_y{"DARKBLKY", "darkest 5x5 block: row (0 = FITS row 1)",
                                        "anchor of the darkest 5x5 block: row (0 = FITS row 1)", ""};
+inline constexpr OutputKeyword warnings{
+    "TVWARN", "warning codes of the checks",
+    "the codes of the light's warnings, comma-separated ('' when none)", ""};
 // Of the fitted method.
 inline constexpr OutputKeyword method{"TVMETHOD", "matching method", "plugin or fit", ""};
 inline constexpr OutputKeyword glow_scale{"GLOWSCL", "glow scale the dark was matched with",
@@ -86,36 +89,23 @@ inline constexpr OutputKeyword fit_noise{"FITNOISE", "robust noise of the fit's 
 }  // namespace output_keyword
 
 // In the order an output holds them; HISTORY lines follow.
-inline constexpr const OutputKeyword* kOutputKeywords[] = {&output_keyword::creator,
-                                                           &output_keyword::imagetyp,
-                                                           &output_keyword::title,
-                                                           &output_keyword::light_file,
-                                                           &output_keyword::dark_file,
-                                                           &output_keyword::dark_exposure,
-                                                           &output_keyword::bias_file,
-                                                           &output_keyword::bias_factor,
-                                                           &output_keyword::steps,
-                                                           &output_keyword::glow_light,
-                                                           &output_keyword::glow_dark,
-                                                           &output_keyword::glow_ratio,
-                                                           &output_keyword::hot_light,
-                                                           &output_keyword::hot_dark,
-                                                           &output_keyword::hot_ratio,
-                                                           &output_keyword::exposure_ratio,
-                                                           &output_keyword::block_x,
-                                                           &output_keyword::block_y,
-                                                           &output_keyword::method,
-                                                           &output_keyword::glow_scale,
-                                                           &output_keyword::glow_scale_error,
-                                                           &output_keyword::hot_scale,
-                                                           &output_keyword::hot_scale_error,
-                                                           &output_keyword::sky_0,
-                                                           &output_keyword::sky_x,
-                                                           &output_keyword::sky_y,
-                                                           &output_keyword::fit_pixels,
-                                                           &output_keyword::fit_clipped,
-                                                           &output_keyword::fit_left_out,
-                                                           &output_keyword::fit_noise};
+inline constexpr const OutputKeyword* kOutputKeywords[] = {
+    &output_keyword::creator,     &output_keyword::imagetyp,
+    &output_keyword::title,       &output_keyword::light_file,
+    &output_keyword::dark_file,   &output_keyword::dark_exposure,
+    &output_keyword::bias_file,   &output_keyword::bias_factor,
+    &output_keyword::steps,       &output_keyword::glow_light,
+    &output_keyword::glow_dark,   &output_keyword::glow_ratio,
+    &output_keyword::hot_light,   &output_keyword::hot_dark,
+    &output_keyword::hot_ratio,   &output_keyword::exposure_ratio,
+    &output_keyword::block_x,     &output_keyword::block_y,
+    &output_keyword::warnings,    &output_keyword::method,
+    &output_keyword::glow_scale,  &output_keyword::glow_scale_error,
+    &output_keyword::hot_scale,   &output_keyword::hot_scale_error,
+    &output_keyword::sky_0,       &output_keyword::sky_x,
+    &output_keyword::sky_y,       &output_keyword::fit_pixels,
+    &output_keyword::fit_clipped, &output_keyword::fit_left_out,
+    &output_keyword::fit_noise};
 
 // The entry of that name (exactly as written), or null.
 inline const OutputKeyword* find_output_keyword(const char* name) {

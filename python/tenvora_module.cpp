@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "combining/combine_strips.h"
-#include "fits/fits_io.h"
-#include "fits/tool_error.h"
 #include "diagnostics/diagnostics.h"
+#include "fits/fits_io.h"
 #include "fits/output_keywords.h"
+#include "fits/tool_error.h"
 #include "matching/fit_scales.h"
 #include "matching/stages.h"
 #include "python/plane_pool.h"
@@ -60,6 +60,17 @@ Plane plane_of(const py::handle& value, const char* name) {
   return plane;
 }
 
+// The largest value an integer array can hold, as a file's BITPIX bounds
+// it; NaN for floating-point arrays, whose saturation the checks look for
+// in the frame itself.
+double largest_of(const py::handle& value) {
+  const py::dtype type = py::reinterpret_borrow<py::array>(value).dtype();
+  const int bits = 8 * static_cast<int>(type.itemsize());
+  if (type.kind() == 'u') return std::ldexp(1.0, bits) - 1;
+  if (type.kind() == 'i') return std::ldexp(1.0, bits - 1) - 1;
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
 FrameGeometry frame_of(const Plane& plane) {
   return {int32_t(plane.shape(1)), int32_t(plane.shape(0))};
 }
@@ -92,6 +103,19 @@ Plane new_plane(FrameGeometry frame) {
   PyCapsule_SetContext(owner, reinterpret_cast<void*>(bytes));
   return Plane({frame.height, frame.width}, static_cast<float*>(block),
                py::reinterpret_steal<py::capsule>(owner));
+}
+
+// A plane a call needs only while it runs (the parts of a dark split for it
+// alone, a dark put together again for the checks), kept by each thread for
+// its next call of the size as the pool keeps the outputs.
+float* scratch_plane(int slot, size_t count) {
+  thread_local std::vector<float> planes[2];
+  std::vector<float>& plane = planes[slot];
+  if (plane.size() != count) {
+    std::vector<float>().swap(plane);
+    plane.resize(count);
+  }
+  return plane.data();
 }
 
 void check_factor(long long bias_factor) {
@@ -158,22 +182,28 @@ py::dict levels_of(const Measurement& m) {
 struct MatchResult {
   py::object glow, hot, matched, corrected;
   py::dict levels;
+  py::list warnings;
 };
-
-// Where a frame's pixels count as saturated: from an integer dtype's range,
-// else from the frame's own maximum when many pixels share it.
-double saturation_of(const py::handle& value, const float* pixels, size_t count) {
-  const py::dtype dtype = py::reinterpret_borrow<py::array>(value).dtype();
-  const int bits = 8 * static_cast<int>(dtype.itemsize());
-  double maximum = NAN;
-  if (dtype.kind() == 'u') maximum = std::ldexp(1.0, bits) - 1;
-  if (dtype.kind() == 'i') maximum = std::ldexp(1.0, bits - 1) - 1;
-  return saturation_level(pixels, count, maximum);
-}
 
 // NaN (not determined) as None.
 py::object number(double value) {
   return std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+}
+
+// As tenvora-match reports them: code, message and the numbers they were
+// decided on (NaN as None, as in its JSON).
+py::list warnings_of(const std::vector<Diagnostic>& warnings) {
+  py::list list;
+  for (const Diagnostic& w : warnings) {
+    py::dict numbers;
+    for (const auto& [name, value] : w.numbers) numbers[py::str(name)] = number(value);
+    py::dict warning;
+    warning["code"] = w.code;
+    warning["message"] = w.message;
+    warning["numbers"] = numbers;
+    list.append(warning);
+  }
+  return list;
 }
 
 py::dict fit_of(const ScaleFit& f) {
@@ -191,7 +221,7 @@ py::dict fit_of(const ScaleFit& f) {
 
 MatchResult match_py(const py::object& light, const py::object& dark, const py::object& bias,
                      long long bias_factor, bool subtract, const py::object& dark_parts,
-                     const std::string& method) {
+                     const std::string& method, std::optional<double> exposure_ratio) {
   check_factor(bias_factor);
   if (method != "fit" && method != "plugin")
     throw py::value_error("method must be 'fit' or 'plugin', not '" + method + "'");
@@ -200,28 +230,39 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   const FrameGeometry frame = frame_of(light_plane);
   const std::optional<Plane> bias_plane = bias_of(bias, frame);
 
-  Plane glow, hot, scaled_glow, scaled_hot;
-  std::optional<Plane> dark_plane;
+  const size_t count = size_t(frame.width) * size_t(frame.height);
+  std::optional<Plane> dark_plane;  // as given, for the fit and the checks
   if (!dark.is_none()) dark_plane = plane_of(dark, "dark");
+  Plane given_glow, given_hot;
+  float *split_glow = nullptr, *split_hot = nullptr;  // a dark split for this call alone
+  const float *glow, *hot;
   if (dark_parts.is_none()) {
     if (dark.is_none()) throw py::type_error("match needs a dark or dark_parts");
     check_shape(frame, *dark_plane, "dark");
-    // Parts split for this call alone are scaled in place and given out.
-    std::tie(glow, hot) = split(frame, *dark_plane, bias_plane);
-    scaled_glow = glow;
-    scaled_hot = hot;
+    glow = split_glow = scratch_plane(0, count);
+    hot = split_hot = scratch_plane(1, count);
   } else {
     if (!py::isinstance<py::tuple>(dark_parts) || py::len(dark_parts) != 2)
       throw py::type_error("dark_parts must be the (glow, hot) pair split_dark returns");
     if (dark_plane) check_shape(frame, *dark_plane, "dark");
     const py::tuple given = dark_parts;
-    glow = plane_of(given[0], "dark_parts glow");
-    hot = plane_of(given[1], "dark_parts hot");
-    check_shape(frame, glow, "dark_parts glow");
-    check_shape(frame, hot, "dark_parts hot");
-    scaled_glow = new_plane(frame);
-    scaled_hot = new_plane(frame);
+    given_glow = plane_of(given[0], "dark_parts glow");
+    given_hot = plane_of(given[1], "dark_parts hot");
+    check_shape(frame, given_glow, "dark_parts glow");
+    check_shape(frame, given_hot, "dark_parts hot");
+    glow = given_glow.data();
+    hot = given_hot.data();
   }
+  Plane scaled_glow = new_plane(frame), scaled_hot = new_plane(frame);
+  // Without the dark, the fit and the checks read it put together again
+  // from its parts (the bias less only where the dark's saturation would
+  // count, which is then unknown).
+  float* joined = dark_plane ? nullptr : scratch_plane(0, count);
+  const double light_maximum = largest_of(light);
+  const double dark_maximum = dark.is_none() ? NAN : largest_of(dark);
+  const double light_saturation = saturation_level(light_plane.data(), count, light_maximum);
+  const double dark_saturation =
+      dark_plane ? saturation_level(dark_plane->data(), count, dark_maximum) : NAN;
 
   // As the tool: without a bias the factor means nothing.
   const float* bias_data = data_or_null(bias_plane);
@@ -234,39 +275,42 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   float* scaled_glow_out = scaled_glow.mutable_data();
   float* scaled_hot_out = scaled_hot.mutable_data();
   float* corrected_out = corrected ? corrected->mutable_data() : nullptr;
-  const size_t count = size_t(frame.width) * size_t(frame.height);
-  const double light_saturation = saturation_of(light, light_plane.data(), count);
-  const double dark_saturation = dark_plane ? saturation_of(dark, dark_plane->data(), count) : NAN;
   Measurement levels;
   ScaleFit fit;
   float glow_scale, hot_scale;
+  std::vector<Diagnostic> diagnostics;
   {
     py::gil_scoped_release unlocked;
+    if (split_glow) split_dark(frame, dark_plane->data(), bias_data, split_glow, split_hot);
+    for (size_t i = 0; joined && i < count; ++i)
+      joined[i] = glow[i] + hot[i] + (bias_data ? bias_data[i] : 0.0f);
+    const float* dark_pixels = dark_plane ? dark_plane->data() : joined;
     // The matched plane holds the light less the bias until the scaling.
     const float* measured =
         light_to_measure(frame, light_plane.data(), bias_data, factor, matched_out);
-    levels = measure(frame, measured, glow.data(), hot.data());
+    levels = measure(frame, measured, glow, hot);
     glow_scale = levels.glow_ratio, hot_scale = levels.hot_ratio;
     if (fitted) {
-      // Without the dark its parts stand for it (the bias less only where
-      // the dark's saturation would count, which is then unknown).
-      std::vector<float> parts;
-      const float* dark_pixels = dark_plane ? dark_plane->data() : nullptr;
-      if (!dark_pixels) {
-        parts.resize(count);
-        for (size_t i = 0; i < count; ++i)
-          parts[i] = glow.data()[i] + hot.data()[i] + (bias_data ? bias_data[i] : 0.0f);
-        dark_pixels = parts.data();
-      }
-      const FitSample sample =
-          fit_sample(frame, dark_pixels, glow.data(), hot.data(), dark_saturation);
+      const FitSample sample = fit_sample(frame, dark_pixels, glow, hot, dark_saturation);
       fit = fit_scales(
           sample, sample_light(light_plane.data(), bias_data, factor, sample, light_saturation));
       if (fit.solved) glow_scale = float(fit.glow_scale), hot_scale = float(fit.hot_scale);
     }
-    scale_and_sum(frame, glow.data(), glow_scale, hot.data(), hot_scale, bias_data, factor,
-                  matched_out, scaled_glow_out, scaled_hot_out);
+    scale_and_sum(frame, glow, glow_scale, hot, hot_scale, bias_data, factor, matched_out,
+                  scaled_glow_out, scaled_hot_out);
     if (corrected_out) correct_light(frame, light_plane.data(), matched_out, corrected_out);
+    DiagnosticInput in;
+    in.width = frame.width, in.height = frame.height;
+    in.use_bias = bias_data != nullptr;
+    in.light = light_plane.data(), in.bias = bias_data, in.bias_factor = factor;
+    in.dark = dark_pixels, in.glow = glow;
+    in.matched = matched_out, in.corrected = corrected_out;
+    take_measurement(in, levels);
+    if (fitted) take_fit(in, fit, glow_scale, hot_scale);
+    in.light_maximum = light_maximum, in.dark_maximum = dark_maximum;
+    in.dark_saturation = dark_saturation;
+    in.exposure_ratio = exposure_ratio.value_or(NAN);
+    diagnostics = diagnose_match(in);
   }
   result.glow = scaled_glow;
   result.hot = scaled_hot;
@@ -277,6 +321,7 @@ MatchResult match_py(const py::object& light, const py::object& dark, const py::
   result.levels["glow_scale"] = double(glow_scale);
   result.levels["hot_scale"] = double(hot_scale);
   result.levels["fit"] = fitted ? py::object(fit_of(fit)) : py::none();
+  result.warnings = warnings_of(diagnostics);
   return result;
 }
 
@@ -382,21 +427,33 @@ PYBIND11_MODULE(_tenvora, m) {
       .def_readonly("matched", &MatchResult::matched, "the matched dark (with the bias)")
       .def_readonly("corrected", &MatchResult::corrected, "light - matched, or None")
       .def_readonly("levels", &MatchResult::levels, "the levels the ratios were measured from")
+      .def_readonly("warnings", &MatchResult::warnings,
+                    "the checks' warnings, as tenvora-match's: dicts of code, message and the "
+                    "numbers they were decided on; empty when the scales can be trusted")
       .def("__repr__", [](const MatchResult& r) {
+        std::string codes;
+        for (const py::handle w : r.warnings) {
+          const std::string code = py::str(w["code"]);
+          if (("," + codes + ",").find("," + code + ",") == std::string::npos)
+            codes += (codes.empty() ? "" : ",") + code;
+        }
         return "<tenvora.MatchResult method=" + std::string(py::str(r.levels["method"])) +
                " glow_scale=" + std::string(py::repr(r.levels["glow_scale"])) +
-               " hot_scale=" + std::string(py::repr(r.levels["hot_scale"])) + ">";
+               " hot_scale=" + std::string(py::repr(r.levels["hot_scale"])) +
+               (codes.empty() ? "" : " warnings=" + codes) + ">";
       });
 
   m.def("match", &match_py, py::arg("light"), py::arg("dark"), py::arg("bias") = py::none(),
         py::arg("bias_factor") = 1, py::arg("subtract") = false, py::arg("dark_parts") = py::none(),
-        py::arg("method") = "fit",
+        py::arg("method") = "fit", py::kw_only(), py::arg("exposure_ratio") = py::none(),
         "Matches the dark (less the bias) to the light: method 'fit' (the default) fits both "
         "scales over the whole frame, 'plugin' takes the plug-in's levels and gives its images "
         "bit for bit; levels holds the plug-in's levels either way, the scales applied and the "
         "fit. With dark_parts, the (glow, hot) pair "
         "split_dark gave for this dark and bias, the dark is not split again (it may be None). "
-        "The memory of freed outputs is kept for the next call (see the package's help).");
+        "The result's warnings are the checks tenvora-match makes after a match; given the "
+        "exposure ratio (exposure_ratio()), scales far from it are warned of too. The memory of "
+        "freed outputs is kept for the next call (see the package's help).");
   // The keywords the tool's outputs write: (name, comment, meaning, earlier name).
   py::list output_keywords;
   for (const OutputKeyword* k : kOutputKeywords)

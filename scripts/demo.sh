@@ -9,5 +9,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh demo
 cmake --preset native >/dev/null
-cmake --build --preset native -j 2 --target tenvora-match tenvora-master >/dev/null
+cmake --build --preset native -j 2 --target tenvora-match tenvora-master tenvora tenvora_benchmarks >/dev/null
 exec build/native/tools/tenvora_match/tenvora-match --demo "${1:-build/demo}" --preview --overwrite

@@ -4,8 +4,8 @@
 #
 #   scripts/install-deps.sh        everything: the demo's group, the test group
 #                                  and, where it can be had, the 32-bit group
-#   scripts/install-deps.sh demo   only what the native build of tenvora-match
-#                                  needs (scripts/demo.sh)
+#   scripts/install-deps.sh demo   only what the native build of the programs
+#                                  and the Python package needs (scripts/demo.sh)
 #
 # The 32-bit group (Wine) is optional: when it cannot be installed the reason
 # is kept in $TENVORA_STATE_DIR/win32-packages.failed and later runs do not try
@@ -24,15 +24,16 @@ demo_group=(
   nlohmann-json3-dev libcairo2-dev
   # The native configure also builds the tests and benchmarks.
   libgtest-dev libgmock-dev libbenchmark-dev
+  # The Python package and the README's examples of it (astropy CCDData,
+  # Dask), for Debian's /usr/bin/python3.
+  pybind11-dev python3-dev python3-numpy python3-astropy python3-dask python3-distributed
 )
 test_group=(
   clang-format clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   xvfb x11-apps
-  # The Python package and its tests (astropy and Dask for tenvora.ccdproc
-  # and the Dask example), for Debian's /usr/bin/python3.
-  pybind11-dev python3-dev python3-numpy python3-pytest
-  python3-astropy python3-dask python3-distributed
+  # The Python package's tests.
+  python3-pytest
 )
 win32_group=(wine wine32:i386)
 

@@ -37,6 +37,7 @@ class MatchResult:
     matched: CCDData
     corrected: Optional[CCDData]
     levels: dict
+    warnings: list  # as tenvora.MatchResult's: dicts of code, message and numbers
 
 
 def float_text(value):
@@ -48,6 +49,16 @@ def float_text(value):
         if np.float32(float(text)) == np.float32(value):
             return text
     return text
+
+
+def _check_type(frame, name, needed):
+    if frame is None and not needed:
+        return
+    if not isinstance(frame, CCDData):
+        hint = ("; tenvora.match takes numpy arrays" if isinstance(frame, np.ndarray)
+                else "; CCDData.read(path, unit='adu') reads a FITS file" if isinstance(frame, str)
+                else "")
+        raise TypeError(f"{name} must be an astropy CCDData, not {type(frame).__name__}{hint}")
 
 
 def double_text(value):
@@ -91,6 +102,11 @@ def _mask(frames):
     return combined
 
 
+def warning_codes(warnings):
+    """The codes of the warnings, each once, joined by commas: the outputs' TVWARN."""
+    return ",".join(dict.fromkeys(w["code"] for w in warnings))
+
+
 def _light_cards(meta):
     """The light's header cards, from a FITS header or from a plain mapping (a CCDData
     made in memory), whose entries are (keyword, value) or (keyword, (value, comment))."""
@@ -119,7 +135,7 @@ def _steps(light_header, bias_taken):
     return steps
 
 
-def _header(light_header, title, names, bias_factor, levels):
+def _header(light_header, title, names, bias_factor, levels, warnings):
     header = fits.Header()
     for card in _light_cards(light_header):
         key = card.keyword
@@ -155,6 +171,7 @@ def _header(light_header, title, names, bias_factor, levels):
         put("EXPRATIO", levels["exposure_ratio"])
     put("DARKBLKX", levels["darkest_block"][0])
     put("DARKBLKY", levels["darkest_block"][1])
+    put("TVWARN", warning_codes(warnings))
     put("TVMETHOD", levels["method"])
     put("GLOWSCL", levels["glow_scale"])
     put("HOTSCL", levels["hot_scale"])
@@ -199,25 +216,30 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
     followed by the keywords and HISTORY lines tenvora-match writes (the names
     given are those the header cites), and masked where the light, the dark (when
     given) or the bias is masked. Uncertainties are not propagated: the outputs have none.
-    Inputs in other units than the light's raise ValueError. The levels also hold
-    `dark_exposure` (seconds: from the dark's header, or dark_exposure when dark is None)
-    and `exposure_ratio`, the light's exposure time over it (`tenvora.exposure_ratio`);
-    None when unknown. method is "fit" (the default: both scales fitted over the frame)
-    or "plugin" (the plug-in's levels), as for `tenvora.match`.
+    Inputs in other units than the light's raise ValueError, inputs that are not CCDData
+    TypeError. The levels also hold `dark_exposure` (seconds: from the dark's header, or
+    dark_exposure when dark is None) and `exposure_ratio`, the light's exposure time over
+    it (`tenvora.exposure_ratio`); None when unknown. method is "fit" (the default: both
+    scales fitted over the frame) or "plugin" (the plug-in's levels), as for
+    `tenvora.match`. The checks' warnings, with the exposure ratio's, are on the result
+    and, as codes, in each output's TVWARN.
     """
+    for frame, name, needed in ((light, "light", True), (dark, "dark", dark_parts is None),
+                                (bias, "bias", False)):
+        _check_type(frame, name, needed)
     for frame, name in ((dark, "dark"), (bias, "bias")):
         _same_unit(frame, light, name)
+    if dark is not None:
+        dark_exposure = exposure(dark.header)
+    ratio = tenvora.exposure_ratio(exposure(light.header), dark_exposure)
     result = tenvora.match(light.data, None if dark is None else dark.data,
                            None if bias is None else bias.data, bias_factor, subtract, dark_parts,
-                           method=method)
+                           method=method, exposure_ratio=ratio)
     for key, level in LEVELS:
         what = _not_finite(result.levels[level])
         if what is not None:
             warnings.warn(f"{light_name}: {key} is {what}: written without a value")
-    if dark is not None:
-        dark_exposure = exposure(dark.header)
-    levels = dict(result.levels, dark_exposure=dark_exposure,
-                  exposure_ratio=tenvora.exposure_ratio(exposure(light.header), dark_exposure))
+    levels = dict(result.levels, dark_exposure=dark_exposure, exposure_ratio=ratio)
     names = {"light": light_name, "dark": dark_name, "bias": None if bias is None else bias_name}
     titles = dict(TITLES, matched="Matched Dark Frame" if bias is None else "Matched Dark Frame + Bias")
     mask = _mask([light, dark, bias])
@@ -226,12 +248,13 @@ def match(light, dark, bias=None, bias_factor=1, subtract=False, dark_parts=None
         data = getattr(result, kind)
         if data is None:
             return None
-        header = _header(light.meta, titles[kind], names, bias_factor, levels)
+        header = _header(light.meta, titles[kind], names, bias_factor, levels, result.warnings)
         # astropy holds a file's WCS apart from its header; it goes on to the outputs.
         return CCDData(data, unit=light.unit, meta=header, wcs=light.wcs,
                        mask=None if mask is None else mask.copy())
 
-    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels)
+    return MatchResult(frame("glow"), frame("hot"), frame("matched"), frame("corrected"), levels,
+                       result.warnings)
 
 
 MASTER_TITLES = {"bias": "Master Bias", "dark": "Master Dark"}

@@ -4,6 +4,7 @@ its output written with tenvora-match's name and header.
 """
 
 import os
+import re
 import tempfile
 from collections import Counter
 
@@ -31,6 +32,14 @@ def stem(path):
     return name
 
 
+def natural_key(name):
+    """Sorts names as tenvora-match does, each run of digits as a number: light_2 before
+    light_10. A run of digits weighs as the character '0' against other characters."""
+    tokens = [(ord("0"), len(run.lstrip("0")), run.lstrip("0")) if "0" <= run[0] <= "9" else (ord(run),)
+              for run in re.findall(r"[0-9]+|[^0-9]", name)]
+    return tokens, name
+
+
 def _made_by_us(path):
     """An output of an earlier run or a master of ours; a file whose header cannot be
     read is not one (it fails as a light, on its own)."""
@@ -42,12 +51,12 @@ def _made_by_us(path):
 
 
 def lights_in(directory, leave_out=()):
-    """The directory's FITS files sorted by name, without hidden files, those left out
+    """The directory's FITS files in natural order (natural_key), without hidden files, those left out
     and the tool's outputs (so outputs written beside the lights are not taken as
     lights on the next run)."""
     skip = {os.path.realpath(p) for p in leave_out}
     paths = []
-    for name in sorted(os.listdir(directory)):
+    for name in sorted(os.listdir(directory), key=natural_key):
         path = os.path.join(directory, name)
         low = name.lower().removesuffix(".gz").removesuffix(".fz")
         if name.startswith(".") or not low.endswith(EXTENSIONS) or not os.path.isfile(path):
@@ -100,8 +109,9 @@ def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_
                bias_factor=1, subtract=False, overwrite=False, dark_exposure=None,
                inputs=frozenset(), method="fit"):
     """Matches one light file (method "fit" or "plugin") and writes `<stem>_corrected.fits`
-    with subtract, else `<stem>_matched.fits`; returns its report row. The output is
-    written under a temporary name first: it appears whole or not at all."""
+    with subtract, else `<stem>_matched.fits`; returns its report row, with the checks'
+    warnings. The output is written under a temporary name first: it appears whole or not
+    at all."""
     light = read(path)
     (height, width), (dark_height, dark_width) = light.data.shape, dark_parts[0].shape
     if (height, width) != (dark_height, dark_width):
@@ -128,6 +138,7 @@ def match_file(path, dark_parts, out_dir, dark_name, dark=None, bias=None, bias_
     for key in ("glow_error", "hot_error", "sky_level", "sky_x", "sky_y", "used", "clipped",
                 "left_out", "residual_noise"):
         row[f"fit_{key}"] = fit.get(key)
+    row["warnings"] = result.warnings
     return row
 
 

@@ -216,8 +216,10 @@ const BadCase kCases[] = {
      "is a character device, not a regular file"},
     // With or without --overwrite, an output never replaces an input.
     {"output_is_an_input",
-     [](const TempDir& d) { link((d / "light.fits").c_str(), (d / "out/glow.fits").c_str()); },
-     good_with({"--overwrite"}), "@/out/glow.fits",
+     [](const TempDir& d) {
+       link((d / "light.fits").c_str(), (d / "out/light_glow.fits").c_str());
+     },
+     good_with({"--overwrite"}), "@/out/light_glow.fits",
      "is one of the input files; an output never replaces an input"},
     {"dark_size",
      [](const TempDir& d) {
@@ -269,28 +271,40 @@ const BadCase kCases[] = {
      "--bias-factor", "'2x' is not"},
     {"factor_without_bias", nothing, good_with({"--bias-factor", "2"}), "--bias-factor",
      "needs --bias"},
-    {"out_dir_missing",
+    {"out_dir_cannot_be_made",
      nothing,
-     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/nowhere"},
-     "@/nowhere",
-     "No such file"},
+     {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/light.fits/out"},
+     "--out-dir @/light.fits/out",
+     "cannot be created: @/light.fits/out: Not a directory"},
+    {"out_name_with_a_folder", nothing, good_with({"--out-name", "sub/m42_"}), "--out-name",
+     "'sub/m42_' names files in --out-dir"},
+    {"out_name_in_a_batch",
+     nothing,
+     {"--dark", "@/dark.fits", "--out-dir", "@/out", "--out-name", "m42_", "@/light.fits"},
+     "--out-name",
+     "goes with --light"},
     {"out_dir_is_a_file",
      nothing,
      {"--light", "@/light.fits", "--dark", "@/dark.fits", "--out-dir", "@/light.fits"},
      "@/light.fits",
      "not a directory"},
-    {"existing_output", [](const TempDir& d) { write_text(d / "out/hot.fits", "mine"); }, kGood,
-     "@/out/hot.fits", "exists already"},
-    {"existing_corrected", [](const TempDir& d) { write_text(d / "out/corrected.fits", "mine"); },
-     good_with({"--subtract"}), "@/out/corrected.fits", "exists already"},
-    {"existing_preview", [](const TempDir& d) { write_text(d / "out/glow.png", "mine"); },
-     good_with({"--preview"}), "@/out/glow.png", "exists already"},
+    {"existing_output", [](const TempDir& d) { write_text(d / "out/light_hot.fits", "mine"); },
+     kGood, "@/out/light_hot.fits", "exists already"},
+    {"existing_corrected",
+     [](const TempDir& d) { write_text(d / "out/light_corrected.fits", "mine"); },
+     good_with({"--subtract"}), "@/out/light_corrected.fits", "exists already"},
+    {"existing_preview", [](const TempDir& d) { write_text(d / "out/light_glow.png", "mine"); },
+     good_with({"--preview"}), "@/out/light_glow.png", "exists already"},
     {"missing_dark",
      nothing,
      {"--light", "@/light.fits", "--out-dir", "@/out"},
      "--dark",
      "missing"},
     {"unknown_option", nothing, good_with({"--dakr", "x"}), "--dakr", "unknown option"},
+    {"flag_given_twice_by_both_names", nothing, good_with({"-v", "--verbose"}), "--verbose",
+     "given twice"},
+    {"empty_value", nothing, good_with({"--report", ""}), "--report", "needs a value"},
+    {"value_missing_at_the_end", nothing, good_with({"--jobs"}), "--jobs", "needs a value"},
     // Batch runs refuse before any work lights whose outputs would collide,
     // and outputs that would replace an input.
     {"batch_name_collision",
@@ -428,10 +442,12 @@ TEST_P(BadInput, IsRefusedWithExitTwoAndNothingWritten) {
   const CliRun run = run_cli(args);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  std::string problem = c.problem;
-  for (size_t at = problem.find("@/"); at != std::string::npos; at = problem.find("@/", at + 1))
-    problem.replace(at, 1, dir.path());
-  const std::string head = "tenvora-match: " + expand(c.subject, dir) + ": " + problem;
+  // Anywhere in the subject and the problem, "@/" stands for the directory.
+  std::string subject = expand(c.subject, dir), problem = c.problem;
+  for (std::string* text : {&subject, &problem})
+    for (size_t at = text->find("@/"); at != std::string::npos; at = text->find("@/", at + 1))
+      text->replace(at, 1, dir.path());
+  const std::string head = "tenvora-match: " + subject + ": " + problem;
   EXPECT_EQ(run.err.substr(0, head.size()), head) << run.err;
   EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
   EXPECT_EQ(list_dir(dir.path()), before);

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "fits/output_keywords.h"
@@ -119,7 +120,7 @@ TEST_P(Outputs, EqualThePluginsPlanesBitForBitAndCarryTheirLevels) {
   ASSERT_EQ(direct.made.size(), m.subtract ? 4u : 3u);
   float glow_ratio = 0, hot_ratio = 0;
   for (const testhost::HostImage* image : direct.made) {
-    const std::string path = dir / ("out/" + output_kind(image->title) + ".fits");
+    const std::string path = dir / ("out/light_" + output_kind(image->title) + ".fits");
     EXPECT_TRUE(same_bits(read_fits(path).pixels, image->pixels)) << path;
     Header h(path);
     namespace k = output_keyword;
@@ -256,13 +257,15 @@ TEST(SpecialFloats, ReachThePluginAsStored) {
     const std::string light = dir / ("l" + extension), dark = dir / ("d" + extension);
     write_fits(light, set.light, {}, FLOAT_IMG, {}, compress);
     write_fits(dark, set.dark, {}, FLOAT_IMG, {}, compress);
-    std::vector<std::string> args = {"--light",   light,       "--dark",      dark,     "--subtract",
-                                     "--out-dir", dir / "out", "--overwrite", "--method", "plugin"};
+    std::vector<std::string> args = {"--light",    light,       "--dark",    dark,
+                                     "--subtract", "--out-dir", dir / "out", "--overwrite",
+                                     "--method",   "plugin"};
     if (compress) args.push_back("--compress");
     ASSERT_EQ(run_cli(args).status, 0) << extension;
     for (const testhost::HostImage* image : direct.made)
-      EXPECT_TRUE(same_bits(
-          read_fits(dir / ("out/" + output_kind(image->title) + extension)).pixels, image->pixels))
+      EXPECT_TRUE(
+          same_bits(read_fits(dir / ("out/l_" + output_kind(image->title) + extension)).pixels,
+                    image->pixels))
           << image->title << extension;
   }
 }
@@ -323,19 +326,19 @@ TEST(Overwrite, ExistingOutputsAreReplacedOnlyWhenAsked) {
   const std::vector<std::string> plain = {"--light",         dir / "light.fits", "--dark",
                                           dir / "dark.fits", "--out-dir",        dir / "out"};
   ASSERT_EQ(run_cli(plain).status, 0);
-  const std::string first = file_bytes(dir / "out/matched.fits");
+  const std::string first = file_bytes(dir / "out/light_matched.fits");
 
   std::vector<std::string> with_bias = plain;
   with_bias.insert(with_bias.end(), {"--bias", dir / "bias.fits"});
   EXPECT_EQ(run_cli(with_bias).status, 2);
-  EXPECT_EQ(file_bytes(dir / "out/matched.fits"), first);
+  EXPECT_EQ(file_bytes(dir / "out/light_matched.fits"), first);
 
   with_bias.push_back("--overwrite");
   ASSERT_EQ(run_cli(with_bias).status, 0);
-  EXPECT_EQ(Header(dir / "out/matched.fits").text(output_keyword::title.name),
+  EXPECT_EQ(Header(dir / "out/light_matched.fits").text(output_keyword::title.name),
             "Matched Dark Frame + Bias");
   EXPECT_EQ(list_dir(dir / "out"),
-            (std::set<std::string>{"glow.fits", "hot.fits", "matched.fits"}));
+            (std::set<std::string>{"light_glow.fits", "light_hot.fits", "light_matched.fits"}));
 }
 
 // Sets are placed without replacing what appeared meanwhile: the whole set
@@ -398,7 +401,7 @@ TEST(Previews, AreWrittenBesideEachOutput) {
                               "--subtract", "--preview", "--out-dir", dir / "out"});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"glow", "hot", "matched", "corrected"})
-    EXPECT_EQ(file_bytes(dir / ("out/" + std::string(name) + ".png")).substr(1, 3), "PNG");
+    EXPECT_EQ(file_bytes(dir / ("out/light_" + std::string(name) + ".png")).substr(1, 3), "PNG");
 }
 
 // A light with a header as cameras write it, unsigned 16-bit.
@@ -444,7 +447,7 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
                 .status,
             0);  // an earlier run's outputs in the folder
   const std::string single = dir / "single";
-  rename((dir / "night/corrected.fits").c_str(), single.c_str());
+  rename((dir / "night/m42_0001_corrected.fits").c_str(), single.c_str());
   std::ofstream(dir / "lights.txt") << "# tonight\n"
                                     << dir / "night"
                                     << "\n\n";
@@ -476,7 +479,7 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
         << run.err;
     EXPECT_NE(run.out.find(dir / "night/" + failed), std::string::npos) << run.out;
   }
-  EXPECT_NE(run.err.find("[2/4] " + dir / "night/m42_0002.fit  glow scale"), std::string::npos);
+  EXPECT_NE(run.err.find("[2/4] m42_0002.fit  glow "), std::string::npos) << run.err;
 
   // One report row per light matched, the header values that the light has.
   std::ifstream report(dir / "night.csv");
@@ -508,16 +511,18 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
 }
 
 // A light whose levels are 25 times the dark's: a warning in the JSON
-// summary, on standard error as soon as the light is done, and in the report.
+// summary, with -v on standard error as soon as the light is done, and in
+// the report.
 TEST(Batch, WarnsOfARatioOutOfRange) {
   TempDir dir;
   DemoSet set = write_small_set(dir);
   for (size_t i = 0; i < set.light.pixels.size(); ++i)
     set.light.pixels[i] = 25 * (set.dark.pixels[i] - set.bias.pixels[i]) + set.bias.pixels[i];
   write_fits(dir / "strong.fits", set.light, {});
-  const CliRun run = run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir",
-                              dir / "out", dir / "strong.fits", dir / "light.fits", "--jobs", "1",
-                              "--json", "--report", dir / "out/night.json", "--method", "plugin"});
+  const CliRun run =
+      run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--out-dir", dir / "out",
+               dir / "strong.fits", dir / "light.fits", "--jobs", "1", "--json", "--report",
+               dir / "out/night.json", "-v", "--method", "plugin"});
   ASSERT_EQ(run.status, 0) << run.err;
   // The small set leaves some grid cells without a hot pixel: warnings too.
   const nlohmann::json warnings = nlohmann::json::parse(run.out)["lights"][0]["warnings"];
@@ -536,7 +541,7 @@ TEST(Batch, WarnsOfARatioOutOfRange) {
 }
 
 // The exposure ratio, the light's EXPTIME over the dark's (EXPTIME, else
-// EXPOSURE), beside the scales in the summary, its JSON and the report, and
+// EXPOSURE), beside the scales in the summary (when known), its JSON and the report, and
 // the warning when a scale is far from it. The small set's scales are about
 // 0.6 (glow) and 1.7 (hot pixels); the light is exposed 120 s.
 struct ExposureCase {
@@ -544,7 +549,7 @@ struct ExposureCase {
   std::vector<FitsKey> dark_keys;
   double ratio;       // NaN: none
   const char* warns;  // the scale warned of, "" for none
-  const char* line;   // of the text summary, "" for none
+  const char* line;   // on the light's line of the text summary, "" for none
 };
 
 class Exposure : public ::testing::TestWithParam<ExposureCase> {};
@@ -561,7 +566,7 @@ TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
   const CliRun text = run_cli(args);
   ASSERT_EQ(text.status, 0) << text.err;
   if (*c.line)
-    EXPECT_NE(text.out.find(std::string(c.line) + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(c.line), std::string::npos) << text.out;
   else
     EXPECT_EQ(text.out.find("exposure"), std::string::npos) << text.out;
   args.insert(args.end(), {"--json", "--overwrite", "--report", dir / "night.json"});
@@ -578,7 +583,7 @@ TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
     EXPECT_EQ(report["exposure_ratio"].get<double>(), c.ratio);
   }
   EXPECT_EQ(json["exposure"]["light"], 120.0);
-  Header h(dir / "out/matched.fits");
+  Header h(dir / "out/cam_matched.fits");
   const double in_header = h.number<double>(output_keyword::exposure_ratio.name, TDOUBLE);
   if (std::isnan(c.ratio))
     EXPECT_EQ(h.status, KEY_NO_EXIST);
@@ -595,31 +600,27 @@ TEST_P(Exposure, IsShownBesideTheScalesAndWarnsWhenFarFromThem) {
             static_cast<long>(warned.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Darks, Exposure,
-    ::testing::Values(
-        ExposureCase{"none", {}, NAN, "", "exposure     light 120 s, dark unknown, no ratio"},
-        ExposureCase{"zero",
-                     {double_key("EXPTIME", 0, "")},
-                     NAN,
-                     "",
-                     "exposure     light 120 s, dark 0 s, no ratio"},
-        ExposureCase{"glow_far_below",
-                     {double_key("EXPTIME", 100, "")},
-                     1.2,
-                     "glow_ratio",
-                     "exposure     light 120 s, dark 100 s, ratio 1.2"},
-        ExposureCase{"hot_far_above_exposure_keyword",
-                     {double_key("EXPOSURE", 200, "")},
-                     0.6,
-                     "hot_ratio",
-                     "exposure     light 120 s, dark 200 s, ratio 0.6"},
-        ExposureCase{"exptime_before_exposure",
-                     {double_key("EXPOSURE", 100, ""), double_key("EXPTIME", 200, "")},
-                     0.6,
-                     "hot_ratio",
-                     "exposure     light 120 s, dark 200 s, ratio 0.6"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Darks, Exposure,
+                         ::testing::Values(ExposureCase{"none", {}, NAN, "", ""},
+                                           ExposureCase{
+                                               "zero", {double_key("EXPTIME", 0, "")}, NAN, "", ""},
+                                           ExposureCase{"glow_far_below",
+                                                        {double_key("EXPTIME", 100, "")},
+                                                        1.2,
+                                                        "glow_ratio",
+                                                        "  exposure 1.2  scale-off-exposure\n"},
+                                           ExposureCase{"hot_far_above_exposure_keyword",
+                                                        {double_key("EXPOSURE", 200, "")},
+                                                        0.6,
+                                                        "hot_ratio",
+                                                        "  exposure 0.6  scale-off-exposure\n"},
+                                           ExposureCase{"exptime_before_exposure",
+                                                        {double_key("EXPOSURE", 100, ""),
+                                                         double_key("EXPTIME", 200, "")},
+                                                        0.6,
+                                                        "hot_ratio",
+                                                        "  exposure 0.6  scale-off-exposure\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A frame's units: integer files are ADU whatever their values; a float
 // frame is normalised only when every finite value lies within -0.5 to 1.5.
@@ -870,3 +871,229 @@ TEST(Program, ExitsWithTheDocumentedStatus) {
 }
 
 }  // namespace
+
+// The demo's night with a clean light, one that warns (its levels 25 times
+// the dark's) and one that is no FITS file, against the demo's dark and bias.
+class NightOfThree : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    night_ = new TempDir;
+    ASSERT_EQ(run_cli({"--demo", *night_ / "demo"}).status, 0);
+    const Frame dark = read_fits(*night_ / "demo/dark.fits");
+    const Frame bias = read_fits(*night_ / "demo/bias.fits");
+    Frame strong = dark;
+    for (size_t i = 0; i < strong.pixels.size(); ++i)
+      strong.pixels[i] = 25 * (dark.pixels[i] - bias.pixels[i]) + bias.pixels[i];
+    write_fits(*night_ / "strong.fits", strong, {});
+    std::ofstream(*night_ / "broken.fits") << "not a FITS file";
+  }
+  static void TearDownTestSuite() { delete night_; }
+  static std::string path(const std::string& light) {
+    if (light.rfind("clean", 0) == 0) return *night_ / ("demo/" + stem(light) + ".fits");
+    return *night_ / (light + ".fits");
+  }
+  static std::string stem(const std::string& light) {
+    return light == "clean" ? "light_01" : light == "clean2" ? "light_02" : light;
+  }
+  static TempDir* night_;
+};
+TempDir* NightOfThree::night_ = nullptr;
+
+struct StrictCase {
+  const char* name;
+  std::vector<std::string> lights;  // clean, strong, broken; one alone goes as --light
+  bool strict;
+  int status;
+  std::string closing;  // the summary's closing line
+  std::string shown;    // the name the summary gives light_01.fits, if run
+};
+
+class Strict : public NightOfThree, public ::testing::WithParamInterface<StrictCase> {};
+
+TEST_P(Strict, ExitsThreeWhenALightWarnedAndWritesTheCodesIntoTheHeaders) {
+  const StrictCase& c = GetParam();
+  TempDir out;
+  std::vector<std::string> args = {"--dark",    *night_ / "demo/dark.fits",
+                                   "--bias",    *night_ / "demo/bias.fits",
+                                   "--out-dir", out.path(),
+                                   "--outputs", "matched"};
+  if (c.lights.size() == 1) args.insert(args.end(), {"--light", path(c.lights[0])});
+  for (const std::string& light : c.lights)
+    if (c.lights.size() > 1) args.push_back(path(light));
+  if (c.strict) args.push_back("--strict");
+  const CliRun run = run_cli(args);
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_NE(run.out.find("\n" + c.closing + "\n"), std::string::npos) << run.out;
+  // Names relative to the lights' folder, the codes on the light's line, the
+  // texts once at the end; none on standard error without -v.
+  const bool strong = std::count(c.lights.begin(), c.lights.end(), "strong") > 0;
+  EXPECT_EQ(std::regex_search(run.out, std::regex("(^|\n)strong.fits  glow [0-9.]+ \\+- [0-9.e-]+  "
+                                                  "hot [0-9.]+ \\+- [0-9.e-]+  "
+                                                  "[a-z,-]*fit-scale-out-of-range[a-z,-]*\n")),
+            strong)
+      << run.out;
+  EXPECT_EQ(run.out.find("\nwarning fit-scale-out-of-range on 1 light; strong.fits: The ") !=
+                std::string::npos,
+            strong)
+      << run.out;
+  EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
+  if (!c.shown.empty()) {
+    EXPECT_NE(("\n" + run.out).find("\n" + c.shown + "  glow "), std::string::npos) << run.out;
+  }
+  for (const std::string& light : c.lights) {
+    if (light == "broken") continue;
+    Header h(out / (stem(light) + "_matched.fits"));
+    EXPECT_EQ(h.text("TVWARN").find("fit-scale-out-of-range") != std::string::npos,
+              light == "strong")
+        << light << ": " << h.text("TVWARN");
+    EXPECT_EQ(h.status, 0) << light;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Strict,
+    ::testing::Values(
+        StrictCase{"clean", {"clean", "clean2"}, true, 0, "2 of 2 lights matched", "light_01.fits"},
+        StrictCase{"warned_not_strict",
+                   {"clean", "strong"},
+                   false,
+                   0,
+                   "2 of 2 lights matched, 1 with warnings",
+                   "demo/light_01.fits"},
+        StrictCase{
+            "warned", {"strong", "clean"}, true, 3, "2 of 2 lights matched, 1 with warnings", ""},
+        // A light that failed outweighs one that warned.
+        StrictCase{"failed_and_warned",
+                   {"strong", "broken"},
+                   true,
+                   2,
+                   "1 of 2 lights matched, 1 with warnings; 1 failed:",
+                   ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --light names its outputs as a batch does, --out-name as told; a missing
+// --out-dir is made.
+struct NamesCase {
+  const char* name;
+  std::vector<std::string> more;
+  std::string out_dir;  // under the scratch folder
+  std::set<std::string> files;
+};
+
+class Names : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(Names, OfOneLightsOutputs) {
+  const NamesCase& c = GetParam();
+  TempDir dir;
+  write_small_set(dir);
+  std::vector<std::string> args = {"--light",         dir / "light.fits", "--dark",
+                                   dir / "dark.fits", "--out-dir",        dir / c.out_dir};
+  args.insert(args.end(), c.more.begin(), c.more.end());
+  const CliRun run = run_cli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(list_dir(dir / c.out_dir), c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Names,
+    ::testing::Values(
+        NamesCase{"after_the_light",
+                  {},
+                  "out",
+                  {"light_glow.fits", "light_hot.fits", "light_matched.fits"}},
+        NamesCase{"fixed", {"--out-name", ""}, "out", {"glow.fits", "hot.fits", "matched.fits"}},
+        NamesCase{"prefix",
+                  {"--out-name", "m42_", "--subtract", "--outputs", "corrected"},
+                  "out",
+                  {"m42_corrected.fits"}},
+        NamesCase{
+            "new_folder", {"--outputs", "matched"}, "night/calibrated", {"light_matched.fits"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A rerun with --skip-existing after a run stopped two lights in: only the
+// lights left are matched, the summary and report list all three, and
+// outputs made from another factor are not taken for done.
+struct SkipCase {
+  const char* name;
+  std::vector<std::string> first, second;  // options of the runs beside the common ones
+  int status;
+  std::string closing;  // of the second run; "" when it is refused
+};
+
+class SkipExisting : public NightOfThree, public ::testing::WithParamInterface<SkipCase> {};
+
+TEST_P(SkipExisting, FinishesAnInterruptedNight) {
+  const SkipCase& c = GetParam();
+  TempDir out;
+  auto run = [&](const std::vector<std::string>& more, std::vector<std::string> lights) {
+    std::vector<std::string> args = {"--dark",     *night_ / "demo/dark.fits",
+                                     "--bias",     *night_ / "demo/bias.fits",
+                                     "--subtract", "--out-dir",
+                                     out.path()};
+    for (const std::string& option : more)
+      args.push_back(option == "night.csv" ? out / option : option);
+    for (const std::string& light : lights) args.push_back(path(light));
+    return run_cli(args);
+  };
+  ASSERT_EQ(run(c.first, {"clean", "clean2"}).status, 0);
+  const std::string before = file_bytes(out / "light_01_corrected.fits");
+  const CliRun second = run(c.second, {"clean", "clean2", "strong"});
+  EXPECT_EQ(second.status, c.status) << second.err;
+  if (c.closing.empty()) {
+    EXPECT_NE(second.err.find("light_01_corrected.fits: exists already"), std::string::npos)
+        << second.err;
+    return;
+  }
+  EXPECT_NE(second.out.find("\n" + c.closing + "\n"), std::string::npos) << second.out;
+  const bool left = c.closing.find("earlier run") != std::string::npos;
+  EXPECT_EQ(file_bytes(out / "light_01_corrected.fits") == before, left);
+  // The report's rows, the lights read back included, with their levels.
+  if (std::find(c.second.begin(), c.second.end(), "--report") == c.second.end()) return;
+  std::ifstream report(out / "night.csv");
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(report, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  for (size_t k = 1; k < 4; ++k) {
+    EXPECT_NE(
+        rows[k].find(k < 3 ? "demo/light_0" + std::to_string(k) + ".fits,2026-" : "strong.fits,,"),
+        std::string::npos)
+        << rows[k];
+    // The levels (glow_light to hot_ratio) and the scales with their errors
+    // (glow_scale to hot_error) read back; what the dark did cannot be.
+    std::vector<std::string> cells;
+    std::stringstream line(rows[k]);
+    for (std::string cell; std::getline(line, cell, ',');) cells.push_back(cell);
+    ASSERT_GT(cells.size(), 20u) << rows[k];
+    for (size_t column : {4, 5, 6, 7, 8, 9, 17, 18, 19, 20})
+      EXPECT_FALSE(cells[column].empty()) << "column " << column << " read back: " << rows[k];
+  }
+  EXPECT_NE(rows[3].find("fit-scale-out-of-range"), std::string::npos) << rows[3];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SkipExisting,
+    ::testing::Values(
+        SkipCase{"resumed",
+                 {},
+                 {"--skip-existing", "--report", "night.csv"},
+                 0,
+                 "3 of 3 lights matched (2 by an earlier run), 1 with warnings"},
+        SkipCase{"without_skip", {}, {}, 2, ""},
+        SkipCase{"other_factor", {}, {"--skip-existing", "--bias-factor", "2"}, 2, ""},
+        SkipCase{"other_factor_replaced",
+                 {},
+                 {"--skip-existing", "--bias-factor", "2", "--overwrite"},
+                 0,
+                 "3 of 3 lights matched, 3 with warnings"},
+        SkipCase{"other_outputs",
+                 {"--outputs", "corrected"},
+                 {"--skip-existing", "--outputs", "corrected,matched"},
+                 2,
+                 ""},
+        SkipCase{"other_method", {}, {"--skip-existing", "--method", "plugin"}, 2, ""},
+        SkipCase{"compressed_resumed",
+                 {"--compress"},
+                 {"--compress", "--skip-existing"},
+                 0,
+                 "3 of 3 lights matched (2 by an earlier run), 1 with warnings"}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "fits/frame_list.h"
 #include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
 
@@ -399,6 +400,40 @@ TEST(HeaderCards, AreCopiedButStructureAndTheToolsOwnKeywords) {
     EXPECT_EQ(copied.find(once), copied.rfind(once)) << once;
   EXPECT_EQ(copied.find("CONTINUE"), std::string::npos);
 }
+
+// A directory's frames come in natural order, runs of digits as numbers.
+struct OrderCase {
+  const char* name;
+  std::vector<std::string> files;  // in the order expected
+};
+
+class NaturalOrder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(NaturalOrder, OfADirectorysFrames) {
+  TempDir dir;
+  const std::vector<std::string>& expected = GetParam().files;
+  for (auto name = expected.rbegin(); name != expected.rend(); ++name)
+    write_fits(dir / *name, ramp_frame(4, 3, 0, 1), {});
+  std::vector<std::string> found;
+  for (const std::string& path : expand_frames({dir.path()}, {}, {}, "LIGHT"))
+    found.push_back(base_name(path));
+  EXPECT_EQ(found, expected);
+  for (size_t k = 0; k + 1 < expected.size(); ++k)
+    EXPECT_FALSE(natural_less(expected[k + 1], expected[k])) << expected[k + 1];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NaturalOrder,
+    ::testing::Values(
+        OrderCase{"exposures", {"10s.fits", "20s.fits", "150s.fits", "1200s.fits"}},
+        OrderCase{"numbered", {"m42_2.fits", "m42_10.fits", "m42_0011.fits", "m42_100.fits"}},
+        OrderCase{"two_numbers", {"L_1_2.fits", "L_1_10.fits", "L_2_1.fits", "L_10_1.fits"}},
+        OrderCase{"leading_zeros", {"a01.fits", "a1.fits", "a2.fits"}},
+        OrderCase{"text_then_number", {"a.fits", "a2.fits", "b.fits", "b1.fits"}},
+        OrderCase{"huge_numbers",
+                  {"n99999999999999999998.fits", "n99999999999999999999.fits",
+                   "n100000000000000000000.fits"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Copied cards never shadow ours, under any spelling, nor repeat a keyword;
 // a CONTINUE card goes only with the card it continues.

@@ -248,117 +248,137 @@ void rewrite(const TempDir& dir, const std::string& name, const Frame& frame,
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MasterFrames,
-                         ::testing::
-                             Values(
-                                 FrameCase{"ok", [](const TempDir&, std::vector<std::string>&) {},
-                                           0, ""},
-                                 FrameCase{"size_refused",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             rewrite(d, "f3.fits",
-                                                     ramp_frame(kWidth, kHeight + 1, 0, 1),
-                                                     dark_keys(60.0, -5.0, "2017-09-08"));
-                                           },
-                                           2,
-                                           "@/in/f3.fits: is 23 x 18, the first frame @/in/f0.fits "
-                                           "23 x 17"},
-                                 FrameCase{"binning_refused",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             std::vector<FitsKey> keys =
-                                                 dark_keys(60.0, -5.0, "2017-09-08");
-                                             keys.push_back(integer_key("XBINNING", 2, ""));
-                                             rewrite(d, "f2.fits", raw_frames(1, 4u)[0], keys);
-                                           },
-                                           2,
-                                           "@/in/f2.fits: XBINNING 2 differs from the first "
-                                           "frame's none"},
-                                 FrameCase{"exposure_warned",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             rewrite(d, "f1.fits", raw_frames(1, 4u)[0],
-                                                     dark_keys(30.0, -5.0, "x"));
-                                           },
-                                           0,
-                                           "tenvora-master: @/in/f1.fits: warning header-differs: "
-                                           "EXPTIME 30 differs "
-                                           "from the first frame's 60"},
-                                 FrameCase{
-                                     "exposure_refused",
-                                     [](const TempDir& d, std::vector<std::string>& args) {
-                                       rewrite(d, "f1.fits", raw_frames(1, 4u)[0],
-                                               dark_keys(30.0, -5.0, "x"));
-                                       args.push_back("--refuse-mismatch");
-                                     },
-                                     2,
-                                     "@/in/f1.fits: EXPTIME 30 differs from the first frame's 60"},
-                                 FrameCase{"light_leak_warned",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             Frame leak = raw_frames(1, 4u)[0];
-                                             for (float& v : leak.pixels) v += 50.0f;
-                                             rewrite(d, "f4.fits", leak,
-                                                     dark_keys(60.0, -5.0, "x"));
-                                           },
-                                           0, "@/in/f4.fits: warning level-differs: median 1050"},
-                                 FrameCase{"unreadable_frame_named",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             write_text(d / "in/f9.fits", "not a FITS file at all");
-                                           },
-                                           2, "tenvora-master: @/in/f9.fits: not a FITS file"},
-                                 FrameCase{"truncated_gzip_named",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             std::ifstream in(d / "in/f0.fits", std::ios::binary);
-                                             std::string bytes((std::istreambuf_iterator<char>(in)),
-                                                               {});
-                                             bytes.resize(bytes.size() - 2880 + 200);
-                                             gzFile gz =
-                                                 gzopen((d / "in/f5.fits.gz").c_str(), "wb");
-                                             gzwrite(gz, bytes.data(),
-                                                     static_cast<unsigned>(bytes.size()));
-                                             gzclose(gz);
-                                           },
-                                           2, "@/in/f5.fits.gz: is truncated"},
-                                 FrameCase{"kind_unknown_refused",
-                                           [](const TempDir& d, std::vector<std::string>&) {
-                                             rewrite(d, "f2.fits", raw_frames(1, 4u)[0], {});
-                                           },
-                                           2,
-                                           "@/in/f2.fits: has no IMAGETYP, which says neither bias "
-                                           "nor dark"},
-                                 FrameCase{
-                                     "kind_given_warns_of_a_light",
-                                     [](const TempDir& d, std::vector<std::string>& args) {
-                                       rewrite(d, "f2.fits", raw_frames(1, 4u)[0],
-                                               {text_key("IMAGETYP", "Light Frame", ""),
-                                                double_key("EXPTIME", 60.0, "")});
-                                       args.insert(args.end(), {"--kind", "dark"});
-                                     },
-                                     0, "@/in/f2.fits: warning other-kind: IMAGETYP 'Light Frame'"},
-                                 FrameCase{"bias_of_another_size",
-                                           [](const TempDir& d, std::vector<std::string>& args) {
-                                             write_fits(d / "bias.fits", ramp_frame(5, 5, 0, 1),
-                                                        {});
-                                             args.insert(args.end(), {"--bias", d / "bias.fits"});
-                                           },
-                                           2, "@/bias.fits: is 5 x 5, the frames 23 x 17"},
-                                 FrameCase{"folder_without_frames",
-                                           [](const TempDir& d, std::vector<std::string>& args) {
-                                             mkdir((d / "empty").c_str(), 0777);
-                                             args.back() = d / "empty";
-                                           },
-                                           2,
-                                           "tenvora-master: BIAS/DARK: no bias/dark frames found"},
-                                 FrameCase{
-                                     "output_exists",
-                                     [](const TempDir& d, std::vector<std::string>&) {
-                                       write_text(d / "master.fits", "mine");
-                                     },
-                                     2, "master.fits"},
-                                 FrameCase{
-                                     "bad_kappa",
-                                     [](const TempDir&, std::vector<std::string>& args) {
-                                       args.insert(args.end(), {"--kappa", "0.5"});
-                                     },
-                                     2,
-                                     "tenvora-master: --kappa: '0.5' is not a number from 1 to "
-                                     "100"}),
+                         ::testing::Values(
+                             FrameCase{"ok", [](const TempDir&, std::vector<std::string>&) {}, 0,
+                                       ""},
+                             FrameCase{"size_refused",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         rewrite(d, "f3.fits",
+                                                 ramp_frame(kWidth, kHeight + 1, 0, 1),
+                                                 dark_keys(60.0, -5.0, "2017-09-08"));
+                                       },
+                                       2,
+                                       "@/in/f3.fits: is 23 x 18, the first frame @/in/f0.fits "
+                                       "23 x 17"},
+                             FrameCase{"binning_refused",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         std::vector<FitsKey> keys =
+                                             dark_keys(60.0, -5.0, "2017-09-08");
+                                         keys.push_back(integer_key("XBINNING", 2, ""));
+                                         rewrite(d, "f2.fits", raw_frames(1, 4u)[0], keys);
+                                       },
+                                       2,
+                                       "@/in/f2.fits: XBINNING 2 differs from the first "
+                                       "frame's none"},
+                             FrameCase{"exposure_warned",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         rewrite(d, "f1.fits", raw_frames(1, 4u)[0],
+                                                 dark_keys(30.0, -5.0, "x"));
+                                       },
+                                       0,
+                                       "tenvora-master: @/in/f1.fits: warning header-differs: "
+                                       "EXPTIME 30 differs "
+                                       "from the first frame's 60"},
+                             FrameCase{
+                                 "exposure_refused",
+                                 [](const TempDir& d, std::vector<std::string>& args) {
+                                   rewrite(d, "f1.fits", raw_frames(1, 4u)[0],
+                                           dark_keys(30.0, -5.0, "x"));
+                                   args.push_back("--refuse-mismatch");
+                                 },
+                                 2, "@/in/f1.fits: EXPTIME 30 differs from the first frame's 60"},
+                             FrameCase{"light_leak_warned",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         Frame leak = raw_frames(1, 4u)[0];
+                                         for (float& v : leak.pixels) v += 50.0f;
+                                         rewrite(d, "f4.fits", leak, dark_keys(60.0, -5.0, "x"));
+                                       },
+                                       0, "@/in/f4.fits: warning level-differs: median 1050"},
+                             FrameCase{"unreadable_frame_named",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         write_text(d / "in/f9.fits", "not a FITS file at all");
+                                       },
+                                       2, "tenvora-master: @/in/f9.fits: not a FITS file"},
+                             FrameCase{
+                                 "truncated_gzip_named",
+                                 [](const TempDir& d, std::vector<std::string>&) {
+                                   std::ifstream in(d / "in/f0.fits", std::ios::binary);
+                                   std::string bytes((std::istreambuf_iterator<char>(in)), {});
+                                   bytes.resize(bytes.size() - 2880 + 200);
+                                   gzFile gz = gzopen((d / "in/f5.fits.gz").c_str(), "wb");
+                                   gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size()));
+                                   gzclose(gz);
+                                 },
+                                 2, "@/in/f5.fits.gz: is truncated"},
+                             FrameCase{"kind_unknown_refused",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         rewrite(d, "f2.fits", raw_frames(1, 4u)[0], {});
+                                       },
+                                       2,
+                                       "@/in/f2.fits: has no IMAGETYP, which says neither bias "
+                                       "nor dark"},
+                             FrameCase{"kind_given_warns_of_a_light",
+                                       [](const TempDir& d, std::vector<std::string>& args) {
+                                         rewrite(d, "f2.fits", raw_frames(1, 4u)[0],
+                                                 {text_key("IMAGETYP", "Light Frame", ""),
+                                                  double_key("EXPTIME", 60.0, "")});
+                                         args.insert(args.end(), {"--kind", "dark"});
+                                       },
+                                       0,
+                                       "@/in/f2.fits: warning other-kind: IMAGETYP 'Light Frame'"},
+                             FrameCase{"bias_of_another_size",
+                                       [](const TempDir& d, std::vector<std::string>& args) {
+                                         write_fits(d / "bias.fits", ramp_frame(5, 5, 0, 1), {});
+                                         args.insert(args.end(), {"--bias", d / "bias.fits"});
+                                       },
+                                       2, "@/bias.fits: is 5 x 5, the frames 23 x 17"},
+                             FrameCase{"folder_without_frames",
+                                       [](const TempDir& d, std::vector<std::string>& args) {
+                                         mkdir((d / "empty").c_str(), 0777);
+                                         args.back() = d / "empty";
+                                       },
+                                       2, "tenvora-master: BIAS/DARK: no bias/dark frames found"},
+                             FrameCase{"output_exists",
+                                       [](const TempDir& d, std::vector<std::string>&) {
+                                         write_text(d / "master.fits", "mine");
+                                       },
+                                       2, "master.fits"},
+                             FrameCase{
+                                 "bad_kappa",
+                                 [](
+                                     const TempDir&,
+                                     std::vector<std::string>&
+                                         args) { args.insert(args.end(), {"--kappa", "0.5"}); },
+                                 2,
+                                 "tenvora-master: --kappa: '0.5' is not a number from 1 to "
+                                 "100"},
+                             // The command line as tenvora-match reads it.
+                             FrameCase{"flag_given_twice",
+                                       [](const TempDir&, std::vector<std::string>& args) {
+                                         args.insert(args.end(), {"--json", "--json"});
+                                       },
+                                       2, "tenvora-master: --json: given twice"},
+                             FrameCase{
+                                 "option_given_twice",
+                                 [](const TempDir&, std::vector<std::string>& args) {
+                                   args.insert(args.end(), {"--kind", "bias", "--kind", "dark"});
+                                 },
+                                 2, "tenvora-master: --kind: given twice"},
+                             FrameCase{"empty_value",
+                                       [](const TempDir&, std::vector<std::string>& args) {
+                                         args.insert(args.end(), {"--kappa", ""});
+                                       },
+                                       2, "tenvora-master: --kappa: needs a value"},
+                             FrameCase{"value_missing_at_the_end",
+                                       [](const TempDir&, std::vector<std::string>& args) {
+                                         args.push_back("--method");
+                                       },
+                                       2, "tenvora-master: --method: needs a value"},
+                             FrameCase{"unknown_option",
+                                       [](const TempDir&, std::vector<std::string>& args) {
+                                         args.insert(args.end(), {"--kapa", "3"});
+                                       },
+                                       2, "tenvora-master: --kapa: unknown option (see --help)"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A master written among its frames is left out of the next scan of the

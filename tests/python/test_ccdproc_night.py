@@ -58,6 +58,13 @@ def test_ccddata_round_trip(tmp_path):
                                 f"hot ratio {ccdproc.float_text(plain.levels['hot_ratio'])}",
                                 "exposure ratio 1 (light 300 s, dark 300 s)"]
         assert history[6].startswith("scales fitted: glow ")
+        assert header["TVWARN"] == ccdproc.warning_codes(result.warnings)
+    # The headers' equal exposures make the ratio 1, far from the scales.
+    codes = [w["code"] for w in result.warnings]
+    assert "scale-off-exposure" in codes
+    assert [c for c in codes if c != "scale-off-exposure"] == [w["code"] for w in plain.warnings]
+    with_exposure = tenvora.match(light.data, dark.data, bias.data, 2, subtract=True, exposure_ratio=1.0)
+    assert result.warnings == with_exposure.warnings != plain.warnings
     assert ccdproc.match(light, dark).corrected is None
     with pytest.raises(ValueError, match="units differ"):
         ccdproc.match(light, frame(2, 300, unit="electron"))
@@ -90,11 +97,15 @@ def test_readme_lists_the_output_keywords_of_the_table():
 def test_readme_ccddata_example(tmp_path, monkeypatch):
     readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text()
     example = readme.split("### astropy CCDData")[1].split("```python")[1].split("```")[0]
-    for name, seed, level in (("m42_0001", 1, 500), ("master_dark", 2, 300), ("master_bias", 3, 100)):
-        frame(seed, level).write(tmp_path / f"{name}.fits")
+    (tmp_path / "night" / "lights").mkdir(parents=True)
+    for name, seed, level in (("lights/light_01", 1, 500), ("master_dark", 2, 300),
+                              ("master_bias", 3, 100)):
+        frame(seed, level).write(tmp_path / "night" / f"{name}.fits")
     monkeypatch.chdir(tmp_path)
     exec(example, {})
-    assert "dark master_dark.fits" in fits.getheader(tmp_path / "m42_0001_corrected.fits")["HISTORY"]
+    header = fits.getheader(tmp_path / "light_01_corrected.fits")
+    assert "dark master_dark.fits" in header["HISTORY"]
+    assert header["TVWARN"] == "fit-uncertain-scale,scale-off-exposure"
 
 
 def test_dask_night_is_the_serial_loop(tmp_path):
@@ -131,6 +142,30 @@ def test_dask_night_is_the_serial_loop(tmp_path):
     # Outputs beside the lights are not taken for lights on the next run.
     (serial / names[0]).rename(lights_dir / names[0])
     assert night.lights_in(str(lights_dir), leave_out=[dark, bias]) == lights
+
+
+@pytest.mark.parametrize("names", [
+    ["10s.fits", "20s.fits", "150s.fits", "1200s.fits"],
+    ["m42_2.fits", "m42_10.fits", "m42_0011.fits", "m42_100.fits"],
+    ["L_1_2.fits", "L_1_10.fits", "L_2_1.fits", "L_10_1.fits"],
+    ["a01.fits", "a1.fits", "a2.fits"],
+    ["a.fits", "a2.fits", "b.fits", "b1.fits"],
+])
+def test_lights_come_in_natural_order(tmp_path, names):
+    for name in reversed(names):
+        frame(1, 100).write(tmp_path / name)
+    assert [os.path.basename(p) for p in night.lights_in(str(tmp_path))] == names
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda l, d: ccdproc.match("light.fits", d), "light must be an astropy CCDData, not str; CCDData.read"),
+    (lambda l, d: ccdproc.match(l, d.data), "dark must be an astropy CCDData, not ndarray; tenvora.match takes"),
+    (lambda l, d: ccdproc.match(l, d, bias=[[1.0]]), "bias must be an astropy CCDData, not list"),
+    (lambda l, d: ccdproc.match(l, None), "dark must be an astropy CCDData, not NoneType"),
+])
+def test_ccdproc_match_says_what_it_takes(call, message):
+    with pytest.raises(TypeError, match=message.replace(".", r"\.").replace("(", r"\(")):
+        call(frame(1, 500), frame(2, 300))
 
 
 def test_in_memory_meta_and_levels_that_are_not_finite(tmp_path):

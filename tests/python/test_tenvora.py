@@ -65,7 +65,7 @@ def test_outputs_are_the_tools(demo, tmp_path, bias_factor, method):
     result = tenvora.match(frames["light"], frames["dark"], bias, bias_factor or 0, subtract=True,
                            method=method)
     for name in ("glow", "hot", "matched", "corrected"):
-        assert same_bits(getattr(result, name), read_fits(tmp_path / f"{name}.fits")), name
+        assert same_bits(getattr(result, name), read_fits(tmp_path / f"light_01_{name}.fits")), name
     levels = result.levels
     for part in ("glow", "hot"):
         for level in ("light", "dark", "ratio"):
@@ -82,6 +82,36 @@ def test_outputs_are_the_tools(demo, tmp_path, bias_factor, method):
     assert len(levels["hot_pixels"]) == len(levels["hot_pixel_found"]) == 9
 
 
+@pytest.mark.parametrize("light", ["light_01", "strong"])
+@pytest.mark.parametrize("bias_factor", [None, 1])
+def test_warnings_are_the_tools(demo, tmp_path, light, bias_factor):
+    """The checks' codes, messages and numbers, as the tool gives them in --json; the demo's
+    16-bit frames go in as 16-bit arrays, so saturation is judged on the same bounds."""
+    from astropy.io import fits
+
+    folder, frames = demo
+    dark, bias = (frames[name].astype(np.uint16) for name in ("dark", "bias"))
+    if light == "strong":
+        pixels = (25 * (frames["dark"] - frames["bias"]) + frames["bias"]).astype(np.float32)
+        fits.PrimaryHDU(pixels).writeto(tmp_path / "strong.fits")
+        path = tmp_path / "strong.fits"
+    else:
+        pixels, path = frames["light"].astype(np.uint16), folder / "light_01.fits"
+    args = [TOOL, "--light", str(path), "--dark", str(folder / "dark.fits"), "--subtract",
+            "--out-dir", str(tmp_path / "out"), "--json"]
+    if bias_factor is not None:
+        args += ["--bias", str(folder / "bias.fits")]
+    run = json.loads(subprocess.run(args, check=True, capture_output=True).stdout)
+
+    result = tenvora.match(pixels, dark, None if bias_factor is None else bias, 1, subtract=True)
+    assert result.warnings == run["warnings"]
+    assert (light == "strong") == ("fit-scale-out-of-range" in repr(result))
+    parts = tenvora.split_dark(dark, None if bias_factor is None else bias)
+    split = tenvora.match(pixels, None, None if bias_factor is None else bias, 1, subtract=True,
+                          dark_parts=parts)
+    assert [w["code"] for w in split.warnings] == [w["code"] for w in result.warnings]
+
+
 def test_split_dark_parts_pickled_match_as_the_dark(demo):
     frames = demo[1]
     light, dark, bias = frames["light"], frames["dark"], frames["bias"]
@@ -93,6 +123,7 @@ def test_split_dark_parts_pickled_match_as_the_dark(demo):
         for name in ("glow", "hot", "matched", "corrected"):
             assert same_bits(getattr(split, name), getattr(whole, name)), name
         assert split.levels == whole.levels
+        assert split.warnings == whole.warnings
     # Fitted, the parts stand for a dark whose file is not at hand: the same scales
     # within a small part of their errors.
     fitted = tenvora.match(light, dark, bias, 2, subtract=True)

@@ -1,11 +1,11 @@
 #include "tools/tenvora_master/master_options.h"
 
-#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
 #include "fits/tool_error.h"
+#include "tools/command_line/command_line.h"
 
 namespace {
 
@@ -34,44 +34,24 @@ double parse_kappa(const std::string& text) {
 
 MasterOptions parse_master_options(const std::vector<std::string>& args) {
   MasterOptions o;
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
   std::string method, kappa, jobs, strip_rows, max_pixels;
-  const std::pair<const char*, std::string*> texts[] = {{"--out", &o.out},
-                                                        {"--kind", &o.kind},
-                                                        {"--bias", &o.bias},
-                                                        {"--method", &method},
-                                                        {"--kappa", &kappa},
-                                                        {"--jobs", &jobs},
-                                                        {"--strip-rows", &strip_rows},
-                                                        {"--max-pixels", &max_pixels}};
-  for (const auto& text : texts) app.add_option(text.first, *text.second);
-  const std::pair<const char*, bool*> flags[] = {{"--json", &o.json},
-                                                 {"--overwrite", &o.overwrite},
-                                                 {"--refuse-mismatch", &o.refuse_mismatch},
-                                                 {"--help", &o.help},
-                                                 {"--version", &o.version}};
-  for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
-  app.add_option("FRAME", o.frames);
-  try {
-    // CLI11 takes the arguments last first.
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::ArgumentMismatch& e) {
-    const std::string text = e.what();
-    const std::string name = text.substr(0, text.find(':'));
-    throw ToolError(name,
-                    text.find("missing") != std::string::npos ? "needs a value" : "given twice");
-  } catch (const CLI::ParseError& e) {
-    throw ToolError("command line", e.what());
-  }
-  for (const std::string& extra : app.remaining())
-    if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
-  auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
-  for (const auto& flag : flags)
-    if (app.get_option(flag.first)->count() > 1) throw ToolError(flag.first, "given twice");
-  for (const auto& text : texts)
-    if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
+  const CommandLine line = {{{"--out", &o.out},
+                             {"--kind", &o.kind},
+                             {"--bias", &o.bias},
+                             {"--method", &method},
+                             {"--kappa", &kappa},
+                             {"--jobs", &jobs},
+                             {"--strip-rows", &strip_rows},
+                             {"--max-pixels", &max_pixels}},
+                            {{"--json", &o.json},
+                             {"--overwrite", &o.overwrite},
+                             {"--refuse-mismatch", &o.refuse_mismatch},
+                             {"--help", &o.help},
+                             {"--version", &o.version}},
+                            "FRAME",
+                            &o.frames};
+  const std::set<std::string> given = parse_command_line(line, args);
+  auto seen = [&given](const char* name) { return given.count(name) > 0; };
   if (o.help || o.version) return o;
 
   if (!seen("--out")) throw ToolError("--out", "missing (see --help)");
@@ -118,10 +98,11 @@ Per pixel, values that are not finite are left out, then:
 Options:
   FRAME               the raw frames: FITS files (also gzip-compressed), a
                       directory (its .fits, .fit and .fts files in any case,
-                      also .gz, sorted by name; hidden files, the bias, the
-                      output and files tenvora-master or tenvora-match wrote
-                      left out) or @LIST (a file naming one file or directory
-                      a line; blank lines and lines starting with # left out)
+                      also .gz, in natural order, m42_2 before m42_10;
+                      hidden files, the bias, the output and files
+                      tenvora-master or tenvora-match wrote left out) or
+                      @LIST (a file naming one file or directory a line;
+                      blank lines and lines starting with # left out)
   --out FILE          the master to write (BITPIX -32); an existing file is
                       replaced only with --overwrite. It appears whole or not
                       at all

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "fits/tool_error.h"
+#include "tools/tenvora_match/earlier_outputs.h"
 #include "tools/tenvora_match/job_count.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/progress.h"
@@ -32,10 +33,21 @@ std::string failure_line(const std::exception_ptr& error, const std::string& lig
 
 Summary run_batch(const Options& o, const RunSettings& s, const std::vector<LightJob>& jobs,
                   std::ostream& err, bool terminal) {
+  // Outcomes are kept by light so the summary lists them in the order
+  // given, whichever finishes first; those of an earlier run are there now.
+  std::vector<LightSummary> matched(jobs.size());
+  std::vector<size_t> todo;  // the lights to match, by index
   std::vector<std::string> paths = {s.dark, s.bias}, targets;
-  for (const LightJob& job : jobs) {
-    paths.push_back(job.path);
-    const std::vector<std::string> names = output_names(s, job.prefix);
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    paths.push_back(jobs[k].path);
+    std::optional<LightSummary> earlier;
+    if (s.skip_existing) earlier = earlier_outputs(s, jobs[k]);
+    if (earlier) {
+      matched[k] = std::move(*earlier);
+      continue;
+    }
+    todo.push_back(k);
+    const std::vector<std::string> names = output_names(s, jobs[k].prefix);
     targets.insert(targets.end(), names.begin(), names.end());
   }
   const std::vector<FileId> inputs = file_ids(paths);
@@ -54,18 +66,20 @@ Summary run_batch(const Options& o, const RunSettings& s, const std::vector<Ligh
   // The dark as read (for the checks), its glow and hot planes, the bias.
   const int shared_planes = 3 + (summary.use_bias ? 1 : 0);
   const int workers =
-      o.jobs > 0 ? std::min<int>(o.jobs, static_cast<int>(std::max<size_t>(jobs.size(), 1)))
-                 : machine_jobs(plane_bytes, shared_planes, planes_per_job(s), jobs.size());
+      o.jobs > 0 ? std::min<int>(o.jobs, static_cast<int>(std::max<size_t>(todo.size(), 1)))
+                 : machine_jobs(plane_bytes, shared_planes, planes_per_job(s), todo.size());
 
-  // Each worker takes the next light; outcomes are kept by light so the
-  // summary lists them in the order given, whichever finishes first.
-  std::vector<LightSummary> matched(jobs.size());
+  // Each worker takes the next light.
   std::vector<std::string> problems(jobs.size());
   std::vector<char> failed(jobs.size(), 0);  // a byte each: no bits shared between lights
   std::atomic<size_t> next{0};
   std::mutex report;
   std::exception_ptr fault;  // an exception no light should throw: ends the run
-  Progress progress{err, terminal, jobs.size()};
+  std::vector<std::string> light_paths;
+  for (const LightJob& job : jobs) light_paths.push_back(job.path);
+  summary.folder = common_folder(light_paths);
+  summary.verbose = o.verbose;
+  Progress progress{err, terminal, todo.size(), o.verbose, summary.folder};
   progress_start(progress);
   // The set is finished on this thread while the other workers read their
   // first lights; a set that cannot be made ends the run with its error.
@@ -74,7 +88,8 @@ Summary run_batch(const Options& o, const RunSettings& s, const std::vector<Ligh
   const std::shared_future<void> set_ready = set_made.get_future().share();
   std::atomic<bool> no_set{false};
   auto work = [&]() {
-    for (size_t k = next++; k < jobs.size(); k = next++) {
+    for (size_t i = next++; i < todo.size(); i = next++) {
+      const size_t k = todo[i];
       try {
         LightInput input = read_light_file(s, jobs[k], frame);
         set_ready.wait();
@@ -89,7 +104,7 @@ Summary run_batch(const Options& o, const RunSettings& s, const std::vector<Ligh
           problems[k] = failure_line(error, jobs[k].path);
         } catch (...) {
           if (!fault) fault = std::current_exception();
-          next = jobs.size();
+          next = todo.size();
           return;
         }
         failed[k] = true;
@@ -104,10 +119,11 @@ Summary run_batch(const Options& o, const RunSettings& s, const std::vector<Ligh
     // Too few threads is no reason to stop: the ones made do the work.
   }
   try {
-    set = finish_dark_set(s, std::move(dark));
+    // Nothing left to match: the dark need not be split.
+    if (!todo.empty()) set = finish_dark_set(s, std::move(dark));
   } catch (...) {
     no_set = true;
-    next = jobs.size();
+    next = todo.size();
     set_made.set_value();
     for (std::thread& thread : threads) thread.join();
     throw;

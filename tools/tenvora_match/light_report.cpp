@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "fits/fits_io.h"
+#include "fits/output_keywords.h"
 #include "tools/tenvora_match/match_files.h"
 
 namespace {
@@ -70,6 +71,19 @@ std::vector<Correction> corrections(const DarkSet& set, const MatchedFrames& run
   return result;
 }
 
+// The report's columns of the method, the scales and the fit (left empty
+// under the plug-in's method).
+void fill_scale_columns(SessionRow& row, const LightSummary& summary) {
+  row.method = method_name(summary.method);
+  row.glow_scale = summary.glow_scale, row.hot_scale = summary.hot_scale;
+  if (summary.method != MatchMethod::fit) return;
+  const ScaleFit& f = summary.fit;
+  row.glow_error = f.glow_error, row.hot_error = f.hot_error;
+  row.sky_level = f.sky_level, row.sky_x = f.sky_x, row.sky_y = f.sky_y;
+  row.fit_used = f.used, row.fit_clipped = f.clipped, row.fit_left_out = f.left_out;
+  row.fit_noise = f.residual_noise;
+}
+
 }  // namespace
 
 double exposure_seconds(const std::vector<std::string>& cards) {
@@ -93,6 +107,52 @@ std::optional<std::string> card_value(const std::vector<std::string>& cards,
   return std::nullopt;
 }
 
+void describe_earlier_light(LightSummary& summary, const std::vector<std::string>& cards) {
+  namespace k = output_keyword;
+  auto number = [&cards](const OutputKeyword& keyword) {
+    return card_number(cards, keyword.name).value_or(NAN);
+  };
+  Measurement& m = summary.levels;
+  m.glow_light = float(number(k::glow_light)), m.glow_dark = float(number(k::glow_dark));
+  m.glow_ratio = float(number(k::glow_ratio));
+  m.hot_light = number(k::hot_light), m.hot_dark = float(number(k::hot_dark));
+  m.hot_ratio = float(number(k::hot_ratio));
+  m.darkest_block.x = int32_t(card_number(cards, k::block_x.name).value_or(0));
+  m.darkest_block.y = int32_t(card_number(cards, k::block_y.name).value_or(0));
+  summary.exposure = {exposure_seconds(cards), number(k::dark_exposure), number(k::exposure_ratio)};
+  summary.method =
+      card_value(cards, k::method.name) == std::string(method_name(MatchMethod::plugin))
+          ? MatchMethod::plugin
+          : MatchMethod::fit;
+  summary.glow_scale = float(number(k::glow_scale)),
+  summary.hot_scale = float(number(k::hot_scale));
+  ScaleFit& f = summary.fit;
+  f.glow_error = number(k::glow_scale_error), f.hot_error = number(k::hot_scale_error);
+  f.sky_level = number(k::sky_0), f.sky_x = number(k::sky_x), f.sky_y = number(k::sky_y);
+  const auto count = [&cards](const OutputKeyword& keyword) {
+    return int64_t(card_number(cards, keyword.name).value_or(0));
+  };
+  f.used = count(k::fit_pixels), f.clipped = count(k::fit_clipped);
+  f.left_out = count(k::fit_left_out), f.residual_noise = number(k::fit_noise);
+  // The fit's scales went into the outputs only when it was solved.
+  f.solved = summary.method == MatchMethod::fit && f.used > 0;
+  if (f.solved) f.glow_scale = summary.glow_scale, f.hot_scale = summary.hot_scale;
+  const std::vector<std::string> codes =
+      split_codes(card_value(cards, k::warnings.name).value_or(""));
+  for (const std::string& code : codes) summary.warnings.push_back({code, "", {}});
+  SessionRow& row = summary.report;
+  row.file = summary.light.path;
+  row.date_obs = card_value(cards, "DATE-OBS");
+  if (!std::isnan(summary.exposure.light)) row.exptime = summary.exposure.light;
+  row.ccd_temp = card_number(cards, "CCD-TEMP");
+  row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
+  row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
+  row.exposure_ratio = summary.exposure.ratio;
+  row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
+  fill_scale_columns(row, summary);
+  row.warnings = codes;
+}
+
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched) {
   const Measurement& m = matched.levels;
@@ -114,15 +174,7 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
   row.glow_light = m.glow_light, row.glow_dark = m.glow_dark, row.glow_ratio = m.glow_ratio;
   row.hot_light = m.hot_light, row.hot_dark = m.hot_dark, row.hot_ratio = m.hot_ratio;
   row.darkest_x = m.darkest_block.x, row.darkest_y = m.darkest_block.y;
-  row.method = method_name(matched.method);
-  row.glow_scale = matched.glow_scale, row.hot_scale = matched.hot_scale;
-  const ScaleFit& f = matched.fit;
-  if (matched.method == MatchMethod::fit) {
-    row.glow_error = f.glow_error, row.hot_error = f.hot_error;
-    row.sky_level = f.sky_level, row.sky_x = f.sky_x, row.sky_y = f.sky_y;
-    row.fit_used = f.used, row.fit_clipped = f.clipped, row.fit_left_out = f.left_out;
-    row.fit_noise = f.residual_noise;
-  }
+  fill_scale_columns(row, summary);
   for (const Correction& c : summary.corrections) row.corrections[c.by] = {c.noise, c.hot_residual};
   const CornerStats stats =
       corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);

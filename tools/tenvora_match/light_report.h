@@ -14,6 +14,9 @@
 void describe_light(LightSummary& summary, const DarkSet& set, const Frame& light,
                     const std::vector<std::string>& cards, const MatchedFrames& matched);
 
+// Fills the report row, the levels and the warning codes of a light an
+// earlier run matched from the header cards of one of its outputs.
+void describe_earlier_light(LightSummary& summary, const std::vector<std::string>& cards);
 // The exposure time in seconds the cards give (kExposureKeywords, the first
 // present that holds a finite number); NaN when none does.
 double exposure_seconds(const std::vector<std::string>& cards);

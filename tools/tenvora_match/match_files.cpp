@@ -31,10 +31,6 @@ SizeCheck size_of(const std::string& path, const Frame& reference, const char* r
   };
 }
 
-const char* fits_extension(const RunSettings& s) {
-  return s.compress ? ".fits.fz" : ".fits";
-}
-
 bool wanted(const RunSettings& s, const std::string& kind) {
   return std::find(s.kinds.begin(), s.kinds.end(), kind) != s.kinds.end();
 }
@@ -52,7 +48,7 @@ std::string calibration_steps(const std::vector<std::string>& light_cards, bool 
 // and the light's other cards stay as they are.
 std::vector<FitsKey> header(const std::string& title, const RunSettings& s, const LightJob& job,
                             const std::vector<std::string>& light_cards,
-                            const MatchedFrames& matched) {
+                            const MatchedFrames& matched, const std::vector<Diagnostic>& warnings) {
   namespace k = output_keyword;
   const Measurement& l = matched.levels;
   const Exposures& e = matched.exposure;
@@ -77,6 +73,7 @@ std::vector<FitsKey> header(const std::string& title, const RunSettings& s, cons
   const std::vector<FitsKey> rest = {
       integer_key(k::block_x, l.darkest_block.x),
       integer_key(k::block_y, l.darkest_block.y),
+      text_key(k::warnings, warning_codes(warnings)),
       history_key("tenvora-match " TENVORA_VERSION ": " + title + " for light " +
                   base_name(job.path)),
       history_key("dark " + base_name(s.dark)),
@@ -134,8 +131,8 @@ void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<
     const std::string name = job.prefix + kind + fits_extension(s);
     OutputInfo info{join_path(s.out_dir, name), image.title, "", ""};
     staged.write(name, [&](const std::string& path) {
-      write_fits(path, image.frame, header(image.title, s, job, cards, matched), FLOAT_IMG, cards,
-                 s.compress);
+      write_fits(path, image.frame, header(image.title, s, job, cards, matched, summary.warnings),
+                 FLOAT_IMG, cards, s.compress);
     });
     if (s.preview) {
       // A preview is a convenience: without it the run still stands.
@@ -197,12 +194,23 @@ DarkSet dark_set(const RunSettings& s, DarkInput dark, Frame bias) {
 
 }  // namespace
 
+const char* fits_extension(const RunSettings& s) {
+  return s.compress ? ".fits.fz" : ".fits";
+}
+
 std::string output_kind(const std::string& title) {
   if (title == "Glow Dark Frame") return "glow";
   if (title == "Hot Dark Frame") return "hot";
   if (title == "Matched Dark Frame" || title == "Matched Dark Frame + Bias") return "matched";
   if (title == "Corrected Image") return "corrected";
   throw InternalError("the plug-in made an image titled \"" + title + "\"");
+}
+
+std::string output_title(const std::string& kind, bool bias) {
+  if (kind == "matched") return bias ? "Matched Dark Frame + Bias" : "Matched Dark Frame";
+  for (const char* title : {"Glow Dark Frame", "Hot Dark Frame", "Corrected Image"})
+    if (output_kind(title) == kind) return title;
+  throw InternalError("no output is of the kind \"" + kind + "\"");
 }
 
 std::vector<std::string> output_names(const RunSettings& s, const std::string& prefix) {

@@ -14,7 +14,8 @@ struct RunSettings {
   std::string dark, bias;  // bias empty: no bias
   int32_t bias_factor = 1;
   bool subtract = false, preview = false, overwrite = false;
-  bool compress = false;  // tile-compressed outputs, named .fits.fz
+  bool skip_existing = false;  // see earlier_outputs.h
+  bool compress = false;       // tile-compressed outputs, named .fits.fz
   std::string out_dir;
   long long max_pixels = kDefaultMaxPixels;
   // The outputs written, of "glow", "hot", "matched" and "corrected".
@@ -70,7 +71,13 @@ LightSummary match_light_file(const RunSettings& settings, const DarkSet& set, c
                               LightInput input, const std::vector<FileId>& inputs);
 
 // The file names a light's outputs take in the output directory.
+// ".fits", or ".fits.fz" for tile-compressed outputs.
+const char* fits_extension(const RunSettings& settings);
+
 std::vector<std::string> output_names(const RunSettings& settings, const std::string& prefix);
 
 // The kind of output ("glow", "hot", "matched", "corrected") of an image title.
 std::string output_kind(const std::string& title);
+
+// The image title of a kind of output, with or without a bias.
+std::string output_title(const std::string& kind, bool bias);

@@ -1,6 +1,5 @@
 #include "tools/tenvora_match/options.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include "diagnostics/diagnostics.h"
 #include "fits/fits_io.h"
 #include "fits/tool_error.h"
+#include "tools/command_line/command_line.h"
 #include "tools/tenvora_match/session_report.h"
 
 namespace {
@@ -77,10 +77,14 @@ std::string warnings_help() {
   std::snprintf(
       text, sizeof text,
       R"(Warnings: after each match the tool checks whether its scales can be
-trusted and prints a warning per problem found, in the summary (--json:
-code, message and the numbers it was decided on), in the report (codes) and
-as one line "tenvora-match: <light>: warning <code>: <message>" on standard
-error; the outputs are still written. Noise is %g x the median absolute
+trusted. A light's warning codes end its summary line and go into its
+outputs (TVWARN) and the report; the summary ends with each code once, with
+its text for the first light that raised it (--json: every warning's code,
+message and the numbers it was decided on). With -v each light's warnings
+come instead on standard error as the light is done, one line each:
+"tenvora-match: <light>: warning <code>: <message>". The outputs are still
+written; --strict makes the exit status 3.
+Noise is %g x the median absolute
 deviation, at least %g, of the %dx%d square around a 5x5 block less the
 block. Under --method fit:
   fit-few-pixels       fewer than %lld pixels left for the fit (none at all:
@@ -88,7 +92,8 @@ block. Under --method fit:
   fit-uncertain-scale  a fitted scale whose standard error exceeds %g %% of it
   fit-scale-out-of-range a fitted scale below 0 or above %g
   fit-heavy-clipping   the clipping left out more than %g %% of the pixels
-together with saturated-hot-pixel, dark-holds-bias and many-negative-pixels;
+together with saturated-hot-pixel, dark-holds-bias, scale-off-exposure and
+many-negative-pixels;
 the other codes judge the plug-in's levels and come only with --method
 plugin:
   corner-source        the glow corner's block stands above its surroundings
@@ -135,43 +140,41 @@ std::string keywords_help() {
 
 Options parse_options(const std::vector<std::string>& args) {
   Options o;
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
-  std::string factor, max_pixels, outputs, jobs, method;
-  const std::pair<const char*, std::string*> texts[] = {
-      {"--light", &o.light},         {"--dark", &o.dark},     {"--bias", &o.bias},
-      {"--out-dir", &o.out_dir},     {"--demo", &o.demo_dir}, {"--bias-factor", &factor},
-      {"--max-pixels", &max_pixels}, {"--outputs", &outputs}, {"--report", &o.report},
-      {"--plot", &o.plot},           {"--jobs", &jobs},       {"--method", &method}};
-  for (const auto& text : texts) app.add_option(text.first, *text.second);
-  const std::pair<const char*, bool*> flags[] = {
-      {"--subtract", &o.subtract},   {"--json", &o.json},         {"--preview", &o.preview},
-      {"--overwrite", &o.overwrite}, {"--compress", &o.compress}, {"--help", &o.help},
-      {"--version", &o.version}};
-  for (const auto& flag : flags) app.add_flag(flag.first, *flag.second);
-  app.add_flag("-v,--verbose", o.verbose);
-  app.add_option("LIGHT", o.lights);
-  try {
-    // CLI11 takes the arguments last first.
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::ArgumentMismatch& e) {
-    const std::string text = e.what();
-    const std::string name = text.substr(0, text.find(':'));
-    throw ToolError(name,
-                    text.find("missing") != std::string::npos ? "needs a value" : "given twice");
-  } catch (const CLI::ParseError& e) {
-    throw ToolError("command line", e.what());
-  }
-  for (const std::string& extra : app.remaining())
-    if (extra != "--") throw ToolError(extra, "unknown option (see --help)");
-  auto seen = [&app](const char* name) { return app.get_option(name)->count() > 0; };
-  for (const auto& flag : flags)
-    if (app.get_option(flag.first)->count() > 1) throw ToolError(flag.first, "given twice");
-  for (const auto& text : texts)
-    if (seen(text.first) && text.second->empty()) throw ToolError(text.first, "needs a value");
+  std::string factor, max_pixels, outputs, jobs, method, out_name;
+  const CommandLine line = {{{"--light", &o.light},
+                             {"--dark", &o.dark},
+                             {"--bias", &o.bias},
+                             {"--out-dir", &o.out_dir},
+                             {"--demo", &o.demo_dir},
+                             {"--bias-factor", &factor},
+                             {"--max-pixels", &max_pixels},
+                             {"--outputs", &outputs},
+                             {"--report", &o.report},
+                             {"--plot", &o.plot},
+                             {"--jobs", &jobs},
+                             {"--method", &method},
+                             {"--out-name", &out_name, true}},
+                            {{"--subtract", &o.subtract},
+                             {"--json", &o.json},
+                             {"--preview", &o.preview},
+                             {"--overwrite", &o.overwrite},
+                             {"--compress", &o.compress},
+                             {"--strict", &o.strict},
+                             {"--skip-existing", &o.skip_existing},
+                             {"-v,--verbose", &o.verbose},
+                             {"--help", &o.help},
+                             {"--version", &o.version}},
+                            "LIGHT",
+                            &o.lights};
+  const std::set<std::string> given = parse_command_line(line, args);
+  auto seen = [&given](const char* name) { return given.count(name) > 0; };
 
   if (o.help || o.version) return o;
+  if (seen("--out-name")) {
+    if (out_name.find('/') != std::string::npos)
+      throw ToolError("--out-name", "'" + out_name + "' names files in --out-dir: no '/'");
+    o.out_name = out_name;
+  }
   if (seen("--bias-factor")) o.bias_factor = parse_factor(factor);
   if (seen("--max-pixels")) o.max_pixels = parse_max_pixels(max_pixels);
   if (seen("--jobs")) o.jobs = parse_jobs(jobs);
@@ -187,7 +190,7 @@ Options parse_options(const std::vector<std::string>& args) {
 
   if (!o.demo_dir.empty()) {
     for (const char* name : {"--light", "--dark", "--bias", "--bias-factor", "--out-dir",
-                             "--subtract", "--outputs", "--jobs"})
+                             "--subtract", "--outputs", "--jobs", "--out-name", "--skip-existing"})
       if (seen(name)) throw ToolError(name, "does not go with --demo, which makes its own frames");
     if (!o.lights.empty()) throw ToolError(o.lights.front(), "does not go with --demo");
     o.subtract = true;
@@ -201,6 +204,9 @@ Options parse_options(const std::vector<std::string>& args) {
   for (const char* name : {"--dark", "--out-dir"})
     if (!seen(name)) throw ToolError(name, "missing (see --help)");
   if (seen("--bias-factor") && o.bias.empty()) throw ToolError("--bias-factor", "needs --bias");
+  if (seen("--out-name") && o.light.empty())
+    throw ToolError("--out-name",
+                    "goes with --light; LIGHT arguments name outputs after each light");
   if (seen("--jobs") && o.lights.empty())
     throw ToolError("--jobs", "goes with LIGHT arguments; --light is the one light");
   return o;
@@ -209,13 +215,15 @@ Options parse_options(const std::vector<std::string>& args) {
 std::string help_text() {
   std::string text = R"(Usage:
   tenvora-match --light L.fits --dark D.fits [--bias B.fits [--bias-factor N]]
-                [--subtract] --out-dir DIR [--outputs LIST] [--json] [--preview]
-                [--overwrite] [--compress] [--max-pixels N] [--report FILE]
+                [--subtract] --out-dir DIR [--out-name PREFIX] [--outputs LIST]
+                [--json] [-v] [--preview] [--overwrite] [--skip-existing]
+                [--strict] [--compress] [--max-pixels N] [--report FILE]
                 [--plot FILE] [--method fit|plugin]
   tenvora-match --dark D.fits [--bias B.fits [--bias-factor N]] [--subtract]
-                --out-dir DIR [--outputs LIST] [--json] [--preview] [--overwrite]
-                [--compress] [--max-pixels N] [--jobs N] [--report FILE]
-                [--plot FILE] [--method fit|plugin] LIGHT...
+                --out-dir DIR [--outputs LIST] [--json] [-v] [--preview]
+                [--overwrite] [--skip-existing] [--strict] [--compress]
+                [--max-pixels N] [--jobs N] [--report FILE] [--plot FILE]
+                [--method fit|plugin] LIGHT...
   tenvora-match --demo DIR [--json] [--preview] [--overwrite] [--report FILE]
                 [--plot FILE]
   tenvora-match --help | --version
@@ -240,9 +248,10 @@ the plug-in makes inside the image-processing host, bit for bit.
 Options:
   LIGHT               light frames to calibrate, each matched on its own: a
                       FITS file, a directory (its .fits, .fit and .fts files,
-                      also .gz or .fz, sorted by name; hidden files, the
-                      dark, the bias and files this tool wrote left out) or
-                      @FILE, a list of such paths one a line (# comments)
+                      also .gz or .fz, in natural order: m42_2 before m42_10;
+                      hidden files, the dark, the bias and files this tool
+                      wrote left out) or @FILE, a list of such paths one a
+                      line (# comments)
   --light FILE        the one light frame to calibrate
   --dark FILE         the dark frame to match to it
   --bias FILE         a bias frame: it is taken from the dark before the split,
@@ -250,13 +259,23 @@ Options:
                       added N times to the matched dark
   --bias-factor N     N, a whole number from 0 to 999 (default 1)
   --subtract          also write the light minus the matched dark
-  --out-dir DIR       existing directory for the outputs
+  --out-dir DIR       directory for the outputs, made when missing
+  --out-name PREFIX   (--light only) name the outputs PREFIXglow.fits and so
+                      on instead of after the light; --out-name '' gives
+                      glow.fits, hot.fits, matched.fits, corrected.fits
+  --skip-existing     leave a light whose outputs are all there and whose
+                      headers say they were made from the same dark, bias,
+                      bias factor and method (a rerun after an interruption
+                      finishes the night); the summary and the report list
+                      it too, read back from the headers
   --outputs LIST      the outputs to write, of glow,hot,matched,corrected
                       (default: all with --light; with LIGHT arguments the
                       corrected light with --subtract, else the matched dark)
   --json              print the summary as JSON instead of text
   --preview           write an auto-stretched 8-bit PNG beside each output
   --overwrite         replace outputs that exist already (otherwise refused)
+  --strict            exit status 3 when any light warned; the outputs are
+                      still written (a light that failed gives 2 all the same)
   --compress          write the outputs tile-compressed, lossless (GZIP_2,
                       floats not quantised), named .fits.fz
   --jobs N            match N lights at once, 1 to 256 (LIGHT arguments only);
@@ -288,7 +307,9 @@ Options:
                       the noise and hot-pixel residual of the corrected light
                       (on the fit's pixels) under the fit, the plug-in's
                       levels and, when light and dark carry EXPTIME, the
-                      exposure ratio; the report and --json always hold them
+                      exposure ratio; the report and --json always hold them;
+                      and each light's warnings on standard error as it is
+                      done, instead of once at the end of the summary
   --help, --version   this text; the version
 
 Input: regular FITS files, plain or gzip-compressed, the primary image or
@@ -300,10 +321,10 @@ BZERO applied (so unsigned 16-bit camera files come out right) and BLANK
 pixels as NaN. An image with a third axis of length 1 is taken as 2-D; cubes
 of more planes are refused. All frames must have the same size.
 
-Outputs, in DIR: glow.fits "Glow Dark Frame", hot.fits "Hot Dark Frame",
-matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame + Bias")
-and, with --subtract, corrected.fits "Corrected Image"; with LIGHT arguments
-named after each light: m42_0001.fits gives m42_0001_matched.fits and so on.
+Outputs, in DIR, named after each light: m42_0001.fits gives
+m42_0001_glow.fits "Glow Dark Frame", m42_0001_hot.fits "Hot Dark Frame",
+m42_0001_matched.fits "Matched Dark Frame" (with a bias "Matched Dark Frame
++ Bias") and, with --subtract, m42_0001_corrected.fits "Corrected Image".
 Two lights whose outputs would take one name are refused before any work.
 BITPIX -32. Each output first holds the light's own header cards (EXPTIME,
 DATE-OBS, OBJECT, a camera's BIAS, HIERARCH cards, HISTORY and the rest) but
@@ -322,11 +343,15 @@ level is read near the first columns of the last rows: columns 3-7 (0-based)
 of rows NAXIS2-13 to NAXIS2-9, the top left corner in a FITS viewer. The
 PNG previews show the frames as FITS viewers do, last row at the top.
 
-Progress of a run over LIGHT arguments goes to standard error: a bar with
-the count, the rate and the time left on a terminal, else one line per light
-with its two ratios. A light that cannot be read or matched gets its error
-line and is skipped, leaving no output; the others go on, the summary lists
-every failed light, and the exit status is 2.
+Summary, on standard output: one line a light, its name relative to the
+lights' common folder, its glow and hot-pixel scales and its warning codes;
+then "12 of 12 lights matched, 2 with warnings" and the lights that failed
+(--json: the full levels, outputs and warnings instead). Progress goes to
+standard error: a bar with the count, the rate and the time left on a
+terminal, else one line per light with its two scales. A light that cannot
+be read or matched gets its error line and is skipped, leaving no output;
+the others go on, the summary lists every failed light, and the exit status
+is 2.
 
 @WARNINGS@
 Errors: one line "tenvora-match: <file>: <problem>" on standard error and
@@ -335,14 +360,14 @@ device, no 2-D image, a cube, more pixels than --max-pixels, a file shorter
 than its header declares, BSCALE 0, sizes that differ, a dark or bias
 normalised to 0..1 (a float file, every value within -0.5 to 1.5) against an
 ADU light (an integer file, or mostly above 2) or the other way round, a bias
-factor outside 0-999, an output directory that is missing or not writable,
-existing outputs without --overwrite, an output that is one of the input
-files); nothing is
+factor outside 0-999, an output directory that cannot be made or is not
+writable, existing outputs without --overwrite, an output that is one of the
+input files); nothing is
 written then: the files are made under temporary names in DIR after the
 inputs are read and put in place only when all are written, never replacing
 a file without --overwrite. A preview that cannot be written is left out
-and the run goes on. Exit status 1 for a fault of the tool itself, 0 on
-success.
+and the run goes on. Exit status 1 for a fault of the tool itself, 3 with
+--strict when a light warned, 0 on success.
 )";
   const std::string marker = "@WARNINGS@\n", keywords = "@KEYWORDS@\n";
   text.replace(text.find(marker), marker.size(), warnings_help());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,14 +15,21 @@ struct Options {
   std::vector<std::string> lights;
   // --outputs: of "glow", "hot", "matched", "corrected"; empty when not given.
   std::vector<std::string> outputs;
+  // --out-name: the start of the one light's output names instead of its own
+  // name; "" gives glow.fits and so on.
+  std::optional<std::string> out_name;
   int32_t bias_factor = 1;
   long long max_pixels = kDefaultMaxPixels;  // pixels of one input frame at most
   int jobs = 0;                // lights matched at once; 0: as many as cores and memory allow
   std::string method = "fit";  // --method: "fit" or "plugin"
   bool subtract = false, json = false, preview = false, overwrite = false;
-  bool compress = false;  // outputs tile-compressed, named .fits.fz
+  bool skip_existing = false;  // lights whose outputs an earlier run wrote alike are left
+  bool strict = false;         // exit status 3 when a light warned
+  bool compress = false;       // outputs tile-compressed, named .fits.fz
   bool help = false, version = false;
-  bool verbose = false;  // -v: what the dark did under each set of scales
+  // -v: each light's warnings on standard error as it is done, and what the
+  // dark did under each set of scales
+  bool verbose = false;
 };
 
 // Throws ToolError naming the offending option.

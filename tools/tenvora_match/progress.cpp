@@ -41,17 +41,17 @@ void progress_matched(Progress& p, const LightSummary& light) {
   ++p.done;
   if (p.terminal) {
     // The warnings go above the bar, which is drawn anew below them.
-    if (!light.warnings.empty()) p.err << "\r\x1b[K";
-    print_warnings(p.err, light);
+    if (p.verbose && !light.warnings.empty()) {
+      p.err << "\r\x1b[K";
+      print_warnings(p.err, light);
+    }
     draw_bar(p);
     return;
   }
-  p.err << "[" << p.done << "/" << p.total << "] " << light.light.path << "  glow "
-        << (light.method == MatchMethod::fit ? "scale " : "ratio ")
-        << number_text(light.glow_scale, true) << "  hot "
-        << (light.method == MatchMethod::fit ? "scale " : "ratio ")
+  p.err << "[" << p.done << "/" << p.total << "] " << relative_name(light.light.path, p.folder)
+        << "  glow " << number_text(light.glow_scale, true) << "  hot "
         << number_text(light.hot_scale, true) << "\n";
-  print_warnings(p.err, light);
+  if (p.verbose) print_warnings(p.err, light);
 }
 
 void progress_failed(Progress& p, const std::string& error_line) {

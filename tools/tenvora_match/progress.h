@@ -1,7 +1,7 @@
 // Progress of a batch run, on standard error: on a terminal one bar with the
 // count, the rate and the time left; otherwise one line per light with its
-// two ratios. A light's warnings and a failed light's error line come as
-// the light is done, either way.
+// two scales. A failed light's error line, and with verbose its warnings,
+// come as the light is done, either way.
 #pragma once
 
 #include <chrono>
@@ -14,7 +14,10 @@
 struct Progress {
   std::ostream& err;
   bool terminal;
-  size_t total, done = 0;
+  size_t total;
+  bool verbose;        // each light's warnings as it is done
+  std::string folder;  // the lights' common folder, left out of their names
+  size_t done = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 

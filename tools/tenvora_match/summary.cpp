@@ -1,5 +1,6 @@
 #include "tools/tenvora_match/summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,77 +16,96 @@ Json json_number(double value, bool is_float) {
   return std::strtod(number_text(value, is_float).c_str(), nullptr);
 }
 
-void print_input(std::ostream& out, const InputInfo& in) {
-  out << in.role << (in.role.size() < 5 ? std::string(5 - in.role.size(), ' ') : "") << "  "
-      << in.path << "  (" << in.width << " x " << in.height << ")\n";
+// The fitted scale with its standard error, or the plug-in's ratio.
+std::string scale_text(const LightSummary& light, double scale, double error) {
+  std::string text = number_text(scale, true);
+  if (light.method == MatchMethod::fit && std::isfinite(error)) {
+    char e[40];
+    std::snprintf(e, sizeof e, " +- %.2g", error);
+    text += e;
+  }
+  return text;
 }
 
-void print_outputs(std::ostream& out, const std::vector<OutputInfo>& outputs) {
-  for (const OutputInfo& o : outputs)
-    out << "wrote " << o.path << "  \"" << o.title << "\""
-        << (o.preview.empty() ? "" : "  and " + o.preview)
-        << (o.preview_problem.empty() ? "" : "  (no preview: " + o.preview_problem + ")") << "\n";
+// The light's summary line: its name, both scales and its warning codes.
+void print_light_line(std::ostream& out, const std::string& name, const LightSummary& light) {
+  out << name << "  glow " << scale_text(light, light.glow_scale, light.fit.glow_error) << "  hot "
+      << scale_text(light, light.hot_scale, light.fit.hot_error);
+  // Beside the scales, so that a scale far from the exposure ratio shows.
+  if (!std::isnan(light.exposure.ratio))
+    out << "  exposure " << number_text(light.exposure.ratio, true);
+  if (!light.warnings.empty()) out << "  " << warning_codes(light.warnings);
+  out << "\n";
 }
 
-// The scales on one line; the plug-in's levels they came from, or the fit.
-void print_levels(std::ostream& out, const LightSummary& light, bool verbose) {
+// Each code once, with the lights it was raised on and the first one's text.
+void print_warning_texts(std::ostream& out, const Summary& s) {
+  std::vector<std::pair<const Diagnostic*, const LightSummary*>> first;
+  std::vector<size_t> lights;
+  for (const LightSummary& light : s.lights)
+    for (const std::string& code : split_codes(warning_codes(light.warnings))) {
+      size_t k = 0;
+      while (k < first.size() && first[k].first->code != code) ++k;
+      const auto w = std::find_if(light.warnings.begin(), light.warnings.end(),
+                                  [&code](const Diagnostic& d) { return d.code == code; });
+      if (k == first.size()) {
+        first.push_back({&*w, &light});
+        lights.push_back(0);
+      } else if (first[k].first->message.empty()) {
+        first[k] = {&*w, &light};  // read back from an earlier run's outputs: no text
+      }
+      ++lights[k];
+    }
+  if (first.empty()) return;
+  out << "\n";
+  for (size_t k = 0; k < first.size(); ++k) {
+    out << "warning " << first[k].first->code << " on " << lights[k]
+        << (lights[k] == 1 ? " light" : " lights");
+    if (first[k].first->message.empty())
+      out << ", by an earlier run\n";
+    else
+      out << "; " << relative_name(first[k].second->light.path, s.folder) << ": "
+          << first[k].first->message << "\n";
+  }
+  out << "(--json or -v gives every light's warnings; tenvora-match --help explains them)\n";
+}
+
+// Under -v, below the light's line: the fit, the plug-in's levels and what
+// the dark did under each set of scales.
+void print_details(std::ostream& out, const LightSummary& light) {
   const Measurement& l = light.levels;
   const ScaleFit& f = light.fit;
+  char line[400];
   if (light.method == MatchMethod::fit) {
-    char line[400];
     std::snprintf(line, sizeof line,
-                  "scales       glow %s +- %.2g, hot %s +- %.2g  (fit: sky %.6g ADU, %lld pixels "
-                  "used, %lld clipped, %lld left out, residual noise %.4g)\n",
-                  number_text(light.glow_scale, true).c_str(), f.glow_error,
-                  number_text(light.hot_scale, true).c_str(), f.hot_error, f.sky_level,
-                  static_cast<long long>(f.used), static_cast<long long>(f.clipped),
+                  "  fit          sky %.6g ADU, %lld pixels used, %lld clipped, %lld left out, "
+                  "residual noise %.4g\n",
+                  f.sky_level, static_cast<long long>(f.used), static_cast<long long>(f.clipped),
                   static_cast<long long>(f.left_out), f.residual_noise);
     out << line;
-  } else {
-    out << "scales       glow " << number_text(light.glow_scale, true) << ", hot "
-        << number_text(light.hot_scale, true) << "  (the plug-in's levels)\n";
   }
-  if (!verbose && light.method == MatchMethod::fit) return;
-  out << "glow level   light " << number_text(l.glow_light, true) << ", dark "
+  out << "  glow level   light " << number_text(l.glow_light, true) << ", dark "
       << number_text(l.glow_dark, true) << ", ratio " << number_text(l.glow_ratio, true)
       << "  (darkest block at x " << l.darkest_block.x << ", row " << l.darkest_block.y << ")\n";
-  out << "hot level    light " << number_text(l.hot_light, false) << ", dark "
+  out << "  hot level    light " << number_text(l.hot_light, false) << ", dark "
       << number_text(l.hot_dark, true) << ", ratio " << number_text(l.hot_ratio, true) << "\n";
-  if (!verbose) return;
   for (const Correction& c : light.corrections) {
-    char line[200];
     std::snprintf(line, sizeof line,
-                  "corrected    under the %-8s (glow %.4g, hot %.4g): noise %.4g, hot-pixel "
+                  "  corrected    under the %-8s (glow %.4g, hot %.4g): noise %.4g, hot-pixel "
                   "residual %.4g\n",
                   c.by.c_str(), c.glow_scale, c.hot_scale, c.noise, c.hot_residual);
     out << line;
   }
 }
 
-std::string seconds_text(double seconds) {
-  return std::isnan(seconds) ? "unknown" : number_text(seconds, false) + " s";
-}
-
-// Beside the scales, so that a scale far from the exposure ratio shows; only
-// when a header gives an exposure time.
-void print_exposure(std::ostream& out, const Exposures& e) {
-  if (std::isnan(e.light) && std::isnan(e.dark)) return;
-  out << "exposure     light " << seconds_text(e.light) << ", dark " << seconds_text(e.dark)
-      << (std::isnan(e.ratio) ? ", no ratio" : ", ratio " + number_text(e.ratio, false)) << "\n";
-}
-
-void print_light_warnings(std::ostream& out, const std::vector<Diagnostic>& warnings) {
-  for (const Diagnostic& w : warnings) out << "warning " << w.code << ": " << w.message << "\n";
-}
-
 void print_demo(std::ostream& out, const DemoReport& d, const std::vector<LightSummary>& lights) {
-  out << "\ndemo: each light holds the dark's glow and hot pixels at known scales\n"
-      << "  light            glow known  measured   hot known  measured\n";
+  out << "demo: each light holds the dark's glow and hot pixels at known scales\n"
+      << "  light            glow known    measured   hot known    measured\n";
   char line[160];
   for (const DemoLight& known : d.lights)
     for (const LightSummary& light : lights)
       if (light.light.path == known.path) {
-        std::snprintf(line, sizeof line, "  %-15s  %10s  %8s  %10s  %8s\n",
+        std::snprintf(line, sizeof line, "  %-15s  %10s  %10s  %10s  %10s\n",
                       known.path.substr(known.path.find_last_of('/') + 1).c_str(),
                       number_text(known.glow_scale, true).c_str(),
                       number_text(light.glow_scale, true).c_str(),
@@ -150,6 +170,7 @@ void add_light_json(Json& obj, const LightSummary& light) {
     outputs.push_back(output);
   }
   obj["outputs"] = outputs;
+  obj["earlier_run"] = light.earlier;
   obj["warnings"] = Json::array();
   for (const Diagnostic& w : light.warnings) {
     Json numbers = Json::object();
@@ -180,37 +201,65 @@ std::string number_text(double value, bool is_float) {
   return text;
 }
 
+std::vector<std::string> split_codes(const std::string& codes) {
+  std::vector<std::string> list;
+  for (size_t start = 0; start < codes.size();) {
+    const size_t comma = std::min(codes.find(',', start), codes.size());
+    list.push_back(codes.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return list;
+}
+
+std::string common_folder(const std::vector<std::string>& paths) {
+  if (paths.empty()) return "";
+  std::string folder = paths.front().substr(0, paths.front().find_last_of('/') + 1);
+  for (const std::string& path : paths)
+    while (path.compare(0, folder.size(), folder) != 0)
+      folder.resize(folder.find_last_of('/', folder.size() - 2) + 1);
+  return folder;
+}
+
+std::string relative_name(const std::string& path, const std::string& folder) {
+  return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+}
+
+std::string warning_codes(const std::vector<Diagnostic>& warnings) {
+  std::string codes;
+  for (const Diagnostic& w : warnings)
+    if (("," + codes + ",").find("," + w.code + ",") == std::string::npos)
+      codes += (codes.empty() ? "" : ",") + w.code;
+  return codes;
+}
+
+size_t warned_lights(const Summary& s) {
+  return std::count_if(s.lights.begin(), s.lights.end(),
+                       [](const LightSummary& light) { return !light.warnings.empty(); });
+}
+
 void print_text(std::ostream& out, const Summary& s) {
-  if (!s.batch) {
-    const LightSummary& light = s.lights.front();
-    print_input(out, light.light);
-    for (const InputInfo& in : s.inputs) print_input(out, in);
-    if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-    print_levels(out, light, s.verbose);
-    print_exposure(out, light.exposure);
-    print_light_warnings(out, light.warnings);
-    print_outputs(out, light.outputs);
-    return;
+  // The demo's table holds its lights' scales.
+  if (s.demo) {
+    print_demo(out, *s.demo, s.lights);
+  } else {
+    for (const LightSummary& light : s.lights) {
+      print_light_line(out, relative_name(light.light.path, s.folder), light);
+      if (s.verbose && !light.earlier) print_details(out, light);
+    }
   }
-  for (const InputInfo& in : s.inputs) print_input(out, in);
-  if (s.use_bias) out << "bias factor  " << s.bias_factor << "\n";
-  for (const LightSummary& light : s.lights) {
-    out << "\n";
-    print_input(out, light.light);
-    print_levels(out, light, s.verbose);
-    print_exposure(out, light.exposure);
-    print_light_warnings(out, light.warnings);
-    print_outputs(out, light.outputs);
-  }
-  if (s.demo) print_demo(out, *s.demo, s.lights);
   out << "\n"
       << s.lights.size() << " of " << s.lights.size() + s.failures.size() << " lights matched";
+  const size_t earlier = std::count_if(s.lights.begin(), s.lights.end(),
+                                       [](const LightSummary& light) { return light.earlier; });
+  if (earlier) out << " (" << earlier << " by an earlier run)";
+  if (const size_t warned = warned_lights(s)) out << ", " << warned << " with warnings";
   if (s.failures.empty()) {
     out << "\n";
-    return;
+  } else {
+    out << "; " << s.failures.size() << " failed:\n";
+    for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
   }
-  out << "; " << s.failures.size() << " failed:\n";
-  for (const Failure& f : s.failures) out << "  " << f.problem << "\n";
+  if (!s.verbose) print_warning_texts(out, s);
 }
 
 void print_warnings(std::ostream& err, const LightSummary& light) {

@@ -53,6 +53,9 @@ struct LightSummary {
   std::vector<OutputInfo> outputs;
   SessionRow report;                 // its row of the session report
   std::vector<Diagnostic> warnings;  // of the checks after the match
+  // Matched by an earlier run (--skip-existing): read back from its outputs'
+  // headers, its warnings have codes only and its report row no noise.
+  bool earlier = false;
 };
 
 // A light that could not be read or matched.
@@ -63,16 +66,24 @@ struct Failure {
 
 struct Summary {
   std::vector<InputInfo> inputs;  // the dark and maybe the bias
-  bool verbose = false;           // -v: what the dark did, light by light
   bool use_bias = false;
   int32_t bias_factor = 0;
   bool subtract = false;
-  bool batch = false;  // a run over LIGHT arguments: shown light by light
+  bool batch = false;  // a run over LIGHT arguments
+  std::string folder;  // the lights' common folder, ending in '/' (or empty)
+  // -v: the warning texts went to standard error already; what the dark did
+  // follows each light's line
+  bool verbose = false;
   std::vector<LightSummary> lights;
   std::vector<Failure> failures;
   std::optional<DemoReport> demo;
 };
 
+// One line a light (its name relative to the common folder, both scales,
+// its warning codes; with verbose the fit, the levels and what the dark did
+// below it), the closing line with the failed lights, then each
+// warning code once with its text for the first light that raised it
+// (unless verbose).
 void print_text(std::ostream& out, const Summary& summary);
 // Valid JSON whatever bytes the file names hold (others than UTF-8 become
 // U+FFFD).
@@ -82,6 +93,21 @@ void print_json(std::ostream& out, const Summary& summary);
 // "tenvora-match: <light>: warning <code>: <message>". A batch prints them
 // as each light is done.
 void print_warnings(std::ostream& err, const LightSummary& light);
+
+// The codes of the warnings, each once, in order, joined by commas: the
+// TVWARN keyword of the outputs.
+std::string warning_codes(const std::vector<Diagnostic>& warnings);
+
+std::vector<std::string> split_codes(const std::string& codes);
+
+// The longest folder, ending in '/', that holds every path; "" when none.
+std::string common_folder(const std::vector<std::string>& paths);
+
+// The path less the folder it starts with.
+std::string relative_name(const std::string& path, const std::string& folder);
+
+// Lights of the summary that warned.
+size_t warned_lights(const Summary& summary);
 
 // Shortest text that reads back as the same float (is_float) or double.
 std::string number_text(double value, bool is_float);

@@ -11,6 +11,7 @@
 #include "fits/staged_files.h"
 #include "fits/tool_error.h"
 #include "tools/tenvora_match/batch_run.h"
+#include "tools/tenvora_match/earlier_outputs.h"
 #include "tools/tenvora_match/light_list.h"
 #include "tools/tenvora_match/match_files.h"
 #include "tools/tenvora_match/options.h"
@@ -19,12 +20,13 @@
 
 namespace {
 
-// Like mkdir -p.
-void make_directories(const std::string& dir) {
+// Like mkdir -p; an error names the option that gave the directory.
+void make_directories(const std::string& option, const std::string& dir) {
   for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
     const std::string part = dir.substr(0, end);
     if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-      throw ToolError(part, std::string("cannot be created: ") + std::strerror(errno));
+      throw ToolError(option + " " + dir,
+                      "cannot be created: " + part + ": " + std::strerror(errno));
     if (end == std::string::npos) return;
   }
 }
@@ -39,6 +41,7 @@ RunSettings settings_of(const Options& o) {
   s.subtract = o.subtract;
   s.preview = o.preview;
   s.overwrite = o.overwrite;
+  s.skip_existing = o.skip_existing;
   s.compress = o.compress;
   s.out_dir = o.out_dir;
   s.max_pixels = o.max_pixels;
@@ -52,18 +55,24 @@ RunSettings settings_of(const Options& o) {
   return s;
 }
 
-// The one-light run, and its summary.
-Summary single_run(const RunSettings& s, const std::string& light, LightOutcome* outcome) {
-  const std::vector<FileId> inputs = file_ids({light, s.dark, s.bias});
+// The one-light run, and its summary; with --skip-existing the light may be
+// left as an earlier run matched it.
+Summary single_run(const RunSettings& s, const LightJob& job, LightOutcome* outcome) {
+  const std::vector<FileId> inputs = file_ids({job.path, s.dark, s.bias});
+  std::optional<LightSummary> earlier;
+  if (s.skip_existing) earlier = earlier_outputs(s, job);
   try {
-    *outcome = match_files(s, {light, ""}, inputs);
+    if (earlier)
+      outcome->summary = std::move(*earlier);
+    else
+      *outcome = match_files(s, job, inputs);
   } catch (const std::bad_alloc&) {
-    throw ToolError(light, "out of memory");
+    throw ToolError(job.path, "out of memory");
   }
+  const InputInfo& size = outcome->summary.light;
   Summary summary;
-  summary.inputs.push_back({"dark", s.dark, outcome->light.width, outcome->light.height});
-  if (!s.bias.empty())
-    summary.inputs.push_back({"bias", s.bias, outcome->light.width, outcome->light.height});
+  summary.inputs.push_back({"dark", s.dark, size.width, size.height});
+  if (!s.bias.empty()) summary.inputs.push_back({"bias", s.bias, size.width, size.height});
   summary.use_bias = !s.bias.empty();
   summary.bias_factor = s.bias_factor;
   summary.subtract = s.subtract;
@@ -196,8 +205,11 @@ Summary run(const Options& o, std::ostream& err, bool err_is_terminal,
   if (!o.demo_dir.empty()) return run_demo(o, err, err_is_terminal, session_problem);
   const RunSettings s = settings_of(o);
   const std::vector<LightJob> jobs =
-      o.lights.empty() ? std::vector<LightJob>{{o.light, ""}}
-                       : light_jobs(expand_lights(o.lights, file_ids({s.dark, s.bias})));
+      // Named after the light as in a batch, unless --out-name says.
+      o.lights.empty()
+          ? std::vector<LightJob>{{o.light,
+                                   o.out_name ? *o.out_name : light_jobs({o.light}).front().prefix}}
+          : light_jobs(expand_lights(o.lights, file_ids({s.dark, s.bias})));
   check_session_files(o, s, jobs);
   for (const LightJob& job : jobs)
     if (!s.bias.empty() && same_file(job.path, s.bias))
@@ -207,7 +219,9 @@ Summary run(const Options& o, std::ostream& err, bool err_is_terminal,
     summary = run_batch(o, s, jobs, err, err_is_terminal);
   } else {
     LightOutcome outcome;
-    summary = single_run(s, o.light, &outcome);
+    summary = single_run(s, jobs.front(), &outcome);
+    summary.folder = common_folder({o.light});
+    summary.verbose = o.verbose;
   }
   *session_problem = write_session_files(o, s, jobs, summary, err);
   return summary;
@@ -227,11 +241,11 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << "tenvora-match " TENVORA_VERSION "\n";
       return 0;
     }
-    if (!o.demo_dir.empty()) make_directories(o.demo_dir);
+    if (!o.demo_dir.empty()) make_directories("--demo", o.demo_dir);
+    if (!o.out_dir.empty()) make_directories("--out-dir", o.out_dir);
     std::string session_problem;
-    Summary summary = run(o, err, err_is_terminal, &session_problem);
-    summary.verbose = o.verbose;
-    if (!summary.batch)
+    const Summary summary = run(o, err, err_is_terminal, &session_problem);
+    if (!summary.batch && o.verbose)
       for (const LightSummary& light : summary.lights) print_warnings(err, light);
     errno = 0;
     if (o.json)
@@ -251,7 +265,8 @@ int tool_main(const std::vector<std::string>& args, std::ostream& out, std::ostr
       err << "tenvora-match: " << session_problem << "\n";
       return 2;
     }
-    return summary.failures.empty() ? 0 : 2;
+    if (!summary.failures.empty()) return 2;
+    return o.strict && warned_lights(summary) > 0 ? 3 : 0;
   } catch (const ToolError& e) {
     err << "tenvora-match: " << e.what() << "\n";
     return 2;
