@@ -229,7 +229,7 @@ Sweep sweep(const FitSample& s, const std::vector<float>& values, std::vector<do
   double sums[kSums][kLanes] = {};
   // v: the regressors (1 for the constant) and the value; wv: the
   // regressors weighted. Row i of the equations sums wv[i] x v[j], j >= i.
-  double w[kBlock + 8], v[kUnknowns + 1][kBlock + 8], wv[kUnknowns][kBlock + 8];
+  double w[kBlock], v[kUnknowns + 1][kBlock], wv[kUnknowns][kBlock];
   std::fill(&v[2][0], &v[2][0] + kBlock, 1.0);
   for (size_t start = 0; start < count; start += kBlock) {
     const size_t length = std::min(kBlock, count - start);
