@@ -327,6 +327,25 @@ double local_median(FrameGeometry frame, const float* plane, int64_t i, int64_t 
   return v[4];
 }
 
+// The glow as the fit's regressor sees it: the mean of the finite values of
+// the 5 x 5 square about the pixel, clipped to the frame. The glow plane keeps
+// the dark's own noise, which in a regressor pulls its scale towards 0, the
+// more the fainter the glow; the mean keeps a twenty-fifth of that noise and
+// the glow's shape, which varies slowly.
+double smooth_glow(FrameGeometry frame, const float* glow, int64_t i) {
+  const int64_t x = i % frame.width, y = i / frame.width;
+  double sum = 0;
+  int count = 0;
+  for (int64_t row = std::max<int64_t>(0, y - 2); row <= std::min<int64_t>(frame.height - 1, y + 2);
+       ++row)
+    for (int64_t column = std::max<int64_t>(0, x - 2);
+         column <= std::min<int64_t>(frame.width - 1, x + 2); ++column) {
+      const float value = glow[row * frame.width + column];
+      if (usable(value)) sum += value, ++count;
+    }
+  return sum / count;  // the pixel itself is usable
+}
+
 }  // namespace
 
 FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, const float* hot,
@@ -381,20 +400,23 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
   s.y_centre = 0.5 * (frame.height - 1), s.y_half = std::max(1.0, 0.5 * frame.height);
   s.x.resize(count);
   s.y.resize(count);
+  // g holds the smoothed glow until it is centred and scaled below.
+  s.g.resize(count);
   double glow_sum = 0, hot_sum = 0;
   for (size_t k = 0, y = 0, row_start = 0; k < count; ++k) {
     const uint32_t i = s.index[k];
     while (i - row_start >= static_cast<size_t>(frame.width)) ++y, row_start += frame.width;
     s.x[k] = static_cast<float>((static_cast<double>(i - row_start) - s.x_centre) / s.x_half);
     s.y[k] = static_cast<float>((static_cast<double>(y) - s.y_centre) / s.y_half);
-    glow_sum += s.glow[k];
+    s.g[k] = static_cast<float>(smooth_glow(frame, glow, i));
+    glow_sum += s.g[k];
     hot_sum += hot_signal(s, k);
   }
   if (count > 0) {
     s.glow_mean = glow_sum / count, s.hot_mean = hot_sum / count;
     double glow_squares = 0, hot_squares = 0;
     for (size_t k = 0; k < count; ++k) {
-      glow_squares += (s.glow[k] - s.glow_mean) * (s.glow[k] - s.glow_mean);
+      glow_squares += (s.g[k] - s.glow_mean) * (s.g[k] - s.glow_mean);
       hot_squares += (hot_signal(s, k) - s.hot_mean) * (hot_signal(s, k) - s.hot_mean);
     }
     const double glow_spread = std::sqrt(glow_squares / count);
@@ -402,10 +424,10 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
     s.glow_spread = glow_spread > 0 ? glow_spread : 1.0;
     s.hot_spread = hot_spread_all > 0 ? hot_spread_all : 1.0;
   }
-  s.g.resize(count), s.h.resize(count), s.signal.resize(count);
+  s.h.resize(count), s.signal.resize(count);
   for (size_t k = 0; k < count; ++k) {
     s.signal[k] = static_cast<float>(hot_signal(s, k));
-    s.g[k] = static_cast<float>((s.glow[k] - s.glow_mean) / s.glow_spread);
+    s.g[k] = static_cast<float>((s.g[k] - s.glow_mean) / s.glow_spread);
     s.h[k] = static_cast<float>((s.signal[k] - s.hot_mean) / s.hot_spread);
   }
 

@@ -53,7 +53,9 @@ struct FitSample {
   std::vector<uint32_t> index;
   std::vector<float> glow, hot, x, y;
   // The fit's regressors: the hot plane as the fit sees it (signal: its
-  // noise entries as 0), and the glow and that signal centred and scaled.
+  // noise entries as 0), and the glow, smoothed over 5 x 5 pixels so that the
+  // dark's own noise does not pull its scale down, and that signal, both
+  // centred and scaled.
   std::vector<float> signal, g, h;
   // Positions in index of the pixels taken at the stride and not for the
   // hot plane (the background), and of the hot plane's brightest pixels, for

@@ -13,6 +13,7 @@
 #include "fits/frame_list.h"
 #include "fits/tool_error.h"
 #include "tests/cli/temp_dir.h"
+#include "tools/tenvora_match/light_report.h"
 
 namespace {
 
@@ -522,3 +523,44 @@ TEST(HeaderCards, InheritedFromThePrimaryHeader) {
 }
 
 }  // namespace
+
+// A header's values read back as written: quotes within strings, slashes
+// that are no comment, long strings over CONTINUE cards (TVWARN of a light
+// with many warnings, long file names), numbers before their comment.
+struct CardCase {
+  const char* name;
+  FitsKey key;
+  std::string expected;
+};
+
+class CardValue : public ::testing::TestWithParam<CardCase> {};
+
+TEST_P(CardValue, ReadsBackWhatWasWritten) {
+  const CardCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir / "cards.fits";
+  write_fits(path, Frame{2, 2, Pixels(4, 1.0f)}, {c.key, text_key("AFTER", "next", "")});
+  int32_t width = 0, height = 0;
+  const std::vector<std::string> cards = read_fits_cards(path, &width, &height);
+  EXPECT_EQ(card_value(cards, c.key.name), c.expected);
+  EXPECT_EQ(card_value(cards, "AFTER"), "next");
+  EXPECT_EQ(card_value(cards, "ABSENT"), std::nullopt);
+}
+
+const std::string kLongCodes =
+    "saturated-hot-pixel,dark-holds-bias,scale-off-exposure,many-negative-pixels,"
+    "fit-heavy-clipping";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CardValue,
+    ::testing::Values(
+        CardCase{"plain", text_key("TVWARN", "dark-holds-bias", "codes"), "dark-holds-bias"},
+        CardCase{"quote_within", text_key("LIGHTFIL", "it's.fits", ""), "it's.fits"},
+        CardCase{"slash_within", text_key("DARKFILE", "a/b.fits", "dark"), "a/b.fits"},
+        CardCase{"long_string", text_key("TVWARN", kLongCodes, "codes"), kLongCodes},
+        CardCase{
+            "long_with_quotes",
+            text_key("LIGHTFIL", std::string(70, 'x') + "'s_" + std::string(70, 'y') + ".fits", ""),
+            std::string(70, 'x') + "'s_" + std::string(70, 'y') + ".fits"},
+        CardCase{"number", double_key("EXPRATIO", 0.25, "ratio"), "0.25"}),
+    [](const auto& info) { return std::string(info.param.name); });

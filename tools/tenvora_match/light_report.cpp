@@ -94,15 +94,38 @@ double exposure_seconds(const std::vector<std::string>& cards) {
 
 std::optional<std::string> card_value(const std::vector<std::string>& cards,
                                       const std::string& keyword) {
-  for (const std::string& card : cards) {
-    if (card_keyword(card) != keyword || card.compare(8, 2, "= ") != 0) continue;
-    const std::string value = card.substr(10);
-    const size_t start = value.find_first_not_of(' ');
-    if (start != std::string::npos && value[start] == '\'') {
-      const size_t end = value.find('\'', start + 1);
-      return trimmed(value.substr(start + 1, end == std::string::npos ? end : end - start - 1));
+  // The text of a quoted value from column 11 on, '' standing for a quote;
+  // nothing when the field holds no quote.
+  const auto quoted = [](const std::string& card) -> std::optional<std::string> {
+    const size_t open = card.find_first_not_of(' ', 10);
+    if (open == std::string::npos || card[open] != '\'') return std::nullopt;
+    std::string text;
+    for (size_t at = open + 1; at < card.size(); ++at) {
+      if (card[at] != '\'') {
+        text += card[at];
+      } else if (at + 1 < card.size() && card[at + 1] == '\'') {
+        text += '\'', ++at;
+      } else {
+        break;
+      }
     }
-    return trimmed(value.substr(0, value.find('/')));
+    return text;
+  };
+  for (size_t k = 0; k < cards.size(); ++k) {
+    const std::string& card = cards[k];
+    if (card_keyword(card) != keyword || card.compare(8, 2, "= ") != 0) continue;
+    std::optional<std::string> text = quoted(card);
+    if (!text) return trimmed(card.substr(10, card.find('/', 10) - 10));
+    // A long string goes on in CONTINUE cards while its text ends in &.
+    for (size_t next = k + 1; !text->empty() && text->back() == '&' && next < cards.size() &&
+                              card_keyword(cards[next]) == "CONTINUE";
+         ++next) {
+      const std::optional<std::string> more = quoted(cards[next]);
+      if (!more) break;
+      text->pop_back();
+      *text += *more;
+    }
+    return trimmed(*text);
   }
   return std::nullopt;
 }

@@ -22,6 +22,7 @@ void describe_earlier_light(LightSummary& summary, const std::vector<std::string
 double exposure_seconds(const std::vector<std::string>& cards);
 
 // The value of a header card: a string without its quotes and trailing
-// blanks, else the text before any comment; nothing without the card.
+// blanks ('' read as a quote, a long string joined from its CONTINUE cards),
+// else the text before any comment; nothing without the card.
 std::optional<std::string> card_value(const std::vector<std::string>& cards,
                                       const std::string& keyword);
