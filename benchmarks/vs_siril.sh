@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Times tenvora-match against siril-cli's optimised dark calibration
 # ("preprocess -bias -dark -opt"), one core each, on the same camera-sized
-# unsigned 16-bit frames: a bias, a dark and N copies of one light.
+# unsigned 16-bit frames: a bias, a dark and N copies of one light; then
+# tenvora-match's throughput over the N lights with --jobs 2 against
+# --jobs 1, and one light with --light (all four outputs): its time and its
+# peak memory in planes of the frame.
 # Installs siril (and the desktop libraries it brings) if it is missing; this
-# script is the only place that does.
-#   benchmarks/vs_siril.sh [FRAMES [WIDTH HEIGHT]]   default 3 frames, 6000 x 4000
+# script is the only place that does. TENVORA_MATCH=path times another build
+# of the tool.
+#   benchmarks/vs_siril.sh [FRAMES [WIDTH HEIGHT]]   default 4 frames, 6000 x 4000
 set -euo pipefail
 cd "$(dirname "$0")/.."
-frames=${1:-3}
+frames=${1:-4}
 width=${2:-6000}
 height=${3:-4000}
 
@@ -26,9 +30,12 @@ if ! command -v siril-cli >/dev/null; then
   fi
 fi
 
-cmake --preset native >/dev/null
-cmake --build --preset native -j 2 --target tenvora-match >/dev/null
-tool="$PWD/build/native/tools/tenvora_match/tenvora-match"
+tool=${TENVORA_MATCH:-}
+if [ -z "$tool" ]; then
+  cmake --preset native >/dev/null
+  cmake --build --preset native -j 2 --target tenvora-match >/dev/null
+  tool="$PWD/build/native/tools/tenvora_match/tenvora-match"
+fi
 
 dir=$(mktemp -d /tmp/tenvora-vs-siril-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
@@ -90,17 +97,36 @@ siril-cli -s "$dir/preprocess.ssf" >"$dir/siril-preprocess.log" 2>&1 ||
 siril=$(/usr/bin/python3 -c "import time; print(time.monotonic() - $start)")
 echo "siril-cli's last lines:" && tail -n 4 "$dir/siril-preprocess.log" && echo
 
-start=$(seconds)
-"$tool" --dark "$dir/dark.fits" --bias "$dir/bias.fits" --bias-factor 1 --subtract --jobs 1 \
-  --out-dir "$dir/out" "$dir"/lights/*.fit >/dev/null 2>"$dir/tenvora.log"
-tenvora=$(/usr/bin/python3 -c "import time; print(time.monotonic() - $start)")
+# Each run writes new files, with the last run's gone and the disk idle.
+settle() { rm -rf "$dir/out" && mkdir "$dir/out" && sync; }
+batch() {
+  settle
+  local start
+  start=$(seconds)
+  "$tool" --dark "$dir/dark.fits" --bias "$dir/bias.fits" --bias-factor 1 --subtract --jobs "$1" \
+    --out-dir "$dir/out" "$dir"/lights/*.fit >/dev/null 2>"$dir/tenvora.log" ||
+    { cat "$dir/tenvora.log" >&2; shout "tenvora-match --jobs $1 failed"; exit 1; }
+  /usr/bin/python3 -c "import time; print(time.monotonic() - $start)"
+}
+one=$(batch 1)
+two=$(batch 2)
+settle
+/usr/bin/time -f "%e %M" -o "$dir/light.time" "$tool" --light "$dir/lights/light_00001.fit" \
+  --dark "$dir/dark.fits" --bias "$dir/bias.fits" --bias-factor 1 --subtract \
+  --out-dir "$dir/out" >/dev/null 2>"$dir/tenvora.log" ||
+  { cat "$dir/tenvora.log" >&2; shout "tenvora-match --light failed"; exit 1; }
 
-/usr/bin/python3 - "$frames" "$width" "$height" "$siril" "$tenvora" <<'PY'
+/usr/bin/python3 - "$frames" "$width" "$height" "$siril" "$one" "$two" $(cat "$dir/light.time") <<'PY'
 import sys
 n, w, h = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
-siril, tenvora = float(sys.argv[4]) / n, float(sys.argv[5]) / n
-print("%d frames of %d x %d, unsigned 16-bit, bias factor 1, subtract, one core each" % (n, w, h))
+siril, one, two = float(sys.argv[4]) / n, float(sys.argv[5]) / n, float(sys.argv[6]) / n
+light_s, light_kb = float(sys.argv[7]), float(sys.argv[8])
+print("%d frames of %d x %d, unsigned 16-bit, bias factor 1, subtract" % (n, w, h))
 print("siril-cli preprocess -opt (setcpu 1): %.2f s per frame" % siril)
-print("tenvora-match --jobs 1:               %.2f s per frame" % tenvora)
-print("ratio (siril / tenvora-match):        %.1f" % (siril / tenvora))
+print("tenvora-match --jobs 1:               %.2f s per frame" % one)
+print("ratio (siril / tenvora-match):        %.1f" % (siril / one))
+print("tenvora-match --jobs 2:               %.2f s per frame" % two)
+print("throughput --jobs 2 / --jobs 1:       %.2f" % (one / two))
+print("one light, --light, all four outputs: %.2f s, peak %.1f planes of %d x %d floats"
+      % (light_s, light_kb * 1024 / (w * h * 4), w, h))
 PY

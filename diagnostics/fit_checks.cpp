@@ -29,9 +29,13 @@ void check_fit(const DiagnosticInput& input, std::vector<Diagnostic>& warnings) 
     if (!(s.error <= limits::fit_relative_error * std::fabs(s.scale)))
       warnings.push_back(
           {"fit-uncertain-scale",
-           sentence("The fitted %s scale, %g, has a standard error of %g, more than %g %% of it, "
-                    "so the frame says little about that component.",
-                    s.component, s.scale, s.error, 100 * limits::fit_relative_error),
+           std::isnan(s.error)
+               ? sentence("The fitted %s scale could not be determined: the dark's %s component "
+                          "does not vary over the pixels the fit used, so it was scaled by %g.",
+                          s.component, s.component, s.scale)
+               : sentence("The fitted %s scale, %g, has a standard error of %g, more than %g %% "
+                          "of it, so the frame says little about that component.",
+                          s.component, s.scale, s.error, 100 * limits::fit_relative_error),
            {{s.name, s.scale}, {"error", s.error}, {"limit", limits::fit_relative_error}}});
     if (!(s.scale >= 0 && s.scale <= limits::fit_scale_maximum))
       warnings.push_back(

@@ -446,8 +446,11 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
                      dir / "bias.fits", "--subtract", "--out-dir", dir / "night"})
                 .status,
             0);  // an earlier run's outputs in the folder
-  const std::string single = dir / "single";
-  rename((dir / "night/m42_0001_corrected.fits").c_str(), single.c_str());
+  // The one light's run scales its set's own planes into its outputs.
+  const std::vector<std::string> kinds = {"corrected", "matched", "glow", "hot"};
+  for (const std::string& kind : kinds)
+    rename((dir / ("night/m42_0001_" + kind + ".fits")).c_str(),
+           (dir / ("single_" + kind)).c_str());
   std::ofstream(dir / "lights.txt") << "# tonight\n"
                                     << dir / "night"
                                     << "\n\n";
@@ -455,8 +458,8 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
   auto batch = [&](const std::string& out, const char* jobs, const std::string& report) {
     mkdir(out.c_str(), 0777);
     return run_cli({"--dark", dir / "dark.fits", "--bias", dir / "bias.fits", "--subtract",
-                    "--outputs", "corrected,matched", "--out-dir", out, "@" + dir / "lights.txt",
-                    "--json", "--jobs", jobs, "--report", report});
+                    "--outputs", "corrected,matched,glow,hot", "--out-dir", out,
+                    "@" + dir / "lights.txt", "--json", "--jobs", jobs, "--report", report});
   };
   const CliRun run = batch(dir / "out", "1", dir / "night.csv");
   EXPECT_EQ(run.status, 2);
@@ -468,11 +471,15 @@ TEST(Batch, MatchesAFolderOfLightsKeepingEachHeader) {
     EXPECT_TRUE(same_bits(read_fits(dir / ("out/" + name)).pixels,
                           read_fits(dir / ("out3/" + name)).pixels))
         << name;
-  EXPECT_EQ(list_dir(dir / "out"),
-            (std::set<std::string>{"m42_0001_corrected.fits", "m42_0001_matched.fits",
-                                   "m42_0002_corrected.fits", "m42_0002_matched.fits"}));
-  EXPECT_TRUE(
-      same_bits(read_fits(dir / "out/m42_0001_corrected.fits").pixels, read_fits(single).pixels));
+  EXPECT_EQ(
+      list_dir(dir / "out"),
+      (std::set<std::string>{"m42_0001_corrected.fits", "m42_0001_matched.fits",
+                             "m42_0001_glow.fits", "m42_0001_hot.fits", "m42_0002_corrected.fits",
+                             "m42_0002_matched.fits", "m42_0002_glow.fits", "m42_0002_hot.fits"}));
+  for (const std::string& kind : kinds)
+    EXPECT_TRUE(same_bits(read_fits(dir / ("out/m42_0001_" + kind + ".fits")).pixels,
+                          read_fits(dir / ("single_" + kind)).pixels))
+        << kind;
   for (const char* failed :
        {"m42_0003.fits: is 8 x 8, the dark frame 48 x 40", "m42_0004.fits: not a FITS file"}) {
     EXPECT_NE(run.err.find("tenvora-match: " + dir / "night/" + failed), std::string::npos)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -114,6 +115,26 @@ TEST_P(KnownScales, AreFoundWithinThreeStatedErrors) {
   if (c.stars > 0) EXPECT_GT(fit.clipped, c.stars * 10);
   if (c.nan_pixels > 0 || c.saturate) EXPECT_GT(fit.left_out, 0);
   EXPECT_NEAR(fit.residual_noise, 5.0, 1.0);
+
+  // What the correction leaves is the plain median and MAD of the corrected
+  // background, bit for bit, however fast they are found.
+  const std::vector<float> values =
+      sample_light(frames.light.data(), c.bias ? frames.bias.data() : nullptr, c.bias ? 1 : 0,
+                   r.sample, c.saturate ? 65535.0 * 0.99 : NAN);
+  std::vector<double> background;
+  for (uint32_t k : r.sample.background)
+    if (std::isfinite(values[k]))
+      background.push_back(double(values[k]) - fit.glow_scale * r.sample.glow[k] -
+                           fit.hot_scale * r.sample.hot[k]);
+  const auto median = [](std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+  };
+  ASSERT_GT(background.size(), 50000u);  // enough for the fast search
+  const double middle = median(background);
+  for (double& v : background) v = std::fabs(v - middle);
+  EXPECT_EQ(correction_quality(r.sample, values, fit.glow_scale, fit.hot_scale).noise,
+            fit_limits::mad_to_sigma * median(background));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -149,13 +149,14 @@ void write_outputs(const RunSettings& s, const LightJob& job, const std::vector<
 }
 
 // Matches the light, then writes the outputs asked for, all of them or none.
+// spent: the set was made for this light alone (see match_light).
 LightOutcome finish_light(const RunSettings& s, const DarkSet& set, const LightJob& job,
                           Frame light, const std::vector<std::string>& cards,
-                          const std::vector<FileId>& inputs) {
+                          const std::vector<FileId>& inputs, DarkSet* spent = nullptr) {
   check_light_units(s, set.dark_units, set.bias_units, job.path, frame_units(light));
   // The scaled components are made only when one of them is written.
   MatchedFrames matched = match_light(light, set, wanted(s, "glow") || wanted(s, "hot"),
-                                      exposure_seconds(cards), s.method);
+                                      exposure_seconds(cards), s.method, spent);
 
   LightOutcome outcome;
   outcome.summary.light = {"light", job.path, light.width, light.height};
@@ -234,7 +235,7 @@ LightOutcome match_files(const RunSettings& s, const LightJob& job,
                     s.bias.empty() ? FrameUnits::unknown : frame_units(bias), job.path,
                     frame_units(light));
   DarkSet set = dark_set(s, std::move(dark), std::move(bias));
-  return finish_light(s, set, job, std::move(light), cards, inputs);
+  return finish_light(s, set, job, std::move(light), cards, inputs, &set);
 }
 
 DarkInput read_dark(const RunSettings& s, const SizeCheck& check) {

@@ -40,7 +40,7 @@ DarkSet split_dark_set(Frame dark, Frame bias, int32_t bias_factor, bool subtrac
 }
 
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components,
-                          double light_exposure, MatchMethod method) {
+                          double light_exposure, MatchMethod method, DarkSet* spent) {
   const FrameGeometry frame = set.frame;
   const bool use_bias = !set.bias.pixels.empty();
   const float* bias = use_bias ? set.bias.pixels.data() : nullptr;
@@ -50,7 +50,12 @@ MatchedFrames match_light(const Frame& light, const DarkSet& set, bool component
   run.method = method;
   run.exposure = {light_exposure, set.dark_exposure,
                   exposure_ratio(light_exposure, set.dark_exposure)};
-  if (components) run.images = {output(kGlowTitle, frame), output(kHotTitle, frame)};
+  // A spent set's planes become the components: no planes of their own.
+  const bool in_place = spent == &set && components && method == MatchMethod::fit;
+  const FrameGeometry none{0, 0};
+  if (components)
+    run.images = {output(kGlowTitle, in_place ? none : frame),
+                  output(kHotTitle, in_place ? none : frame)};
   run.images.push_back(output(use_bias ? kMatchedBiasTitle : kMatchedTitle, frame));
   float* matched = run.images.back().frame.pixels.data();
   float* scaled_glow = components ? run.images[0].frame.pixels.data() : nullptr;
@@ -65,8 +70,15 @@ MatchedFrames match_light(const Frame& light, const DarkSet& set, bool component
   const bool fitted = method == MatchMethod::fit && run.fit.solved;
   run.glow_scale = fitted ? static_cast<float>(run.fit.glow_scale) : run.levels.glow_ratio;
   run.hot_scale = fitted ? static_cast<float>(run.fit.hot_scale) : run.levels.hot_ratio;
-  scale_and_sum(frame, set.glow.data(), run.glow_scale, set.hot.data(), run.hot_scale, bias,
-                bias_factor, matched, scaled_glow, scaled_hot);
+  const float *glow = set.glow.data(), *hot = set.hot.data();
+  if (in_place) {
+    run.images[0].frame = {frame.width, frame.height, std::move(spent->glow)};
+    run.images[1].frame = {frame.width, frame.height, std::move(spent->hot)};
+    glow = scaled_glow = run.images[0].frame.pixels.data();
+    hot = scaled_hot = run.images[1].frame.pixels.data();
+  }
+  scale_and_sum(frame, glow, run.glow_scale, hot, run.hot_scale, bias, bias_factor, matched,
+                scaled_glow, scaled_hot);
   if (set.subtract) {
     run.images.push_back(output(kCorrectedTitle, frame));
     correct_light(frame, light.pixels.data(), matched, run.images.back().frame.pixels.data());

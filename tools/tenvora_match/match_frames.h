@@ -70,5 +70,10 @@ struct MatchedFrames {
 // only the output planes: the matched dark, the corrected image when the set
 // asks for it and, with components, the scaled glow and hot images.
 // light_exposure is the light's exposure time in seconds, NaN when unknown.
+// spent: the set itself, for a set made for this one light; under the fit
+// its glow and hot planes are scaled in place into the components, two
+// planes fewer (the plug-in's checks, which read the unscaled glow, do not
+// run under the fit).
 MatchedFrames match_light(const Frame& light, const DarkSet& set, bool components = true,
-                          double light_exposure = NAN, MatchMethod method = MatchMethod::fit);
+                          double light_exposure = NAN, MatchMethod method = MatchMethod::fit,
+                          DarkSet* spent = nullptr);
