@@ -206,5 +206,5 @@ void describe_light(LightSummary& summary, const DarkSet& set, const Frame& ligh
       corner_stats(light.pixels.data(), matched_plane, corrected, light.width, light.height);
   row.noise_light = stats.noise_light, row.noise_corrected = stats.noise_corrected;
   row.negative_share = stats.negative_share;
-  for (const Diagnostic& warning : summary.warnings) row.warnings.push_back(warning.code);
+  row.warnings = split_codes(warning_codes(summary.warnings));  // each code once, as TVWARN
 }
