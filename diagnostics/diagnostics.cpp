@@ -20,7 +20,7 @@ std::string sentence(const char* format, ...) {
 
 std::vector<Diagnostic> diagnose_match(const DiagnosticInput& input) {
   if (input.width <= 0 || input.height <= 0 || !input.light || (input.use_bias && !input.bias) ||
-      !input.dark || !input.glow)
+      !input.dark || (!input.fitted && !input.glow))
     throw std::invalid_argument("diagnose_match: empty frame or missing plane");
   std::vector<Diagnostic> warnings;
   if (input.fitted) {

@@ -82,7 +82,8 @@ struct DiagnosticInput {
   int32_t bias_factor = 0;
   // The dark as read (the bias not taken off), and its unscaled glow
   // component (with a bias, that of the dark less the bias). Without a bias
-  // the two differ only at hot pixels.
+  // the two differ only at hot pixels. Only the checks of the plug-in's
+  // levels read the glow: under the fit it may be null.
   const float* dark = nullptr;
   const float* glow = nullptr;
   // The corrected light (light less matched dark). May be null: then it is

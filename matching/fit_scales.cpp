@@ -327,13 +327,12 @@ double local_median(FrameGeometry frame, const float* plane, int64_t i, int64_t 
   return v[4];
 }
 
-// The glow as the fit's regressor sees it: the mean of the finite values of
-// the 5 x 5 square about the pixel, clipped to the frame. The glow plane keeps
-// the dark's own noise, which in a regressor pulls its scale towards 0, the
-// more the fainter the glow; the mean keeps a twenty-fifth of that noise and
-// the glow's shape, which varies slowly.
-double smooth_glow(FrameGeometry frame, const float* glow, int64_t i) {
-  const int64_t x = i % frame.width, y = i / frame.width;
+// The glow as the fit's regressor sees it at column x, row y: the mean of
+// the finite values of the 5 x 5 square about the pixel, clipped to the
+// frame. The glow plane keeps the dark's own noise, which in a regressor
+// pulls its scale towards 0, the more the fainter the glow; the mean keeps a
+// twenty-fifth of that noise and the glow's shape, which varies slowly.
+double smooth_glow(FrameGeometry frame, const float* glow, int64_t x, int64_t y) {
   double sum = 0;
   int count = 0;
   for (int64_t row = std::max<int64_t>(0, y - 2); row <= std::min<int64_t>(frame.height - 1, y + 2);
@@ -408,7 +407,7 @@ FitSample fit_sample(FrameGeometry frame, const float* dark, const float* glow, 
     while (i - row_start >= static_cast<size_t>(frame.width)) ++y, row_start += frame.width;
     s.x[k] = static_cast<float>((static_cast<double>(i - row_start) - s.x_centre) / s.x_half);
     s.y[k] = static_cast<float>((static_cast<double>(y) - s.y_centre) / s.y_half);
-    s.g[k] = static_cast<float>(smooth_glow(frame, glow, i));
+    s.g[k] = static_cast<float>(smooth_glow(frame, glow, i - row_start, y));
     glow_sum += s.g[k];
     hot_sum += hot_signal(s, k);
   }

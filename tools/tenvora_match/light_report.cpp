@@ -44,10 +44,10 @@ std::vector<Diagnostic> check(const DarkSet& set, const Frame& light, const Matc
   in.light = light.pixels.data();
   in.bias = in.use_bias ? set.bias.pixels.data() : nullptr;
   in.bias_factor = set.bias_factor;
-  // A set spent on its one light gave its glow plane to the scaled output;
-  // the fit's checks only need a plane there, the plug-in's the set's own.
+  // A set spent on its one light (under the fit, whose checks do not read
+  // it) gave its glow plane to the scaled output.
   in.dark = set.dark.pixels.data();
-  in.glow = set.glow.empty() ? run.images.front().frame.pixels.data() : set.glow.data();
+  in.glow = set.glow.empty() ? nullptr : set.glow.data();
   in.matched = matched, in.corrected = corrected;
   take_measurement(in, run.levels);
   in.exposure_ratio = run.exposure.ratio;
